@@ -1,0 +1,27 @@
+# The deliverables: GUI-subsystem programs linked statically, so that they
+# import Windows system DLLs only.
+enable_language(RC)
+
+function(add_windows_program name)
+    cmake_parse_arguments(P "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} WIN32 ${P_SOURCES})
+    target_compile_options(${name} PRIVATE -Wall -Wextra -Werror -fno-exceptions -fno-rtti)
+    target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++)
+    target_link_libraries(${name} PRIVATE ${P_LIBS})
+endfunction()
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    add_windows_program(Tidewell
+        SOURCES ${TIDEWELL_SOURCES} ${COMMON_SOURCES} uninstaller/Tidewell.rc
+        LIBS setupapi advapi32 user32 kernel32)
+else()
+    # cfgmgr32 ahead of setupapi: the CM_* functions come from CFGMGR32.dll.
+    add_windows_program(Zorvane64
+        SOURCES ${ZORVANE_SOURCES} ${COMMON_SOURCES} devsetup/Zorvane64.rc
+        LIBS cfgmgr32 setupapi user32 kernel32)
+endif()
+
+# Small Windows programs the end-to-end tests use to seed Wine prefixes.
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/fixtures/CMakeLists.txt)
+    add_subdirectory(tests/fixtures)
+endif()

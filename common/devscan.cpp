@@ -1,0 +1,100 @@
+#include "devscan.h"
+
+#include "hwid.h"
+
+// Length of the entry at pEntry, bounded by the end of the data.
+static DWORD EntryLength(const char *pEntry, const char *pEnd)
+{
+    DWORD n = 0;
+
+    while (pEntry + n < pEnd && pEntry[n] != 0)
+        n++;
+    return n;
+}
+
+// 1 when one of the entries names a target hardware ID. The walk stops at the
+// first empty entry or at the end of the data, whichever comes first.
+static int HasTargetHwid(const char *pHwIds, DWORD cbHwIds)
+{
+    const char *pEnd = pHwIds + cbHwIds;
+    const char *pEntry = pHwIds;
+
+    while (pEntry < pEnd && *pEntry != 0) {
+        DWORD cch = EntryLength(pEntry, pEnd);
+
+        if (MatchTargetHwid(pEntry, cch))
+            return 1;
+        pEntry += cch + 1;
+    }
+    return 0;
+}
+
+int ScanDevices(const SCAN_SETUP *pSetup)
+{
+    HDEVINFO hDevInfo;
+    SP_DEVINFO_DATA devInfoData;
+    DWORD index;
+    int result = pSetup->DoneResult;
+
+    hDevInfo = SetupDiGetClassDevsA(pSetup->pClassGuid, NULL, NULL, pSetup->Flags);
+    if (hDevInfo == INVALID_HANDLE_VALUE)
+        return pSetup->NoSetResult;
+
+    devInfoData.cbSize = sizeof(SP_DEVINFO_DATA);
+    for (index = 0; SetupDiEnumDeviceInfo(hDevInfo, index, &devInfoData); index++) {
+        char *pHwIds = NULL;
+        DWORD cbData = 0;
+        int readFailed = 0;
+        int stop = 0;
+
+        while (!SetupDiGetDeviceRegistryPropertyA(hDevInfo, &devInfoData, SPDRP_HARDWAREID, NULL,
+                                                  (PBYTE)pHwIds, cbData, &cbData)) {
+            DWORD error = GetLastError();
+
+            if (error == ERROR_INVALID_DATA)
+                break;  // no hardware IDs: pass the device over
+            if (error == ERROR_INSUFFICIENT_BUFFER) {
+                if (pHwIds != NULL)
+                    LocalFree(pHwIds);
+                pHwIds = (char *)LocalAlloc(LMEM_ZEROINIT, cbData);
+                if (pHwIds != NULL)
+                    continue;
+                // Without a buffer the read cannot be repeated: end as for
+                // any other unexpected failure of the read.
+            }
+            readFailed = 1;
+            break;
+        }
+        if (readFailed) {
+            if (pHwIds != NULL)
+                LocalFree(pHwIds);
+            result = pSetup->ReadFailResult;
+            break;
+        }
+        if (pHwIds != NULL && HasTargetHwid(pHwIds, cbData)) {
+            if (!pSetup->Action(hDevInfo, &devInfoData, pHwIds, cbData, pSetup->pContext))
+                stop = 1;
+        }
+        if (pHwIds != NULL)
+            LocalFree(pHwIds);
+        if (stop) {
+            result = 0;
+            break;
+        }
+    }
+    SetupDiDestroyDeviceInfoList(hDevInfo);
+    return result;
+}
+
+void CopyFirstHwid(char *pDst, DWORD cbDst, const char *pHwIds, DWORD cbHwIds)
+{
+    DWORD n = 0;
+
+    if (cbDst == 0)
+        return;
+    while (n + 1 < cbDst && n < cbHwIds && pHwIds[n] != 0) {
+        pDst[n] = pHwIds[n];
+        n++;
+    }
+    pDst[n] = 0;
+}

@@ -1,0 +1,31 @@
+// The device scan: one loop over a SetupAPI device information set that hands
+// every device naming a target hardware ID to its user's action.
+#ifndef COMMON_DEVSCAN_H
+#define COMMON_DEVSCAN_H
+
+#include <windows.h>
+#include <setupapi.h>
+
+// Runs once per matching device. pHwIds holds the device's hardware-ID
+// multi-string, cbHwIds bytes (its terminators are not guaranteed).
+// Result: 1 to go on with the next device, 0 to end the scan with result 0.
+typedef int (*SCAN_ACTION)(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData,
+                           const char *pHwIds, DWORD cbHwIds, void *pContext);
+
+typedef struct _SCAN_SETUP {
+    const GUID *pClassGuid;  // for SetupDiGetClassDevsA (ignored with DIGCF_ALLCLASSES)
+    DWORD Flags;             // DIGCF_* flags
+    SCAN_ACTION Action;
+    void *pContext;          // handed to the action unchanged
+    int NoSetResult;         // result when the set cannot be built
+    int ReadFailResult;      // result when a hardware-ID read fails unexpectedly
+    int DoneResult;          // result after the last device
+} SCAN_SETUP;
+
+int ScanDevices(const SCAN_SETUP *pSetup);
+
+// Copies the first entry of a hardware-ID buffer into pDst (cut to fit, always
+// NUL-terminated), never reading past cbHwIds.
+void CopyFirstHwid(char *pDst, DWORD cbDst, const char *pHwIds, DWORD cbHwIds);
+
+#endif

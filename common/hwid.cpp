@@ -1,0 +1,54 @@
+#include "hwid.h"
+
+const char TargetHwid1[] = "USB\\Vid_1F3C&Pid_3A41";
+const char TargetHwid2[] = "USB\\Vid_1F3C&Pid_3A42";
+
+// Capitals stay, every other byte moves down by 32: a capital and its small
+// letter fold to the same value, and no other pair of bytes does.
+static int FoldByte(char c)
+{
+    int v = (signed char)c;
+    return (v >= 'A' && v <= 'Z') ? v : v - 32;
+}
+
+int HwidMatchN(const char *pText, DWORD cchText, const char *pPattern)
+{
+    DWORD start;
+    DWORD i;
+
+    if (pText == NULL || pPattern == NULL || pPattern[0] == 0)
+        return 0;
+    for (start = 0; start < cchText && pText[start] != 0; start++) {
+        for (i = 0; pPattern[i] != 0; i++) {
+            if (start + i >= cchText || pText[start + i] == 0)
+                break;
+            if (FoldByte(pText[start + i]) != FoldByte(pPattern[i]))
+                break;
+        }
+        if (pPattern[i] == 0)
+            return 1;
+    }
+    return 0;
+}
+
+int HwidMatch(const char *pText, const char *pPattern)
+{
+    return HwidMatchN(pText, 0xFFFFFFFF, pPattern);
+}
+
+int MatchTargetHwid(const char *pText, DWORD cchText)
+{
+    if (HwidMatchN(pText, cchText, TargetHwid1))
+        return 1;
+    return HwidMatchN(pText, cchText, TargetHwid2);
+}
+
+int IsTerminated(const char *pText, DWORD cbText)
+{
+    DWORD i;
+
+    for (i = 0; i < cbText; i++)
+        if (pText[i] == 0)
+            return 1;
+    return 0;
+}

@@ -1,0 +1,19 @@
+// Zorvane64: removes the product's device nodes that were left without a
+// driver, then has the configuration manager re-enumerate the device tree.
+#include "zorvane.h"
+
+#include "../common/trace.h"
+
+const char TracePrefix[] = "..Zorvane64 - Omrak";
+
+int main(int argc, char **argv, char **envp)
+{
+    (void)argc;
+    (void)argv;
+    (void)envp;
+
+    Trace("Setup Device for 64bit OS\n");
+    PurgeDriverlessDevices();
+    RefreshDeviceTree();
+    return 1;
+}

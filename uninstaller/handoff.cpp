@@ -1,0 +1,110 @@
+// Telling 64-bit Windows apart, and handing the device removal there to the
+// 64-bit sibling program in our own folder.
+#include <stdio.h>
+
+#include "tidewell.h"
+
+#include "../common/trace.h"
+
+static const char SiblingFileName[] = "Tidewell64.exe";
+
+typedef BOOL(WINAPI *LPFN_ISWOW64PROCESS)(HANDLE hProcess, PBOOL pbWow64Process);
+
+BOOL IsWow64(void)
+{
+    BOOL bIsWow64 = FALSE;
+    LPFN_ISWOW64PROCESS fnIsWow64Process;
+    HMODULE hKernel32;
+
+    // Looked up at run time: older Windows versions do not have it.
+    hKernel32 = GetModuleHandleA("kernel32");
+    if (hKernel32 == NULL)
+        return FALSE;
+    fnIsWow64Process = (LPFN_ISWOW64PROCESS)(void (*)(void))GetProcAddress(hKernel32,
+                                                                           "IsWow64Process");
+    if (fnIsWow64Process == NULL)
+        return FALSE;
+    if (!fnIsWow64Process(GetCurrentProcess(), &bIsWow64))
+        return FALSE;
+    return bIsWow64;
+}
+
+BOOL Transf2Path(char *pPath)
+{
+    int i;
+    int end;
+
+    if (pPath == NULL) {
+        Trace("Transf2Path is null, line: %d", 121);
+        return FALSE;
+    }
+    end = lstrlenA(pPath);
+    if (end >= MAX_PATH)
+        end = MAX_PATH - 1;
+    for (i = end; i > 0 && pPath[i] != '\\'; i--)
+        ;
+    if (pPath[i] != '\\') {
+        // No folder in it (only when the module name could not be read):
+        // nothing is left that could name a folder.
+        for (i = 0; i < MAX_PATH; i++)
+            pPath[i] = 0;
+        return FALSE;
+    }
+    for (; i < MAX_PATH; i++)
+        pPath[i] = 0;
+    return TRUE;
+}
+
+BOOL OpenAP(const char *pModule, const char *pPath, BOOL bWait)
+{
+    STARTUPINFOA si;
+    PROCESS_INFORMATION pi;
+    DWORD error;
+    BYTE *p;
+    DWORD i;
+
+    OutputDebugStringA("---OpenAP---");
+    for (p = (BYTE *)&si, i = 0; i < sizeof(si); i++)
+        p[i] = 0;
+    for (p = (BYTE *)&pi, i = 0; i < sizeof(pi); i++)
+        p[i] = 0;
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_HIDE;
+    Trace("pModule: %s\n", pModule);
+    Trace("pPath: %s\n", pPath);
+    if (!CreateProcessA(pModule, NULL, NULL, NULL, TRUE, CREATE_NEW_CONSOLE, NULL, pPath, &si,
+                        &pi)) {
+        error = GetLastError();
+        printf("CreateProcess failed (%d).\n", (int)error);
+        OutputDebugStringA("CreateProcess failed");
+        return FALSE;
+    }
+    if (bWait)
+        WaitForSingleObject(pi.hProcess, INFINITE);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    return TRUE;
+}
+
+void HandOff64(void)
+{
+    char fullName[MAX_PATH];
+    char folder[MAX_PATH];
+    int i;
+
+    for (i = 0; i < MAX_PATH; i++)
+        fullName[i] = folder[i] = 0;
+    Trace("Uninstall for 64bit OS, line: %d", 1123);
+    GetModuleFileNameA(NULL, folder, MAX_PATH);
+    Transf2Path(folder);
+    Trace("Module path: [%s], line: %d", folder, 1126);
+    // Without a folder (the module name could not be read) or when the name
+    // does not fit, the full name stays empty and starting it fails: the
+    // sibling is only ever started from our own folder.
+    if (folder[0] != 0 && !FormatText(fullName, MAX_PATH, "%s\\%s", folder, SiblingFileName))
+        fullName[0] = 0;
+    Trace("Halvex64 full name: [%s], line: %d", fullName, 1128);
+    OpenAP(fullName, NULL, TRUE);
+    g_RemovedDevices = 0;
+}

@@ -1,0 +1,55 @@
+// Device removal: every node of the product, of any setup class and attached
+// or not, loses its OEM INF file and is then removed.
+#include <initguid.h>
+#include <devguid.h>
+
+#include "tidewell.h"
+
+#include "oeminf.h"
+
+#include "../common/devscan.h"
+#include "../common/trace.h"
+
+DWORD g_RemovedDevices = 0;
+
+int DeleteDeviceInf(HDEVINFO hDevInfo, SP_DEVINFO_DATA devInfoData)
+{
+    HKEY hKey;
+    char *pInfName;
+    BOOL result;
+
+    if (!OpenDeviceInfName(hDevInfo, &devInfoData, &hKey, &pInfName))
+        return 0;
+    result = DeleteInfFile(pInfName);
+    RegCloseKey(hKey);
+    LocalFree(pInfName);
+    return result;
+}
+
+static int RemoveDevice(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const char *pHwIds,
+                        DWORD cbHwIds, void *pContext)
+{
+    (void)pHwIds;
+    (void)cbHwIds;
+    (void)pContext;
+    // The INF goes first, while the driver key that names it still exists.
+    if (DeleteDeviceInf(hDevInfo, *pDevInfoData))
+        g_RemovedDevices++;
+    if (!SetupDiCallClassInstaller(DIF_REMOVE, hDevInfo, pDevInfoData))
+        Trace("Remove failed!\n");
+    return 1;
+}
+
+void RemoveTargetDevices(void)
+{
+    SCAN_SETUP setup;
+
+    setup.pClassGuid = &GUID_DEVCLASS_USB;  // all classes: the GUID does not narrow the set
+    setup.Flags = DIGCF_ALLCLASSES;
+    setup.Action = RemoveDevice;
+    setup.pContext = NULL;
+    setup.NoSetResult = 0;
+    setup.ReadFailResult = 0;
+    setup.DoneResult = 0;
+    ScanDevices(&setup);
+}

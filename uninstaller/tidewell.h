@@ -1,0 +1,30 @@
+// Tidewell, the uninstaller: its stages and the routines its main uses.
+#ifndef UNINSTALLER_TIDEWELL_H
+#define UNINSTALLER_TIDEWELL_H
+
+#include <windows.h>
+#include <setupapi.h>
+
+// Number of OEM INF files the device removal deleted in this run.
+extern DWORD g_RemovedDevices;
+
+// Entry and 64-bit hand-off.
+BOOL IsWow64(void);
+BOOL Transf2Path(char *pPath);
+BOOL OpenAP(const char *pModule, const char *pPath, BOOL bWait);
+void HandOff64(void);
+
+// Port-busy check: selector 0 probes the Modem class ("AttachedTo"), any
+// other value the Ports class ("PortName"). 1: go on; 0: a port is held.
+int CheckPortBusy(int nSelector);
+
+// Device removal with OEM INF deletion.
+void RemoveTargetDevices(void);
+int DeleteDeviceInf(HDEVINFO hDevInfo, SP_DEVINFO_DATA devInfoData);
+
+// INF folder sweep.
+void SweepInfFolder(void);
+void ScanInfFile(const char *pFileName);
+int GetFirstField(PINFCONTEXT pContext, char *pField, DWORD cbField, DWORD *pcbNeeded);
+
+#endif

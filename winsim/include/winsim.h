@@ -1,0 +1,180 @@
+// Test-facing interface of the simulated Windows layer: set a machine up,
+// inject faults, run a program's code against it and read what happened.
+#ifndef WINSIM_WINSIM_H
+#define WINSIM_WINSIM_H
+
+#include <windows.h>
+#include <setupapi.h>
+#include <cfgmgr32.h>
+
+#include <functional>
+#include <initializer_list>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// ASCII letters compared without regard to case, as Windows compares names.
+struct CaseLess {
+    bool operator()(const std::string &a, const std::string &b) const;
+};
+std::string Lower(const std::string &s);
+
+// ---- registry ----
+struct RegValue {
+    DWORD type = REG_SZ;
+    std::vector<BYTE> data;  // bytes exactly as stored
+};
+typedef std::map<std::string, RegValue, CaseLess> RegKey;
+RegValue Sz(const std::string &text);  // REG_SZ with its terminating NUL
+RegValue Bytes(DWORD type, const std::vector<BYTE> &data);
+
+// ---- devices ----
+// A multi-string with its final empty entry, as SetupAPI stores hardware IDs.
+std::vector<BYTE> MultiSz(std::initializer_list<std::string> entries);
+
+struct Device {
+    std::string instanceId;
+    GUID classGuid{};
+    bool attached = true;
+    bool hasHardwareIds = true;
+    std::vector<BYTE> hardwareIds;  // raw SPDRP_HARDWAREID bytes
+    bool hasHardwareKey = false;    // DIREG_DEV key
+    RegKey hardwareKey;
+    bool hasDriverKey = false;      // DIREG_DRV key; SPDRP_DRIVER exists with it
+    RegKey driverKey;
+    DWORD hardwareIdReadError = 0;  // non-zero: every SPDRP_HARDWAREID read fails so
+    DWORD driverReadError = 0;      // non-zero: every SPDRP_DRIVER read fails so
+    DWORD removeError = 0;          // non-zero: DIF_REMOVE fails so
+    DWORD removeNeedsFlags = 0;     // DI_NEEDREBOOT / DI_NEEDRESTART set by a removal
+    bool removed = false;
+};
+
+// ---- files and ports ----
+struct File {
+    std::string path;  // as created (original case)
+    DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;
+    std::string content;
+};
+
+struct Port {
+    bool heldByOther = false;  // another program has it open exclusively
+    int openByUs = 0;
+};
+
+// ---- processes ----
+enum Wow64Mode { Wow64Absent, Wow64Fails, Wow64False, Wow64True };
+
+struct ProcessStart {
+    bool applicationNull = false;
+    std::string application;
+    bool commandLineNull = false;
+    std::string commandLine;
+    bool processAttributesNull = false;
+    bool threadAttributesNull = false;
+    BOOL inheritHandles = FALSE;
+    DWORD creationFlags = 0;
+    bool environmentNull = false;
+    bool currentDirectoryNull = false;
+    std::string currentDirectory;
+    STARTUPINFOA startupInfo{};
+};
+
+struct MessageBoxCall {
+    bool ownerNull = true;
+    std::string text;
+    std::string caption;
+    UINT type = 0;
+};
+
+struct CmCall {
+    std::string api;
+    bool deviceIdNull = true;
+    DEVINST devInst = 0;
+    ULONG flags = 0;
+    bool machineNull = true;
+};
+
+// Everything that happened, in order.
+struct Event {
+    enum Kind {
+        Debug,           // one OutputDebugStringA call
+        MessageBox,
+        ProcessStarted,  // text: application name
+        WaitBegin,
+        ProcessEnded,    // the started program's run is over
+        WaitEnd,
+        DeviceRemoved,   // text: instance ID
+        FileDeleted,     // text: path
+        PackageUninstalled,  // text: INF name
+        Reenumerated,
+    } kind;
+    std::string text;
+};
+
+struct Machine {
+    std::vector<Device> devices;
+    std::map<std::string, File, CaseLess> files;  // key: full path
+    std::string windowsDir = "C:\\Windows";
+    bool windowsDirFails = false;
+    std::map<std::string, Port, CaseLess> ports;  // key: "COM7"
+    Wow64Mode wow64 = Wow64False;
+    std::string moduleFileName = "C:\\Program Files\\Omrak\\Tidewell.exe";
+    bool moduleFileNameFails = false;
+    // A program that CreateProcessA can start, by full path; its run happens
+    // while the starter waits for it (or when it closes the handle unwaited).
+    std::map<std::string, std::function<void()>, CaseLess> programs;
+    CONFIGRET locateResult = CR_SUCCESS;
+    CONFIGRET reenumerateResult = CR_SUCCESS;
+
+    // What happened.
+    std::vector<Event> events;
+    std::vector<std::string> debug;
+    std::vector<MessageBoxCall> messageBoxes;
+    std::vector<ProcessStart> processStarts;
+    std::vector<CmCall> cmCalls;
+    std::vector<std::string> problems;  // misuse: double free, unknown handle...
+};
+
+Machine &M();
+void Reset();  // a fresh machine, no faults, nothing open
+
+// Convenience for setting a machine up.
+Device &AddDevice(const std::string &instanceId, const GUID &classGuid,
+                  std::initializer_list<std::string> hardwareIds, bool attached = true);
+File &AddFile(const std::string &path, const std::string &content = "",
+              DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
+File &AddDirectory(const std::string &path);
+bool FileExists(const std::string &path);
+const Device *FindDevice(const std::string &instanceId);
+
+// ---- fault injection ----
+// The nth call (1-based) of api fails with error (0: the api's usual error).
+// nth = 0 fails every call of it.
+void FailCall(const std::string &api, int nth = 1, DWORD error = 0);
+int Calls(const std::string &api);  // how many times api was called
+// Every fallible call counts; the nth of all of them (1-based) can be made to fail.
+int FallibleCalls();
+const std::vector<std::string> &FallibleLog();  // api name of each fallible call
+void FailFallibleCall(int nth);
+
+// ---- accounting ----
+// Every handle, key, set, INF handle, search handle and heap block still open.
+std::vector<std::string> OpenResources();
+size_t HeapBytesNow();
+size_t HeapBytesPeak();
+
+// ---- reading the debug-output channel ----
+// Pairs each prefix line with the message after it. Any write that is not a
+// prefix-and-message pair (a bare line, or a prefix not followed by a message)
+// comes out on its own, marked with "bare:".
+std::vector<std::string> Messages(const std::string &prefix);
+
+// Standard output written during a run.
+void BeginStdoutCapture();
+std::string EndStdoutCapture();
+
+}  // namespace sim
+
+#endif

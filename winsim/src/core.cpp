@@ -1,0 +1,318 @@
+// The simulated machine, its handle table, fault points and accounting.
+#include "internal.h"
+
+#include <devguid.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+extern "C" {
+const GUID GUID_DEVCLASS_MODEM = {0x4D36E96D, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+const GUID GUID_DEVCLASS_PORTS = {0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+const GUID GUID_DEVCLASS_USB = {0x36FC9E60, 0xC465, 0x11CF, {0x80, 0x56, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+}
+
+namespace sim {
+
+namespace {
+
+Machine g_machine;
+
+struct FaultRule {
+    std::string api;
+    int nth;
+    DWORD error;
+};
+
+struct FaultState {
+    std::vector<FaultRule> rules;
+    std::map<std::string, int> calls;
+    std::vector<std::string> fallibleLog;
+    int failFallible = 0;
+} g_faults;
+
+struct HandleTable {
+    std::map<uintptr_t, detail::Object> open;
+    uintptr_t next = 0x1000;
+} g_handles;
+
+struct HeapState {
+    std::map<void *, size_t> blocks;
+    size_t now = 0;
+    size_t peak = 0;
+} g_heap;
+
+int g_savedStdout = -1;
+FILE *g_captureFile = nullptr;
+
+char Fold(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+bool CaseLess::operator()(const std::string &a, const std::string &b) const {
+    size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        unsigned char x = (unsigned char)Fold(a[i]), y = (unsigned char)Fold(b[i]);
+        if (x != y) return x < y;
+    }
+    return a.size() < b.size();
+}
+
+std::string Lower(const std::string &s) {
+    std::string r = s;
+    for (auto &c : r) c = Fold(c);
+    return r;
+}
+
+RegValue Sz(const std::string &text) {
+    RegValue v;
+    v.type = REG_SZ;
+    v.data.assign(text.begin(), text.end());
+    v.data.push_back(0);
+    return v;
+}
+
+RegValue Bytes(DWORD type, const std::vector<BYTE> &data) {
+    RegValue v;
+    v.type = type;
+    v.data = data;
+    return v;
+}
+
+std::vector<BYTE> MultiSz(std::initializer_list<std::string> entries) {
+    std::vector<BYTE> out;
+    for (const auto &e : entries) {
+        out.insert(out.end(), e.begin(), e.end());
+        out.push_back(0);
+    }
+    out.push_back(0);
+    return out;
+}
+
+Machine &M() { return g_machine; }
+
+void Reset() {
+    fflush(stdout);
+    g_machine = Machine();
+    g_faults = FaultState();
+    detail::ResetHandles();
+    detail::ResetInf();
+}
+
+Device &AddDevice(const std::string &instanceId, const GUID &classGuid,
+                  std::initializer_list<std::string> hardwareIds, bool attached) {
+    Device d;
+    d.instanceId = instanceId;
+    d.classGuid = classGuid;
+    d.attached = attached;
+    d.hasHardwareIds = hardwareIds.size() != 0;
+    if (d.hasHardwareIds) d.hardwareIds = MultiSz(hardwareIds);
+    g_machine.devices.push_back(d);
+    return g_machine.devices.back();
+}
+
+File &AddFile(const std::string &path, const std::string &content, DWORD attributes) {
+    File f;
+    f.path = path;
+    f.content = content;
+    f.attributes = attributes;
+    std::string key = detail::NormalPath(path);
+    g_machine.files[key] = f;
+    return g_machine.files[key];
+}
+
+File &AddDirectory(const std::string &path) {
+    return AddFile(path, "", FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool FileExists(const std::string &path) { return detail::FindFile(path) != nullptr; }
+
+const Device *FindDevice(const std::string &instanceId) {
+    for (const auto &d : g_machine.devices)
+        if (!CaseLess()(d.instanceId, instanceId) && !CaseLess()(instanceId, d.instanceId))
+            return &d;
+    return nullptr;
+}
+
+void FailCall(const std::string &api, int nth, DWORD error) {
+    g_faults.rules.push_back({api, nth, error});
+}
+
+int Calls(const std::string &api) {
+    auto it = g_faults.calls.find(api);
+    return it == g_faults.calls.end() ? 0 : it->second;
+}
+
+int FallibleCalls() { return (int)g_faults.fallibleLog.size(); }
+const std::vector<std::string> &FallibleLog() { return g_faults.fallibleLog; }
+void FailFallibleCall(int nth) { g_faults.failFallible = nth; }
+
+std::vector<std::string> OpenResources() {
+    std::vector<std::string> out;
+    for (const auto &h : g_handles.open)
+        if (h.second.kind != detail::KModule) out.push_back(h.second.what);
+    for (const auto &b : g_heap.blocks)
+        out.push_back("heap block of " + std::to_string(b.second) + " bytes");
+    return out;
+}
+
+size_t HeapBytesNow() { return g_heap.now; }
+size_t HeapBytesPeak() { return g_heap.peak; }
+
+std::vector<std::string> Messages(const std::string &prefix) {
+    std::vector<std::string> out;
+    const auto &d = g_machine.debug;
+    for (size_t i = 0; i < d.size(); ++i) {
+        if (d[i] == prefix) {
+            if (i + 1 < d.size() && d[i + 1] != prefix) {
+                out.push_back(d[i + 1]);
+                ++i;
+            } else {
+                out.push_back("prefix without message");
+            }
+        } else {
+            out.push_back("bare:" + d[i]);
+        }
+    }
+    return out;
+}
+
+void BeginStdoutCapture() {
+    fflush(stdout);
+    g_captureFile = tmpfile();
+    g_savedStdout = dup(1);
+    dup2(fileno(g_captureFile), 1);
+}
+
+std::string EndStdoutCapture() {
+    fflush(stdout);
+    dup2(g_savedStdout, 1);
+    close(g_savedStdout);
+    std::string text;
+    rewind(g_captureFile);
+    char buf[512];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, g_captureFile)) > 0) text.append(buf, n);
+    fclose(g_captureFile);
+    g_captureFile = nullptr;
+    return text;
+}
+
+namespace detail {
+
+HANDLE NewHandle(Kind kind, const std::string &what, void *data) {
+    uintptr_t value = g_handles.next;
+    g_handles.next += 4;
+    g_handles.open[value] = Object{kind, what, data};
+    return (HANDLE)value;
+}
+
+Object *Lookup(HANDLE h, Kind kind) {
+    auto it = g_handles.open.find((uintptr_t)h);
+    if (it == g_handles.open.end() || it->second.kind != kind) return nullptr;
+    return &it->second;
+}
+
+bool Release(HANDLE h, Kind kind, const char *api) {
+    auto it = g_handles.open.find((uintptr_t)h);
+    if (it == g_handles.open.end() || it->second.kind != kind) {
+        char text[128];
+        snprintf(text, sizeof text, "%s on a handle that is not open: %p", api, h);
+        Problem(text);
+        return false;
+    }
+    g_handles.open.erase(it);
+    return true;
+}
+
+void Problem(const std::string &text) { g_machine.problems.push_back(text); }
+
+void ResetHandles() {
+    for (auto &b : g_heap.blocks) free(b.first);
+    g_heap = HeapState();
+    g_handles = HandleTable();
+}
+
+void HeapAdd(void *p, size_t size) {
+    g_heap.blocks[p] = size;
+    g_heap.now += size;
+    g_heap.peak = std::max(g_heap.peak, g_heap.now);
+}
+
+bool HeapRemove(void *p) {
+    auto it = g_heap.blocks.find(p);
+    if (it == g_heap.blocks.end()) return false;
+    g_heap.now -= it->second;
+    g_heap.blocks.erase(it);
+    return true;
+}
+
+bool Fault(const char *api, DWORD defaultError, DWORD *pError) {
+    int n = ++g_faults.calls[api];
+    g_faults.fallibleLog.push_back(api);
+    bool fail = g_faults.failFallible == (int)g_faults.fallibleLog.size();
+    DWORD error = defaultError;
+    for (const auto &r : g_faults.rules) {
+        if (r.api == api && (r.nth == 0 || r.nth == n)) {
+            fail = true;
+            if (r.error) error = r.error;
+        }
+    }
+    if (fail && pError) *pError = error;
+    return fail;
+}
+
+void Note(const char *api) { ++g_faults.calls[api]; }
+
+void Log(Event::Kind kind, const std::string &text) { g_machine.events.push_back({kind, text}); }
+
+std::string NormalPath(const std::string &path) {
+    std::vector<std::string> parts;
+    std::string cur;
+    std::string p = path;
+    for (auto &c : p)
+        if (c == '/') c = '\\';
+    size_t i = 0;
+    std::string root;
+    if (p.size() >= 2 && p[1] == ':') {
+        root = p.substr(0, 2);
+        i = 2;
+    }
+    for (; i <= p.size(); ++i) {
+        if (i == p.size() || p[i] == '\\') {
+            if (cur == "..") {
+                if (!parts.empty()) parts.pop_back();
+            } else if (!cur.empty() && cur != ".") {
+                parts.push_back(cur);
+            }
+            cur.clear();
+        } else {
+            cur += p[i];
+        }
+    }
+    std::string out = root;
+    for (const auto &s : parts) out += "\\" + s;
+    return out;
+}
+
+std::string ParentOf(const std::string &normalPath) {
+    size_t k = normalPath.rfind('\\');
+    return k == std::string::npos ? std::string() : normalPath.substr(0, k);
+}
+
+std::string NameOf(const std::string &normalPath) {
+    size_t k = normalPath.rfind('\\');
+    return k == std::string::npos ? normalPath : normalPath.substr(k + 1);
+}
+
+File *FindFile(const std::string &path) {
+    auto it = g_machine.files.find(NormalPath(path));
+    return it == g_machine.files.end() ? nullptr : &it->second;
+}
+
+}  // namespace detail
+}  // namespace sim

@@ -1,0 +1,426 @@
+// SetupAPI device functions, device registry keys and the configuration
+// manager of the simulated layer.
+#include "internal.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include <algorithm>
+
+using namespace sim;
+using namespace sim::detail;
+
+namespace {
+
+struct Element {
+    size_t device;  // index into M().devices
+    DWORD installFlags = 0;
+};
+
+struct DevInfoSet {
+    std::vector<Element> elements;  // a snapshot: removals do not shift indices
+};
+
+struct KeyData {
+    size_t device;
+    int which;  // DIREG_DEV or DIREG_DRV
+};
+
+bool SameGuid(const GUID &a, const GUID &b) { return memcmp(&a, &b, sizeof a) == 0; }
+
+std::string GuidText(const GUID &g) {
+    char text[40];
+    snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g.Data1,
+             g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
+             g.Data4[5], g.Data4[6], g.Data4[7]);
+    return text;
+}
+
+// The set element that a device record names, after Windows' checks.
+Element *ElementOf(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD *pError) {
+    Object *o = Lookup(set, KDevInfo);
+    if (!o) {
+        *pError = ERROR_INVALID_HANDLE;
+        return nullptr;
+    }
+    if (!data || data->cbSize != sizeof(SP_DEVINFO_DATA)) {
+        *pError = ERROR_INVALID_USER_BUFFER;
+        return nullptr;
+    }
+    DevInfoSet *s = (DevInfoSet *)o->data;
+    if (data->Reserved == 0 || data->Reserved > s->elements.size()) {
+        *pError = ERROR_INVALID_PARAMETER;
+        return nullptr;
+    }
+    return &s->elements[data->Reserved - 1];
+}
+
+RegKey *KeyOf(const KeyData *k) {
+    Device &d = M().devices[k->device];
+    if (d.removed) return nullptr;
+    if (k->which == DIREG_DEV) return d.hasHardwareKey ? &d.hardwareKey : nullptr;
+    return d.hasDriverKey ? &d.driverKey : nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *ClassGuid, PCSTR Enumerator, HWND hwndParent,
+                                     DWORD Flags) {
+    (void)hwndParent;
+    DWORD error;
+    if (Fault("SetupDiGetClassDevsA", ERROR_NOT_ENOUGH_MEMORY, &error)) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    if ((!ClassGuid && !(Flags & DIGCF_ALLCLASSES)) || Enumerator) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    DevInfoSet *s = new DevInfoSet;
+    for (size_t i = 0; i < M().devices.size(); ++i) {
+        const Device &d = M().devices[i];
+        if (d.removed) continue;
+        if (!(Flags & DIGCF_ALLCLASSES) && !SameGuid(d.classGuid, *ClassGuid)) continue;
+        if ((Flags & DIGCF_PRESENT) && !d.attached) continue;
+        s->elements.push_back(Element{i});
+    }
+    return NewHandle(KDevInfo, "device information set", s);
+}
+
+BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
+                                  PSP_DEVINFO_DATA DeviceInfoData) {
+    DWORD error;
+    if (Fault("SetupDiEnumDeviceInfo", ERROR_NO_MORE_ITEMS, &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    Object *o = Lookup(DeviceInfoSet, KDevInfo);
+    if (!o) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!DeviceInfoData || DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
+        SetLastError(ERROR_INVALID_USER_BUFFER);
+        return FALSE;
+    }
+    DevInfoSet *s = (DevInfoSet *)o->data;
+    if (MemberIndex >= s->elements.size()) {
+        SetLastError(ERROR_NO_MORE_ITEMS);
+        return FALSE;
+    }
+    const Device &d = M().devices[s->elements[MemberIndex].device];
+    DeviceInfoData->ClassGuid = d.classGuid;
+    DeviceInfoData->DevInst = (DWORD)(s->elements[MemberIndex].device + 2);
+    DeviceInfoData->Reserved = MemberIndex + 1;
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
+                                              PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
+                                              PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
+                                              DWORD PropertyBufferSize, PDWORD RequiredSize) {
+    DWORD error;
+    if (Fault("SetupDiGetDeviceRegistryPropertyA", ERROR_NO_SUCH_DEVINST, &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    Element *e = ElementOf(DeviceInfoSet, DeviceInfoData, &error);
+    if (!e) {
+        SetLastError(error);
+        return FALSE;
+    }
+    Device &d = M().devices[e->device];
+    if (d.removed) {
+        SetLastError(ERROR_NO_SUCH_DEVINST);
+        return FALSE;
+    }
+    if (!PropertyBuffer && PropertyBufferSize) {
+        SetLastError(ERROR_INVALID_USER_BUFFER);
+        return FALSE;
+    }
+    std::vector<BYTE> value;
+    DWORD type;
+    if (Property == SPDRP_HARDWAREID) {
+        if (d.hardwareIdReadError) {
+            SetLastError(d.hardwareIdReadError);
+            return FALSE;
+        }
+        if (!d.hasHardwareIds) {
+            SetLastError(ERROR_INVALID_DATA);
+            return FALSE;
+        }
+        value = d.hardwareIds;
+        type = REG_MULTI_SZ;
+    } else if (Property == SPDRP_DRIVER) {
+        if (d.driverReadError) {
+            SetLastError(d.driverReadError);
+            return FALSE;
+        }
+        if (!d.hasDriverKey) {
+            SetLastError(ERROR_INVALID_DATA);
+            return FALSE;
+        }
+        char text[64];
+        snprintf(text, sizeof text, "%s\\%04u", GuidText(d.classGuid).c_str(),
+                 (unsigned)e->device);
+        value.assign(text, text + strlen(text) + 1);
+        type = REG_SZ;
+    } else {
+        SetLastError(ERROR_INVALID_DATA);
+        return FALSE;
+    }
+    if (RequiredSize) *RequiredSize = (DWORD)value.size();
+    if (PropertyRegDataType) *PropertyRegDataType = type;
+    if (PropertyBufferSize < value.size()) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    if (!value.empty()) memcpy(PropertyBuffer, value.data(), value.size());
+    return TRUE;
+}
+
+HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                 DWORD Scope, DWORD HwProfile, DWORD KeyType,
+                                 REGSAM samDesired) {
+    (void)samDesired;
+    (void)HwProfile;
+    DWORD error;
+    if (Fault("SetupDiOpenDevRegKey", ERROR_ACCESS_DENIED, &error)) {
+        SetLastError(error);
+        return (HKEY)INVALID_HANDLE_VALUE;
+    }
+    Element *e = ElementOf(DeviceInfoSet, DeviceInfoData, &error);
+    if (!e) {
+        SetLastError(error);
+        return (HKEY)INVALID_HANDLE_VALUE;
+    }
+    if (Scope != DICS_FLAG_GLOBAL || (KeyType != DIREG_DEV && KeyType != DIREG_DRV)) {
+        SetLastError(ERROR_INVALID_FLAGS);
+        return (HKEY)INVALID_HANDLE_VALUE;
+    }
+    Device &d = M().devices[e->device];
+    if (d.removed) {
+        SetLastError(ERROR_NO_SUCH_DEVINST);
+        return (HKEY)INVALID_HANDLE_VALUE;
+    }
+    if ((KeyType == DIREG_DEV && !d.hasHardwareKey) || (KeyType == DIREG_DRV && !d.hasDriverKey)) {
+        SetLastError(ERROR_KEY_DOES_NOT_EXIST);
+        return (HKEY)INVALID_HANDLE_VALUE;
+    }
+    KeyData *k = new KeyData{e->device, (int)KeyType};
+    std::string what = std::string(KeyType == DIREG_DEV ? "hardware" : "driver") + " key of " +
+                       d.instanceId;
+    return (HKEY)NewHandle(KKey, what, k);
+}
+
+LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved,
+                                LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+    DWORD error;
+    if (Fault("RegQueryValueExA", ERROR_ACCESS_DENIED, &error)) return (LSTATUS)error;
+    Object *o = Lookup((HANDLE)hKey, KKey);
+    if (!o) return ERROR_INVALID_HANDLE;
+    if (lpReserved) return ERROR_INVALID_PARAMETER;
+    if (lpData && !lpcbData) return ERROR_INVALID_PARAMETER;
+    RegKey *key = KeyOf((KeyData *)o->data);
+    if (!key) return ERROR_KEY_DELETED;
+    auto it = key->find(lpValueName ? lpValueName : "");
+    if (it == key->end()) return ERROR_FILE_NOT_FOUND;
+    const RegValue &v = it->second;
+    if (lpType) *lpType = v.type;
+    DWORD size = (DWORD)v.data.size();
+    if (!lpcbData) return ERROR_SUCCESS;
+    if (!lpData) {
+        *lpcbData = size;
+        return ERROR_SUCCESS;
+    }
+    if (*lpcbData < size) {
+        *lpcbData = size;
+        return ERROR_MORE_DATA;
+    }
+    if (size) memcpy(lpData, v.data.data(), size);
+    *lpcbData = size;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegCloseKey(HKEY hKey) {
+    Note("RegCloseKey");
+    Object *o = Lookup((HANDLE)hKey, KKey);
+    if (!o) {
+        Problem("RegCloseKey on a key that is not open");
+        return ERROR_INVALID_HANDLE;
+    }
+    delete (KeyData *)o->data;
+    Release((HANDLE)hKey, KKey, "RegCloseKey");
+    return ERROR_SUCCESS;
+}
+
+BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
+                                      PSP_DEVINFO_DATA DeviceInfoData) {
+    DWORD error;
+    if (Fault("SetupDiCallClassInstaller", ERROR_ACCESS_DENIED, &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    Element *e = ElementOf(DeviceInfoSet, DeviceInfoData, &error);
+    if (!e) {
+        SetLastError(error);
+        return FALSE;
+    }
+    if (InstallFunction != DIF_REMOVE) {
+        SetLastError(ERROR_DI_DO_DEFAULT);
+        return FALSE;
+    }
+    Device &d = M().devices[e->device];
+    if (M().wow64 == Wow64True) {
+        // A 32-bit process on 64-bit Windows cannot run class installers.
+        SetLastError(ERROR_IN_WOW64);
+        return FALSE;
+    }
+    if (d.removed) {
+        SetLastError(ERROR_NO_SUCH_DEVINST);
+        return FALSE;
+    }
+    if (d.removeError) {
+        SetLastError(d.removeError);
+        return FALSE;
+    }
+    d.removed = true;
+    d.hasHardwareKey = d.hasDriverKey = false;
+    d.hardwareKey.clear();
+    d.driverKey.clear();
+    e->installFlags |= d.removeNeedsFlags;
+    Log(Event::DeviceRemoved, d.instanceId);
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet,
+                                           PSP_DEVINFO_DATA DeviceInfoData,
+                                           PSP_DEVINSTALL_PARAMS_A DeviceInstallParams) {
+    DWORD error;
+    if (Fault("SetupDiGetDeviceInstallParamsA", ERROR_INVALID_PARAMETER, &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    Element *e = ElementOf(DeviceInfoSet, DeviceInfoData, &error);
+    if (!e) {
+        SetLastError(error);
+        return FALSE;
+    }
+    if (!DeviceInstallParams || DeviceInstallParams->cbSize != sizeof(SP_DEVINSTALL_PARAMS_A)) {
+        SetLastError(ERROR_INVALID_USER_BUFFER);
+        return FALSE;
+    }
+    memset((char *)DeviceInstallParams + sizeof(DWORD), 0,
+           sizeof *DeviceInstallParams - sizeof(DWORD));
+    DeviceInstallParams->Flags = e->installFlags;
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiSetDeviceInstallParamsA(HDEVINFO DeviceInfoSet,
+                                           PSP_DEVINFO_DATA DeviceInfoData,
+                                           PSP_DEVINSTALL_PARAMS_A DeviceInstallParams) {
+    DWORD error;
+    if (Fault("SetupDiSetDeviceInstallParamsA", ERROR_INVALID_PARAMETER, &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    Element *e = ElementOf(DeviceInfoSet, DeviceInfoData, &error);
+    if (!e) {
+        SetLastError(error);
+        return FALSE;
+    }
+    if (!DeviceInstallParams || DeviceInstallParams->cbSize != sizeof(SP_DEVINSTALL_PARAMS_A)) {
+        SetLastError(ERROR_INVALID_USER_BUFFER);
+        return FALSE;
+    }
+    e->installFlags = DeviceInstallParams->Flags;
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
+    Note("SetupDiDestroyDeviceInfoList");
+    Object *o = Lookup(DeviceInfoSet, KDevInfo);
+    if (!o) {
+        Problem("SetupDiDestroyDeviceInfoList on a set that is not open");
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    delete (DevInfoSet *)o->data;
+    Release(DeviceInfoSet, KDevInfo, "SetupDiDestroyDeviceInfoList");
+    return TRUE;
+}
+
+BOOL WINAPI SetupUninstallOEMInfA(PCSTR InfFileName, DWORD Flags, PVOID Reserved) {
+    DWORD error;
+    if (Fault("SetupUninstallOEMInfA", ERROR_ACCESS_DENIED, &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    if (!InfFileName || Reserved || strchr(InfFileName, '\\') || strchr(InfFileName, '/')) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::string infDir = M().windowsDir + "\\inf\\";
+    std::string path = infDir + InfFileName;
+    if (!FindFile(path)) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    if (!(Flags & SUOI_FORCEDELETE)) {
+        // Without the force flag a package still bound to a device stays.
+        std::string name = Lower(InfFileName);
+        for (const auto &d : M().devices) {
+            if (d.removed || !d.hasDriverKey) continue;
+            auto it = d.driverKey.find("InfPath");
+            if (it == d.driverKey.end()) continue;
+            std::string bound(it->second.data.begin(), it->second.data.end());
+            bound = bound.c_str();
+            if (Lower(bound) == name) {
+                SetLastError(ERROR_INF_IN_USE_BY_DEVICES);
+                return FALSE;
+            }
+        }
+    }
+    // The package leaves the driver store; the .inf and its .pnf go with it,
+    // whatever their attributes.
+    std::string pnf = path.substr(0, path.size() >= 4 ? path.size() - 4 : 0) + ".pnf";
+    M().files.erase(NormalPath(path));
+    M().files.erase(NormalPath(pnf));
+    Log(Event::PackageUninstalled, InfFileName);
+    return TRUE;
+}
+
+CONFIGRET WINAPI CM_Locate_DevNode_ExA(PDEVINST pdnDevInst, DEVINSTID_A pDeviceID, ULONG ulFlags,
+                                       HMACHINE hMachine) {
+    CmCall c;
+    c.api = "CM_Locate_DevNode_ExA";
+    c.deviceIdNull = pDeviceID == nullptr;
+    c.flags = ulFlags;
+    c.machineNull = hMachine == nullptr;
+    M().cmCalls.push_back(c);
+    DWORD error;
+    if (Fault("CM_Locate_DevNode_ExA", CR_FAILURE, &error)) return error;
+    if (!pdnDevInst) return CR_INVALID_POINTER;
+    if (M().locateResult != CR_SUCCESS) return M().locateResult;
+    if (pDeviceID && *pDeviceID) return CR_NO_SUCH_DEVNODE;
+    *pdnDevInst = 1;  // the root of the device tree
+    return CR_SUCCESS;
+}
+
+CONFIGRET WINAPI CM_Reenumerate_DevNode_Ex(DEVINST dnDevInst, ULONG ulFlags, HMACHINE hMachine) {
+    CmCall c;
+    c.api = "CM_Reenumerate_DevNode_Ex";
+    c.devInst = dnDevInst;
+    c.flags = ulFlags;
+    c.machineNull = hMachine == nullptr;
+    M().cmCalls.push_back(c);
+    DWORD error;
+    if (Fault("CM_Reenumerate_DevNode_Ex", CR_FAILURE, &error)) return error;
+    if (dnDevInst != 1) return CR_INVALID_DEVNODE;
+    Log(Event::Reenumerated, "");
+    return M().reenumerateResult;
+}
+
+}  // extern "C"

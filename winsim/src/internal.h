@@ -1,0 +1,53 @@
+// Shared plumbing of the simulated layer: handle table, fault points, paths.
+#ifndef WINSIM_INTERNAL_H
+#define WINSIM_INTERNAL_H
+
+#include "winsim.h"
+
+#include <string>
+
+namespace sim {
+namespace detail {
+
+enum Kind { KProcess, KThread, KPort, KFind, KKey, KDevInfo, KInf, KModule };
+
+struct Object {
+    Kind kind;
+    std::string what;  // description for the open-resource account
+    void *data;        // per-kind state, owned by the module that made it
+};
+
+// A fresh opaque handle value registered in the table.
+HANDLE NewHandle(Kind kind, const std::string &what, void *data);
+// The object behind h if it is open and of that kind, else null.
+Object *Lookup(HANDLE h, Kind kind);
+// Removes h from the table; false (and a recorded problem) if it was not open.
+bool Release(HANDLE h, Kind kind, const char *api);
+void Problem(const std::string &text);
+
+// A fault point: every fallible API calls it on entry. True when this call is
+// to fail; *pError then holds the error to report (defaultError unless the
+// test chose one).
+bool Fault(const char *api, DWORD defaultError, DWORD *pError);
+void Note(const char *api);  // counts a call that cannot fail
+
+void Log(Event::Kind kind, const std::string &text);
+
+// Paths: "\" and "/" alike, "." and ".." resolved, no trailing "\".
+std::string NormalPath(const std::string &path);
+std::string ParentOf(const std::string &normalPath);
+std::string NameOf(const std::string &normalPath);
+File *FindFile(const std::string &path);
+
+// Heap blocks from LocalAlloc, with their sizes.
+void HeapAdd(void *p, size_t size);
+bool HeapRemove(void *p);
+
+// Per-module reset hooks, called by sim::Reset.
+void ResetHandles();
+void ResetInf();
+
+}  // namespace detail
+}  // namespace sim
+
+#endif
