@@ -1,0 +1,4 @@
+# Unit tests of the uninstaller's flow and stages against the simulated layer.
+add_unit_test(tidewell_tests
+    SOURCES unit/tidewell_flow_test.cpp
+    LIBS tidewell_native)
