@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Every test: installs what is missing, builds the Windows programs and the
+# native suite, runs the native unit tests, the Wine end-to-end tests and the
+# sanitizer build of the unit tests.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+scripts/build.sh asan
+
+status=0
+echo "== native unit tests and Wine end-to-end tests"
+ctest --preset native || status=1
+echo "== unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+ctest --preset asan || status=1
+exit $status
