@@ -14,6 +14,11 @@ target_compile_definitions(tidewell_native PRIVATE main=TidewellMain)
 target_link_libraries(tidewell_native PUBLIC common_native)
 target_compile_options(tidewell_native PRIVATE ${WARNINGS})
 
+add_library(tidewell64_native STATIC ${TIDEWELL64_SOURCES})
+target_compile_definitions(tidewell64_native PRIVATE main=Tidewell64Main)
+target_link_libraries(tidewell64_native PUBLIC common_native)
+target_compile_options(tidewell64_native PRIVATE ${WARNINGS})
+
 add_library(zorvane_native STATIC ${ZORVANE_SOURCES})
 target_compile_definitions(zorvane_native PRIVATE main=ZorvaneMain)
 target_link_libraries(zorvane_native PUBLIC common_native)

@@ -19,6 +19,9 @@ else()
     add_windows_program(Zorvane64
         SOURCES ${ZORVANE_SOURCES} ${COMMON_SOURCES} devsetup/Zorvane64.rc
         LIBS cfgmgr32 setupapi user32 kernel32)
+    add_windows_program(Tidewell64
+        SOURCES ${TIDEWELL64_SOURCES} ${COMMON_SOURCES} uninstaller/Tidewell64.rc
+        LIBS setupapi advapi32 user32 kernel32)
 endif()
 
 # Small Windows programs the end-to-end tests use to seed Wine prefixes.

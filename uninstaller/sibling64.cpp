@@ -1,0 +1,114 @@
+// Tidewell64: the uninstaller's 64-bit sibling. On 64-bit Windows only a
+// 64-bit process can remove devices through the class installer, so the
+// uninstaller starts this program for the removal and sweeps the inf folder
+// itself once it has ended. For each product node: read its OEM INF name,
+// remove the node quietly, then take the driver package out of the driver
+// store (or, failing that, at least delete its INF file).
+#include <windows.h>
+#include <setupapi.h>
+#include <initguid.h>
+#include <devguid.h>
+
+#include "oeminf.h"
+
+#include "../common/devscan.h"
+#include "../common/trace.h"
+
+const char TracePrefix[] = "..Tidewell64 - Omrak";
+
+// Asks the class installers to show no dialog: nobody watches the run.
+static void SetQuietInstall(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData)
+{
+    SP_DEVINSTALL_PARAMS_A params = {};
+
+    params.cbSize = sizeof(params);
+    if (!SetupDiGetDeviceInstallParamsA(hDevInfo, pDevInfoData, &params)) {
+        Trace("SetupDiGetDeviceInstallParamsA failed, Error code: 0x%x\n", GetLastError());
+        return;
+    }
+    params.Flags |= DI_QUIETINSTALL;
+    if (!SetupDiSetDeviceInstallParamsA(hDevInfo, pDevInfoData, &params))
+        Trace("SetupDiSetDeviceInstallParamsA failed, Error code: 0x%x\n", GetLastError());
+}
+
+// 1 when the removal left the device asking for a reboot or a restart.
+static int NeedsReboot(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData)
+{
+    SP_DEVINSTALL_PARAMS_A params = {};
+
+    params.cbSize = sizeof(params);
+    if (!SetupDiGetDeviceInstallParamsA(hDevInfo, pDevInfoData, &params)) {
+        Trace("SetupDiGetDeviceInstallParamsA failed, Error code: 0x%x\n", GetLastError());
+        return 0;
+    }
+    return (params.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)) != 0;
+}
+
+// Takes the package out of the driver store with its .inf and .pnf; where
+// the platform refuses, the INF file at least goes, as in the uninstaller.
+static void UninstallPackage(const char *pInfName)
+{
+    if (SetupUninstallOEMInfA(pInfName, SUOI_FORCEDELETE, NULL)) {
+        Trace("SetupUninstallOEMInfA successful: [%s]\n", pInfName);
+        return;
+    }
+    Trace("SetupUninstallOEMInfA failed, Error code: 0x%x\n", GetLastError());
+    if (!DeleteInfFile(pInfName))
+        Trace("Delete INF failed, Error code: 0x%x\n", GetLastError());
+}
+
+static int RemoveNodeAndPackage(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData,
+                                const char *pHwIds, DWORD cbHwIds, void *pContext)
+{
+    int *pNeedReboot = (int *)pContext;
+    char firstHwid[TRACE_BUFFER_SIZE];
+    HKEY hKey;
+    char *pInfName = NULL;
+
+    CopyFirstHwid(firstHwid, sizeof(firstHwid), pHwIds, cbHwIds);
+    Trace("Found! [%s]\n", firstHwid);
+    // The name is read first: the removal takes the driver key with it.
+    if (OpenDeviceInfName(hDevInfo, pDevInfoData, &hKey, &pInfName)) {
+        RegCloseKey(hKey);
+        Trace("InfPath: [%s]\n", pInfName);
+    }
+    SetQuietInstall(hDevInfo, pDevInfoData);
+    if (!SetupDiCallClassInstaller(DIF_REMOVE, hDevInfo, pDevInfoData)) {
+        Trace("Remove failed! Error code: 0x%x\n", GetLastError());
+    } else {
+        Trace("SetupDiCallClassInstaller successful\n");
+        if (NeedsReboot(hDevInfo, pDevInfoData))
+            *pNeedReboot = 1;
+    }
+    // The package goes also when the node stayed: the product is being
+    // uninstalled, and the node then falls back to no driver.
+    if (pInfName != NULL) {
+        UninstallPackage(pInfName);
+        LocalFree(pInfName);
+    }
+    return 1;
+}
+
+int main(int argc, char **argv, char **envp)
+{
+    SCAN_SETUP setup;
+    int needReboot = 0;
+
+    (void)argc;
+    (void)argv;
+    (void)envp;
+
+    Trace("Uninstall Device for 64bit OS\n");
+    // The uninstaller's removal settings: every node of every class, attached or not.
+    setup.pClassGuid = &GUID_DEVCLASS_USB;
+    setup.Flags = DIGCF_ALLCLASSES;
+    setup.Action = RemoveNodeAndPackage;
+    setup.pContext = &needReboot;
+    setup.NoSetResult = 0;
+    setup.ReadFailResult = 0;
+    setup.DoneResult = 0;
+    ScanDevices(&setup);
+    if (needReboot)
+        Trace("Reboot needed\n");
+    return 0;
+}
