@@ -48,6 +48,7 @@ struct Device {
     DWORD driverReadError = 0;      // non-zero: every SPDRP_DRIVER read fails so
     DWORD removeError = 0;          // non-zero: DIF_REMOVE fails so
     DWORD removeNeedsFlags = 0;     // DI_NEEDREBOOT / DI_NEEDRESTART set by a removal
+    DWORD removedWithFlags = 0;     // install-parameter flags the removal ran with
     bool removed = false;
 };
 

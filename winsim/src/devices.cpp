@@ -290,6 +290,7 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
     d.hasHardwareKey = d.hasDriverKey = false;
     d.hardwareKey.clear();
     d.driverKey.clear();
+    d.removedWithFlags = e->installFlags;
     e->installFlags |= d.removeNeedsFlags;
     Log(Event::DeviceRemoved, d.instanceId);
     return TRUE;
