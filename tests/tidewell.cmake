@@ -1,4 +1,7 @@
 # Unit tests of the uninstaller's flow and stages against the simulated layer.
 add_unit_test(tidewell_tests
     SOURCES unit/tidewell_flow_test.cpp
+            unit/devscan_test.cpp
+            unit/removal_test.cpp
+            unit/portcheck_test.cpp
     LIBS tidewell_native)

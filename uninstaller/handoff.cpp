@@ -38,9 +38,10 @@ BOOL Transf2Path(char *pPath)
         Trace("Transf2Path is null, line: %d", 121);
         return FALSE;
     }
-    end = lstrlenA(pPath);
-    if (end >= MAX_PATH)
-        end = MAX_PATH - 1;
+    // The name may fill the whole buffer without a terminator (older Windows
+    // leaves a cut module name so): never look past its 260 bytes.
+    for (end = 0; end < MAX_PATH - 1 && pPath[end] != 0; end++)
+        ;
     for (i = end; i > 0 && pPath[i] != '\\'; i--)
         ;
     if (pPath[i] != '\\') {

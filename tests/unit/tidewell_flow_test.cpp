@@ -1,22 +1,404 @@
-#include <gtest/gtest.h>
+// The uninstaller's stage flow run as a whole program: refusal, the sweep
+// decision, the 64-bit hand-off and its helpers.
+#include <string.h>
 
-#include "uninstaller/tidewell.h"
-#include "winsim.h"
-
-int TidewellMain(int argc, char **argv, char **envp);
+#include "tidewell_fixture.h"
 
 namespace {
 
-TEST(TidewellFlow, Smoke) {
-    sim::Reset();
-    g_RemovedDevices = 0;
-    sim::AddDirectory("C:\\Windows");
-    sim::AddDirectory("C:\\Windows\\inf");
-    EXPECT_EQ(0, TidewellMain(0, nullptr, nullptr));
-    auto msgs = sim::Messages("..Tidewell - Omrak");
-    ASSERT_FALSE(msgs.empty());
-    EXPECT_EQ("Uninstall Device\n", msgs[0]);
-    EXPECT_TRUE(sim::OpenResources().empty());
+using namespace tw;
+
+const char kFolder[] = "C:\\Program Files\\Omrak";
+const char kSibling[] = "C:\\Program Files\\Omrak\\Tidewell64.exe";
+
+// ---- refusal by the port-busy check ----
+
+class Refusal : public TidewellTest {
+protected:
+    void SetUp() override {
+        TidewellTest::SetUp();
+        // A target device that would be removed if the run went on.
+        AddInstalled("USB\\VID_1F3C&PID_3A41\\1", GUID_DEVCLASS_USB, {kTarget1}, "oem3.inf");
+    }
+
+    void ExpectRefusedOnce() {
+        ASSERT_EQ(1u, sim::M().messageBoxes.size());
+        const auto &box = sim::M().messageBoxes[0];
+        EXPECT_TRUE(box.ownerNull);
+        EXPECT_EQ("Please close all program", box.text);
+        EXPECT_EQ("Uninstall Drv", box.caption);
+        EXPECT_EQ((UINT)MB_OK, box.type);
+        // Nothing after the box: no removal, no deletion, no sweep.
+        EXPECT_TRUE(EventsOf(sim::Event::DeviceRemoved).empty());
+        EXPECT_TRUE(EventsOf(sim::Event::FileDeleted).empty());
+        EXPECT_TRUE(sim::FileExists(InfPath("oem3.inf")));
+        EXPECT_FALSE(HasMsg("Need search..\n"));
+        EXPECT_EQ(0, sim::Calls("FindFirstFileA"));
+        EXPECT_EQ(0, sim::Calls("GetModuleFileNameA"));
+        EXPECT_EQ(sim::Event::MessageBox, sim::M().events.back().kind);
+    }
+};
+
+TEST_F(Refusal, BusyModemPortShowsTheBoxAndSkipsThePortsPass) {
+    AddPortDevice("MDM\\1", GUID_DEVCLASS_MODEM, {kTarget1}, "AttachedTo", "COM7");
+    AddPortDevice("PRT\\1", GUID_DEVCLASS_PORTS, {kTarget2}, "PortName", "COM8");
+    AddPort("COM7", true);
+    AddPort("COM8", true);
+
+    EXPECT_EQ(0, RunTidewell());
+    ExpectRefusedOnce();
+    EXPECT_EQ(1, sim::Calls("SetupDiGetClassDevsA"));  // the Modem pass alone
+    EXPECT_FALSE(HasMsg("Port Name: \\\\.\\COM8"));
+    EXPECT_EQ("Uninstall Device\n", Msgs().front());
+}
+
+TEST_F(Refusal, BusyPortsPortAfterAFreeModemShowsTheBoxOnce) {
+    AddPortDevice("MDM\\1", GUID_DEVCLASS_MODEM, {kTarget1}, "AttachedTo", "COM7");
+    AddPortDevice("PRT\\1", GUID_DEVCLASS_PORTS, {kTarget2}, "PortName", "COM8");
+    AddPort("COM7", false);
+    AddPort("COM8", true);
+
+    EXPECT_EQ(0, RunTidewell());
+    ExpectRefusedOnce();
+    EXPECT_EQ(2, sim::Calls("SetupDiGetClassDevsA"));
+    EXPECT_EQ((std::vector<std::string>{"Uninstall Device\n", "Port Name: \\\\.\\COM7",
+                                        "Port Name: \\\\.\\COM8",
+                                        "Open port failed, error code: 0x5, line: 366\n"}),
+              Msgs());
+}
+
+TEST_F(Refusal, FreePortsLetTheRunGoOnWithoutABox) {
+    AddPortDevice("MDM\\1", GUID_DEVCLASS_MODEM, {kTarget1}, "AttachedTo", "COM7");
+    AddPortDevice("PRT\\1", GUID_DEVCLASS_PORTS, {kTarget2}, "PortName", "COM8");
+    AddPort("COM7", false);
+    AddPort("COM8", false);
+
+    EXPECT_EQ(0, RunTidewell());
+    EXPECT_TRUE(sim::M().messageBoxes.empty());
+    EXPECT_TRUE(Removed("USB\\VID_1F3C&PID_3A41\\1"));
+    EXPECT_EQ(0, sim::M().ports["COM7"].openByUs);
+    EXPECT_EQ(0, sim::M().ports["COM8"].openByUs);
+}
+
+// ---- the sweep decision on 32-bit Windows ----
+
+class SweepDecision : public TidewellTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(SweepDecision, SweepRunsUnlessExactlyTwoInfFilesWereDeleted) {
+    const int deleted = GetParam();
+    for (int i = 0; i < deleted; ++i) {
+        std::string n = std::to_string(i + 1);
+        AddInstalled("USB\\VID_1F3C&PID_3A41\\" + n, GUID_DEVCLASS_USB, {kTarget1},
+                     "oem" + n + ".inf");
+    }
+    // A target node whose INF is already gone never counts.
+    AddInstalled("USB\\VID_1F3C&PID_3A42\\9", GUID_DEVCLASS_USB, {kTarget2}, "oem99.inf", true,
+                 false);
+
+    EXPECT_EQ(0, RunTidewell());
+    EXPECT_EQ((DWORD)deleted, g_RemovedDevices);
+    EXPECT_EQ((size_t)deleted, EventsOf(sim::Event::FileDeleted).size());
+    EXPECT_EQ(deleted != 2, HasMsg("Need search..\n"));
+    EXPECT_EQ(deleted != 2 ? 1 : 0, sim::Calls("FindFirstFileA"));
+    EXPECT_FALSE(HasMsg("Uninstall for 64bit OS, line: 1123"));
+    EXPECT_TRUE(sim::M().processStarts.empty());
+    if (deleted != 2) {
+        // The sweep comes after the removal stage.
+        auto need = EventsOf(sim::Event::Debug, "Need search..\n");
+        auto removed = EventsOf(sim::Event::DeviceRemoved);
+        ASSERT_EQ(1u, need.size());
+        ASSERT_FALSE(removed.empty());
+        EXPECT_LT(removed.back(), need[0]);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Counter, SweepDecision, ::testing::Values(0, 1, 2, 3));
+
+TEST_F(TidewellTest, CommandLineArgumentsChangeNothing) {
+    AddInstalled("USB\\VID_1F3C&PID_3A41\\1", GUID_DEVCLASS_USB, {kTarget1}, "oem1.inf");
+    RunTidewell();
+    auto plain = Msgs();
+    auto removed = EventsOf(sim::Event::DeviceRemoved);
+
+    SetUp();
+    AddInstalled("USB\\VID_1F3C&PID_3A41\\1", GUID_DEVCLASS_USB, {kTarget1}, "oem1.inf");
+    char a0[] = "Tidewell.exe", a1[] = "/s", a2[] = "--keep";
+    char *argv[] = {a0, a1, a2, nullptr};
+    EXPECT_EQ(0, TidewellMain(3, argv, nullptr));
+    EXPECT_EQ(plain, Msgs());
+    EXPECT_EQ(removed, EventsOf(sim::Event::DeviceRemoved));
+}
+
+// ---- telling 64-bit Windows apart ----
+
+class Wow64Detection : public TidewellTest {
+protected:
+    void RunAndExpect32BitPath() {
+        AddInstalled("USB\\VID_1F3C&PID_3A41\\1", GUID_DEVCLASS_USB, {kTarget1}, "oem1.inf");
+        EXPECT_EQ(0, RunTidewell());
+        EXPECT_TRUE(Removed("USB\\VID_1F3C&PID_3A41\\1"));
+        EXPECT_FALSE(HasMsg("Uninstall for 64bit OS, line: 1123"));
+        EXPECT_TRUE(sim::M().processStarts.empty());
+    }
+};
+
+TEST_F(Wow64Detection, MissingIsWow64ProcessTakesThe32BitPath) {
+    sim::M().wow64 = sim::Wow64Absent;
+    RunAndExpect32BitPath();
+}
+
+TEST_F(Wow64Detection, FailingIsWow64ProcessTakesThe32BitPath) {
+    sim::M().wow64 = sim::Wow64Fails;
+    RunAndExpect32BitPath();
+}
+
+TEST_F(Wow64Detection, AnswersAsIsWow64ProcessWrites) {
+    sim::M().wow64 = sim::Wow64True;
+    EXPECT_TRUE(IsWow64());
+    sim::M().wow64 = sim::Wow64False;
+    EXPECT_FALSE(IsWow64());
+    EXPECT_TRUE(sim::M().debug.empty());
+}
+
+// ---- the 64-bit hand-off ----
+
+class HandOff : public TidewellTest {
+protected:
+    void SetUp() override {
+        TidewellTest::SetUp();
+        sim::M().wow64 = sim::Wow64True;
+    }
+
+    // The sibling in our folder; its run records what had happened by then.
+    void InstallSibling(const std::string &path = kSibling) {
+        sim::AddFile(path, "MZ");
+        sim::M().programs[path] = [this] {
+            sweepCallsWhileSiblingRan = sim::Calls("FindFirstFileA") +
+                                        sim::Calls("GetWindowsDirectoryA");
+            siblingRuns++;
+        };
+    }
+
+    int siblingRuns = 0;
+    int sweepCallsWhileSiblingRan = -1;
+};
+
+TEST_F(HandOff, SweepAlwaysRunsAfterTheSiblingHasEnded) {
+    InstallSibling();
+    AddInstalled("USB\\VID_1F3C&PID_3A41\\1", GUID_DEVCLASS_USB, {kTarget1}, "oem1.inf");
+    g_RemovedDevices = 2;  // whatever it held, the hand-off resets it
+
+    EXPECT_EQ(0, RunTidewell());
+    EXPECT_EQ(1, siblingRuns);
+    EXPECT_EQ(0, sweepCallsWhileSiblingRan);
+    EXPECT_EQ(0u, g_RemovedDevices);
+    EXPECT_EQ(1, sim::Calls("FindFirstFileA"));
+
+    // The device removal is the sibling's: nothing removed in this process.
+    EXPECT_FALSE(Removed("USB\\VID_1F3C&PID_3A41\\1"));
+    EXPECT_TRUE(sim::FileExists(InfPath("oem1.inf")));
+    EXPECT_EQ(2, sim::Calls("SetupDiGetClassDevsA"));
+
+    auto waitEnd = EventsOf(sim::Event::WaitEnd, kSibling);
+    auto ended = EventsOf(sim::Event::ProcessEnded, kSibling);
+    auto need = EventsOf(sim::Event::Debug, "Need search..\n");
+    ASSERT_EQ(1u, waitEnd.size());
+    ASSERT_EQ(1u, ended.size());
+    ASSERT_EQ(1u, need.size());
+    EXPECT_LT(ended[0], waitEnd[0]);
+    EXPECT_LT(waitEnd[0], need[0]);
+
+    auto msgs = Msgs();
+    ASSERT_GE(msgs.size(), 8u) << Join(msgs);
+    EXPECT_EQ((std::vector<std::string>{
+                  "Uninstall Device\n",
+                  "Uninstall for 64bit OS, line: 1123",
+                  "Module path: [C:\\Program Files\\Omrak], line: 1126",
+                  "Halvex64 full name: [C:\\Program Files\\Omrak\\Tidewell64.exe], line: 1128",
+                  "bare:---OpenAP---",
+                  "pModule: C:\\Program Files\\Omrak\\Tidewell64.exe\n",
+                  "pPath: (null)\n",
+                  "Need search..\n",
+              }),
+              std::vector<std::string>(msgs.begin(), msgs.begin() + 8));
+}
+
+TEST_F(HandOff, StartsTheSiblingWithExactlyTheseArguments) {
+    InstallSibling();
+    RunTidewell();
+    ASSERT_EQ(1u, sim::M().processStarts.size());
+    const sim::ProcessStart &s = sim::M().processStarts[0];
+    EXPECT_EQ(kSibling, s.application);
+    EXPECT_TRUE(s.commandLineNull);
+    EXPECT_TRUE(s.processAttributesNull);
+    EXPECT_TRUE(s.threadAttributesNull);
+    EXPECT_EQ(TRUE, s.inheritHandles);
+    EXPECT_EQ((DWORD)CREATE_NEW_CONSOLE, s.creationFlags);
+    EXPECT_TRUE(s.environmentNull);
+    EXPECT_TRUE(s.currentDirectoryNull);
+
+    STARTUPINFOA expected;
+    memset(&expected, 0, sizeof expected);
+    expected.cb = sizeof(STARTUPINFOA);
+    expected.dwFlags = STARTF_USESHOWWINDOW;
+    expected.wShowWindow = SW_HIDE;
+    EXPECT_EQ(0, memcmp(&expected, &s.startupInfo, sizeof expected))
+        << "cb " << s.startupInfo.cb << " flags " << s.startupInfo.dwFlags << " show "
+        << s.startupInfo.wShowWindow;
+
+    // Waited for without a time limit; both of its handles closed.
+    EXPECT_EQ(1u, EventsOf(sim::Event::WaitBegin).size());
+    EXPECT_EQ(2, sim::Calls("CloseHandle"));
+}
+
+TEST_F(HandOff, MissingSiblingReportsTheFailureAndStillSweeps) {
+    sim::BeginStdoutCapture();
+    EXPECT_EQ(0, RunTidewell());
+    std::string out = sim::EndStdoutCapture();
+
+    EXPECT_EQ("CreateProcess failed (2).\n", out);
+    auto msgs = Msgs();
+    size_t bare = IndexOfMsg("bare:CreateProcess failed");
+    ASSERT_NE(std::string::npos, bare) << Join(msgs);
+    EXPECT_EQ("pPath: (null)\n", msgs[bare - 1]);
+    EXPECT_EQ("Need search..\n", msgs[bare + 1]);
+    EXPECT_EQ(1, sim::Calls("FindFirstFileA"));
+    EXPECT_EQ(0, sim::Calls("WaitForSingleObject"));
+    EXPECT_EQ(0, sim::Calls("CloseHandle"));
+}
+
+TEST_F(HandOff, OtherStartFailuresPrintTheirOwnCode) {
+    InstallSibling();
+    sim::FailCall("CreateProcessA", 1, ERROR_BAD_EXE_FORMAT);
+    sim::BeginStdoutCapture();
+    RunTidewell();
+    EXPECT_EQ("CreateProcess failed (193).\n", sim::EndStdoutCapture());
+    EXPECT_EQ(0, siblingRuns);
+    EXPECT_TRUE(HasMsg("Need search..\n"));
+}
+
+TEST_F(HandOff, ProgramAtADriveRootUsesTheDriveAsItsFolder) {
+    sim::M().moduleFileName = "D:\\Tidewell.exe";
+    InstallSibling("D:\\Tidewell64.exe");
+    RunTidewell();
+    EXPECT_TRUE(HasMsg("Module path: [D:], line: 1126")) << Join(Msgs());
+    EXPECT_TRUE(HasMsg("Halvex64 full name: [D:\\Tidewell64.exe], line: 1128"));
+    ASSERT_EQ(1u, sim::M().processStarts.size());
+    EXPECT_EQ("D:\\Tidewell64.exe", sim::M().processStarts[0].application);
+    EXPECT_EQ(1, siblingRuns);
+}
+
+TEST_F(HandOff, UnreadableModuleNameStartsNoSiblingFromElsewhere) {
+    sim::M().moduleFileNameFails = true;
+    // Wherever an empty folder could lead, nothing may be started there.
+    InstallSibling("\\Tidewell64.exe");
+    InstallSibling("Tidewell64.exe");
+    sim::BeginStdoutCapture();
+    EXPECT_EQ(0, RunTidewell());
+    std::string out = sim::EndStdoutCapture();
+
+    EXPECT_EQ(0, siblingRuns);
+    EXPECT_TRUE(EventsOf(sim::Event::ProcessStarted).empty());
+    EXPECT_TRUE(HasMsg("Module path: [], line: 1126")) << Join(Msgs());
+    EXPECT_TRUE(HasMsg("Halvex64 full name: [], line: 1128"));
+    EXPECT_EQ(0u, out.find("CreateProcess failed ("));
+    EXPECT_TRUE(HasMsg("bare:CreateProcess failed"));
+    EXPECT_TRUE(HasMsg("Need search..\n"));
+}
+
+// The sibling's full name needs the folder, a backslash, 14 characters and
+// the NUL: a folder of 244 characters is the longest that fits 260 bytes.
+TEST_F(HandOff, LongestFolderThatFitsStillStartsTheSibling) {
+    std::string folder = "C:\\" + std::string(241, 'f');
+    ASSERT_EQ(244u, folder.size());
+    sim::M().moduleFileName = folder + "\\T.exe";
+    InstallSibling(folder + "\\Tidewell64.exe");
+    RunTidewell();
+    EXPECT_EQ(1, siblingRuns);
+    ASSERT_EQ(1u, sim::M().processStarts.size());
+    EXPECT_EQ(259u, sim::M().processStarts[0].application.size());
+}
+
+TEST_F(HandOff, FolderTooLongForTheSiblingNameStartsNothing) {
+    std::string folder = "C:\\" + std::string(242, 'f');  // one character too many
+    sim::M().moduleFileName = folder + "\\T.exe";
+    std::string full = folder + "\\Tidewell64.exe";
+    // Neither the whole name nor the name cut to the buffer may be started.
+    InstallSibling(full);
+    InstallSibling(full.substr(0, 259));
+
+    sim::BeginStdoutCapture();
+    RunTidewell();
+    EXPECT_EQ("CreateProcess failed (2).\n", sim::EndStdoutCapture());
+    EXPECT_EQ(0, siblingRuns);
+    EXPECT_TRUE(EventsOf(sim::Event::ProcessStarted).empty());
+    EXPECT_TRUE(HasMsg("Halvex64 full name: [], line: 1128")) << Join(Msgs());
+    // The folder's trace is cut to the trace buffer.
+    std::string path = Msgs()[2];
+    EXPECT_EQ(127u, path.size());
+    EXPECT_EQ(0u, path.find("Module path: [C:\\fff"));
+    EXPECT_TRUE(HasMsg("Need search..\n"));
+}
+
+// ---- Transf2Path ----
+
+class CutPath : public TidewellTest {
+protected:
+    // 260 bytes for the path and guard bytes after them.
+    char buf[MAX_PATH + 16];
+
+    void Fill(const char *path) {
+        memset(buf, 0x55, sizeof buf);
+        strcpy(buf, path);
+    }
+
+    void ExpectZeroTailFrom(size_t end) {
+        for (size_t i = end; i < MAX_PATH; ++i) ASSERT_EQ(0, buf[i]) << "byte " << i;
+        for (size_t i = MAX_PATH; i < sizeof buf; ++i) ASSERT_EQ(0x55, buf[i]) << "guard " << i;
+    }
+};
+
+TEST_F(CutPath, NullGivesFalseAndOneTrace) {
+    EXPECT_FALSE(Transf2Path(nullptr));
+    EXPECT_EQ(std::vector<std::string>{"Transf2Path is null, line: 121"}, Msgs());
+}
+
+TEST_F(CutPath, KeepsTheFolderAndZeroesTheRestOfTheBuffer) {
+    Fill("C:\\Program Files\\Omrak\\Tidewell.exe");
+    EXPECT_TRUE(Transf2Path(buf));
+    EXPECT_STREQ("C:\\Program Files\\Omrak", buf);
+    ExpectZeroTailFrom(strlen(buf));
+    EXPECT_TRUE(sim::M().debug.empty());
+}
+
+TEST_F(CutPath, DriveRootLeavesTheDriveAlone) {
+    Fill("D:\\prog.exe");
+    EXPECT_TRUE(Transf2Path(buf));
+    EXPECT_STREQ("D:", buf);
+    ExpectZeroTailFrom(2);
+}
+
+TEST_F(CutPath, TrailingBackslashIsTheOnlyThingRemoved) {
+    Fill("D:\\dir\\");
+    EXPECT_TRUE(Transf2Path(buf));
+    EXPECT_STREQ("D:\\dir", buf);
+    ExpectZeroTailFrom(6);
+}
+
+TEST_F(CutPath, PathWithoutBackslashLeavesNothing) {
+    Fill("prog.exe");
+    EXPECT_FALSE(Transf2Path(buf));
+    ExpectZeroTailFrom(0);
+}
+
+// A module name cut to the buffer without a terminator (as older Windows
+// leaves it): an exact-size block lets AddressSanitizer see any read past it.
+TEST_F(CutPath, FullBufferWithoutTerminatorIsNeverReadPast) {
+    std::vector<char> block(MAX_PATH, 'a');
+    block[100] = '\\';
+    EXPECT_TRUE(Transf2Path(block.data()));
+    EXPECT_EQ(std::string(100, 'a'), std::string(block.data()));
+    for (size_t i = 100; i < MAX_PATH; ++i) ASSERT_EQ(0, block[i]) << "byte " << i;
 }
 
 }  // namespace

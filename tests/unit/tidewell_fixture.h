@@ -1,0 +1,109 @@
+// Shared set-up of the uninstaller's tests: a fresh simulated machine with a
+// Windows folder, the counter at 0, and after every test the check that the
+// run left nothing open and misused nothing.
+#ifndef TESTS_UNIT_TIDEWELL_FIXTURE_H
+#define TESTS_UNIT_TIDEWELL_FIXTURE_H
+
+#include <gtest/gtest.h>
+
+#include <devguid.h>
+
+#include <string>
+#include <vector>
+
+#include "uninstaller/tidewell.h"
+#include "winsim.h"
+
+int TidewellMain(int argc, char **argv, char **envp);
+
+namespace tw {
+
+const char kPrefix[] = "..Tidewell - Omrak";
+const char kTarget1[] = "USB\\Vid_1F3C&Pid_3A41";
+const char kTarget2[] = "USB\\Vid_1F3C&Pid_3A42";
+const char kInfDir[] = "C:\\Windows\\inf";
+
+inline std::string Join(const std::vector<std::string> &lines) {
+    std::string out;
+    for (const auto &l : lines) out += "  [" + l + "]\n";
+    return out;
+}
+
+class TidewellTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sim::Reset();
+        g_RemovedDevices = 0;
+        sim::AddDirectory("C:\\Windows");
+        sim::AddDirectory(kInfDir);
+    }
+
+    void TearDown() override {
+        EXPECT_TRUE(sim::OpenResources().empty()) << "left open:\n" << Join(sim::OpenResources());
+        EXPECT_TRUE(sim::M().problems.empty()) << "misuse:\n" << Join(sim::M().problems);
+    }
+
+    int RunTidewell() { return TidewellMain(0, nullptr, nullptr); }
+
+    // Trace messages with their prefix line taken off; bare lines as "bare:...".
+    static std::vector<std::string> Msgs() { return sim::Messages(kPrefix); }
+
+    static bool HasMsg(const std::string &m) {
+        for (const auto &x : Msgs())
+            if (x == m) return true;
+        return false;
+    }
+
+    static size_t IndexOfMsg(const std::string &m) {
+        auto msgs = Msgs();
+        for (size_t i = 0; i < msgs.size(); ++i)
+            if (msgs[i] == m) return i;
+        return std::string::npos;
+    }
+
+    static std::string InfPath(const std::string &name) { return std::string(kInfDir) + "\\" + name; }
+
+    // A device whose driver was installed from the INF file pInfName (a file
+    // of that name is put into the inf folder when withFile is set).
+    static sim::Device &AddInstalled(const std::string &id, const GUID &cls,
+                                     std::initializer_list<std::string> hwids,
+                                     const std::string &infName, bool attached = true,
+                                     bool withFile = true) {
+        sim::Device &d = sim::AddDevice(id, cls, hwids, attached);
+        d.hasDriverKey = true;
+        d.driverKey["InfPath"] = sim::Sz(infName);
+        if (withFile) sim::AddFile(InfPath(infName), "[Version]\n");
+        return d;
+    }
+
+    // A modem or serial-port device whose hardware key names its port.
+    static sim::Device &AddPortDevice(const std::string &id, const GUID &cls,
+                                      std::initializer_list<std::string> hwids,
+                                      const std::string &valueName, const std::string &port,
+                                      bool attached = true) {
+        sim::Device &d = sim::AddDevice(id, cls, hwids, attached);
+        d.hasHardwareKey = true;
+        d.hardwareKey[valueName] = sim::Sz(port);
+        return d;
+    }
+
+    static void AddPort(const std::string &name, bool held) { sim::M().ports[name].heldByOther = held; }
+
+    static bool Removed(const std::string &id) {
+        const sim::Device *d = sim::FindDevice(id);
+        return d && d->removed;
+    }
+
+    // Positions of the events of one kind (and text, when given).
+    static std::vector<size_t> EventsOf(sim::Event::Kind kind, const std::string &text = "") {
+        std::vector<size_t> at;
+        const auto &ev = sim::M().events;
+        for (size_t i = 0; i < ev.size(); ++i)
+            if (ev[i].kind == kind && (text.empty() || ev[i].text == text)) at.push_back(i);
+        return at;
+    }
+};
+
+}  // namespace tw
+
+#endif
