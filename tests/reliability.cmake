@@ -1,0 +1,12 @@
+# Reliability: every fallible platform call of each program's run made to fail
+# in turn (one test program per program, each links its own program library),
+# and the fuzz targets when the fuzz preset builds them.
+add_unit_test(fault_sweep_tidewell
+    SOURCES unit/fault_sweep_test.cpp
+    LIBS tidewell_native)
+target_compile_definitions(fault_sweep_tidewell PRIVATE SWEEP_TIDEWELL)
+
+add_unit_test(fault_sweep_zorvane
+    SOURCES unit/fault_sweep_test.cpp
+    LIBS zorvane_native)
+target_compile_definitions(fault_sweep_zorvane PRIVATE SWEEP_ZORVANE)

@@ -1,0 +1,674 @@
+// Fault sweep: a program's whole run over a rich machine is first made once
+// to count its fallible platform calls, then repeated once per call with that
+// one call failing. Every run must end cleanly (nothing open, no misuse of the
+// platform, the usual exit code, nothing touched that is not the product's)
+// and must write the message that the failing call's place prescribes.
+//
+// The file is built once per program (each links its own program library);
+// SWEEP_TIDEWELL or SWEEP_ZORVANE selects which.
+#include <gtest/gtest.h>
+
+#include <devguid.h>
+
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "winsim.h"
+
+#if defined(SWEEP_TIDEWELL)
+#include "uninstaller/tidewell.h"
+int TidewellMain(int argc, char **argv, char **envp);
+#elif defined(SWEEP_ZORVANE)
+int ZorvaneMain(int argc, char **argv, char **envp);
+#else
+#error "SWEEP_TIDEWELL or SWEEP_ZORVANE must be defined"
+#endif
+
+namespace {
+
+const GUID kNetClass = {0x4D36E972, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+const GUID kHidClass = {0x745A17A0, 0x74D3, 0x11D0, {0xB6, 0xFE, 0x00, 0xA0, 0xC9, 0x0F, 0x57, 0xDA}};
+
+const char kInf[] = "C:\\Windows\\inf\\";
+const char kSibling[] = "C:\\Program Files\\Omrak\\Tidewell64.exe";
+
+// ---------------------------------------------------------------------------
+// The machine: product and foreign device nodes of several classes, ports,
+// OEM and in-box INF files, files that are not INF files, a directory that
+// looks like one. What belongs to the product is recorded beside it.
+
+struct Ownership {
+    std::set<std::string, sim::CaseLess> productNodes;  // carry a target hardware ID
+    std::set<std::string, sim::CaseLess> driverlessProductNodes;
+    std::set<std::string, sim::CaseLess> productFiles;  // the uninstaller may delete these
+};
+
+std::string ProductInf(const std::string &modelsLine) {
+    return "[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Modem\r\nProvider=%Mfg%\r\n\r\n"
+           "[Manufacturer]\r\n%Mfg%=Omrak,NTx86,NTamd64\r\n\r\n"
+           "[Omrak]\r\n" + modelsLine + "\r\n\r\n"
+           "[Modem_Install]\r\nAddReg=Modem_AddReg\r\n\r\n"
+           "[Strings]\r\nMfg=\"Omrak\"\r\nModem=\"Omrak USB Modem\"\r\n";
+}
+
+sim::Device &Product(Ownership &own, const std::string &id, const GUID &cls,
+                     std::initializer_list<std::string> hwids, bool attached = true) {
+    own.productNodes.insert(id);
+    return sim::AddDevice(id, cls, hwids, attached);
+}
+
+void BuildMachine(Ownership &own) {
+    sim::AddDirectory("C:\\Windows");
+    sim::AddDirectory("C:\\Windows\\inf");
+    sim::AddDirectory("C:\\Windows\\system32");
+    sim::AddDirectory("C:\\Windows\\system32\\drivers");
+    sim::AddDirectory("C:\\Program Files");
+    sim::AddDirectory("C:\\Program Files\\Omrak");
+    sim::AddFile("C:\\Program Files\\Omrak\\Tidewell.exe", "MZ");
+    sim::AddFile(kSibling, "MZ");
+    sim::AddFile("C:\\Windows\\system32\\drivers\\omrakusb.sys", "MZ");
+
+    // Devices, in enumeration order.
+    sim::Device *d;
+    d = &Product(own, "USB\\VID_1F3C&PID_3A41&MI_00\\6&1", GUID_DEVCLASS_MODEM,
+                 {"usb\\vid_1f3c&pid_3a41&rev_0100&mi_00", "USB\\Vid_1F3C&Pid_3A41&MI_00"});
+    d->hasHardwareKey = true;
+    d->hardwareKey["AttachedTo"] = sim::Sz("COM7");
+    d->hasDriverKey = true;
+    d->driverKey["InfPath"] = sim::Sz("oem12.inf");
+
+    d = &sim::AddDevice("ROOT\\MODEM\\0000", GUID_DEVCLASS_MODEM, {"MDMGEN\\GEN56K"});
+    d->hasHardwareKey = true;
+    d->hardwareKey["AttachedTo"] = sim::Sz("COM1");
+    d->hasDriverKey = true;
+    d->driverKey["InfPath"] = sim::Sz("mdmgen.inf");
+
+    d = &Product(own, "USB\\VID_1F3C&PID_3A42&MI_02\\6&2", GUID_DEVCLASS_PORTS,
+                 {"USB\\VID_1F3C&PID_3A42&REV_0100&MI_02", "USB\\VID_1F3C&PID_3A42&MI_02"});
+    d->hasHardwareKey = true;
+    d->hardwareKey["PortName"] = sim::Sz("COM8");
+    d->hasDriverKey = true;
+    d->driverKey["InfPath"] = sim::Sz("oem13.inf");
+
+    d = &sim::AddDevice("ACPI\\PNP0501\\1", GUID_DEVCLASS_PORTS, {"ACPI\\PNP0501", "*PNP0501"});
+    d->hasHardwareKey = true;
+    d->hardwareKey["PortName"] = sim::Sz("COM1");
+    d->hasDriverKey = true;
+    d->driverKey["InfPath"] = sim::Sz("msports.inf");
+
+    // The composite parent, installed from an in-box INF.
+    d = &Product(own, "USB\\VID_1F3C&PID_3A41\\5&3", GUID_DEVCLASS_USB,
+                 {"USB\\VID_1F3C&PID_3A41&REV_0100", "USB\\VID_1F3C&PID_3A41"});
+    d->hasDriverKey = true;
+    d->driverKey["InfPath"] = sim::Sz("usb.inf");
+
+    d = &Product(own, "USB\\VID_1F3C&PID_3A42\\5&4", GUID_DEVCLASS_USB, {"USB\\Vid_1F3C&Pid_3A42"},
+                 false);
+    d->hasDriverKey = true;
+    d->driverKey["InfPath"] = sim::Sz("oem14.inf");
+
+    // A tampered "InfPath" that climbs out of the inf folder.
+    d = &Product(own, "USB\\VID_1F3C&PID_3A41&MI_04\\6&5", kNetClass,
+                 {"USB\\VID_1F3C&PID_3A41&MI_04"});
+    d->hasDriverKey = true;
+    d->driverKey["InfPath"] = sim::Sz("..\\system32\\drivers\\omrakusb.sys");
+
+    // Left without a driver, not attached: the device-setup program's target.
+    Product(own, "USB\\VID_1F3C&PID_3A42&MI_01\\6&6", kHidClass,
+            {"HID\\VID_1F3C&PID_3A42", "USB\\VID_1F3C&PID_3A42&MI_01"}, false);
+    own.driverlessProductNodes.insert("USB\\VID_1F3C&PID_3A42&MI_01\\6&6");
+
+    sim::AddDevice("ROOT\\LEGACY_BEEP\\0000", kNetClass, {});  // no hardware IDs at all
+
+    d = &sim::AddDevice("USB\\ROOT_HUB30\\4&7", GUID_DEVCLASS_USB,
+                        {"USB\\ROOT_HUB30&VID8086&PID1E31", "USB\\ROOT_HUB30"});
+    d->hasDriverKey = true;
+    d->driverKey["InfPath"] = sim::Sz("usbhub3.inf");
+
+    // One digit away from the product.
+    d = &sim::AddDevice("USB\\VID_1F3C&PID_3A43\\5&8", GUID_DEVCLASS_USB,
+                        {"USB\\Vid_1F3C&Pid_3A43"}, false);
+    d->hasDriverKey = true;
+    d->driverKey["InfPath"] = sim::Sz("oem5.inf");
+
+    // A driver key without "InfPath".
+    d = &Product(own, "USB\\VID_1F3C&PID_3A41&MI_06\\6&9", kHidClass,
+                 {"USB\\VID_1F3C&PID_3A41&MI_06"}, false);
+    d->hasDriverKey = true;
+
+    // A second node installed from the same OEM INF as the modem.
+    d = &Product(own, "USB\\VID_1F3C&PID_3A41&MI_00\\7&A", GUID_DEVCLASS_MODEM,
+                 {"USB\\Vid_1F3C&Pid_3A41&MI_00"}, false);
+    d->hasDriverKey = true;
+    d->driverKey["InfPath"] = sim::Sz("OEM12.INF");
+
+    // Driverless too, but its removal is refused.
+    d = &Product(own, "USB\\VID_1F3C&PID_3A42&MI_03\\6&B", kHidClass,
+                 {"USB\\VID_1F3C&PID_3A42&MI_03"}, false);
+    d->removeError = ERROR_ACCESS_DENIED;
+    own.driverlessProductNodes.insert("USB\\VID_1F3C&PID_3A42&MI_03\\6&B");
+
+    sim::M().ports["COM1"] = sim::Port();
+    sim::M().ports["COM7"] = sim::Port();
+    sim::M().ports["COM8"] = sim::Port();
+
+    // INF files. The product's: bound to devices, read-only, or left over
+    // from an earlier installation.
+    auto productFile = [&](const std::string &name, const std::string &content, DWORD attr) {
+        sim::AddFile(kInf + name, content, attr);
+        own.productFiles.insert(kInf + name);
+    };
+    productFile("oem12.inf", ProductInf("%Modem%=Modem_Install,USB\\Vid_1F3C&Pid_3A41&MI_00"),
+                FILE_ATTRIBUTE_ARCHIVE);
+    productFile("oem13.inf", ProductInf("%Modem%=Modem_Install,USB\\VID_1F3C&PID_3A42&MI_02"),
+                FILE_ATTRIBUTE_READONLY);
+    productFile("oem14.inf", ProductInf("%Modem%=Modem_Install,USB\\Vid_1F3C&Pid_3A42"),
+                FILE_ATTRIBUTE_ARCHIVE);
+    productFile("oem20.inf",
+                ProductInf("\"Omrak Port\"=Port_Install,,USB\\VID_1F3C&PID_3A42&MI_02&Col01"),
+                FILE_ATTRIBUTE_ARCHIVE);
+    productFile("oem21.inf", ProductInf("%Modem%=Modem_Install,usb\\vid_1f3c&pid_3a41"),
+                FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+
+    // Not the product's, or not to be deleted by the rules of the sweep.
+    sim::AddFile(std::string(kInf) + "oem5.inf",
+                 ProductInf("%Modem%=Modem_Install,USB\\Vid_1F3C&Pid_3A43"));
+    sim::AddFile(std::string(kInf) + "oem6.inf",
+                 "[Version]\r\nSignature=\"$Windows NT$\"\r\n"
+                 "[Manufacturer]\r\nOther=OtherModels\r\nOmrak=OmrakModels\r\n"
+                 "[OtherModels]\r\nGeneric=Gen_Install,USB\\VID_0000&PID_0001\r\n"
+                 "[OmrakModels]\r\nModem=Modem_Install,USB\\Vid_1F3C&Pid_3A41\r\n");
+    sim::AddFile(std::string(kInf) + "oem7.inf",
+                 "[Version]\r\nSignature=\"$Windows NT$\"\r\n"
+                 "[Manufacturer]\r\nOmrak=Omrak,NTamd64\r\n"
+                 "[Omrak.NTamd64]\r\nModem=Modem_Install,USB\\Vid_1F3C&Pid_3A41\r\n");
+    sim::AddFile(std::string(kInf) + "usb.inf",
+                 "[Version]\r\nSignature=\"$Windows NT$\"\r\n[Manufacturer]\r\n%Gen%=Generic\r\n"
+                 "[Generic]\r\n%Hub%=HUB,USB\\ROOT_HUB\r\n[Strings]\r\nGen=\"(Standard)\"\r\n"
+                 "Hub=\"USB Root Hub\"\r\n");
+    sim::AddFile(std::string(kInf) + "mdmgen.inf",
+                 "[Version]\r\nSignature=\"$Windows NT$\"\r\n[Manufacturer]\r\nGeneric=Gen\r\n"
+                 "[Gen]\r\nModem=M,MDMGEN\\GEN56K\r\n");
+    sim::AddFile(std::string(kInf) + "msports.inf", "[Version]\r\nSignature=\"$Windows NT$\"\r\n");
+    sim::AddFile(std::string(kInf) + "notes.inf", "These are not INF lines.\r\nUSB\\Vid_1F3C&Pid_3A41\r\n");
+    sim::AddFile(std::string(kInf) + "empty.inf", "");
+    sim::AddDirectory(std::string(kInf) + "backup.inf");
+    sim::AddFile(std::string(kInf) + "oem12.pnf", "binary");
+}
+
+// The 64-bit sibling as the uninstaller sees it: it removes the product's
+// nodes and their OEM INF files while the uninstaller waits. It works on the
+// machine directly, so it makes no platform call that could be failed.
+void SiblingRun() {
+    for (auto &d : sim::M().devices) {
+        if (d.removed) continue;
+        std::string ids = sim::Lower(std::string(d.hardwareIds.begin(), d.hardwareIds.end()));
+        if (ids.find("usb\\vid_1f3c&pid_3a41") == std::string::npos &&
+            ids.find("usb\\vid_1f3c&pid_3a42") == std::string::npos)
+            continue;
+        auto it = d.driverKey.find("InfPath");
+        if (d.hasDriverKey && it != d.driverKey.end()) {
+            std::string name(it->second.data.begin(), it->second.data.end());
+            name = name.c_str();
+            std::string path = kInf + name;
+            if (sim::Lower(name).compare(0, 3, "oem") == 0 && sim::FileExists(path)) {
+                sim::M().files.erase(path);
+                sim::M().events.push_back({sim::Event::FileDeleted, path});
+            }
+        }
+        d.removed = true;
+        d.hasDriverKey = d.hasHardwareKey = false;
+        sim::M().events.push_back({sim::Event::DeviceRemoved, d.instanceId});
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Places: which call of which stage a fallible call is. Within a device scan
+// a call is counted from the device's enumeration on (the nth LocalAlloc of a
+// device is always the same buffer); elsewhere from the stage's start.
+
+struct Place {
+    std::string stage;
+    std::string api;
+    int nth;
+    std::string Text() const { return stage + "/" + api + "/" + std::to_string(nth); }
+};
+
+typedef std::function<std::string(const std::string &api, const std::string &stage,
+                                  const std::string &prev, std::map<std::string, int> &opened)>
+    StageRule;
+
+std::vector<Place> Classify(const std::vector<std::string> &log, const StageRule &rule) {
+    std::vector<Place> places;
+    std::string stage = "start", prev;
+    std::map<std::string, int> opened;  // how often each api opened a stage
+    std::map<std::string, int> inUnit;
+    for (const auto &api : log) {
+        std::string next = rule(api, stage, prev, opened);
+        if (next != stage) {
+            stage = next;
+            inUnit.clear();
+        }
+        if (api == "SetupDiEnumDeviceInfo") inUnit.clear();
+        places.push_back({stage, api, ++inUnit[api]});
+        prev = api;
+    }
+    return places;
+}
+
+// ---------------------------------------------------------------------------
+// What each place prescribes.
+
+struct Expect {
+    // The messages the failure writes, in order (a trailing "*" matches any
+    // rest); empty for a place that fails silently.
+    std::vector<std::string> messages;
+    bool refuses = false;              // the uninstaller shows its message box
+    const char *stdoutText = nullptr;  // standard output, when it differs from the normal run's
+    std::vector<std::string> forbiddenCalls;  // calls the failure must leave out
+};
+
+struct Table {
+    std::map<std::string, Expect> byPlace;  // "stage/api/nth", nth 0 for every occurrence
+    const Expect *Find(const Place &p) const {
+        auto it = byPlace.find(p.Text());
+        if (it == byPlace.end()) it = byPlace.find(p.stage + "/" + p.api + "/0");
+        return it == byPlace.end() ? nullptr : &it->second;
+    }
+    void Add(const std::string &stage, const std::string &api, int nth, Expect e) {
+        byPlace[stage + "/" + api + "/" + std::to_string(nth)] = e;
+    }
+};
+
+Expect Silent(bool refuses = false) {
+    Expect e;
+    e.refuses = refuses;
+    return e;
+}
+Expect Says(std::vector<std::string> messages, bool refuses = false) {
+    Expect e;
+    e.messages = messages;
+    e.refuses = refuses;
+    return e;
+}
+
+bool IsFailureMessage(const std::string &m) {
+    return m.find("fail") != std::string::npos || m.find("INVALID_HANDLE_VALUE") == 0 ||
+           m.find("Error code") == 0;
+}
+
+bool MessageMatches(const std::string &actual, const std::string &expected) {
+    if (!expected.empty() && expected.back() == '*')
+        return actual.compare(0, expected.size() - 1, expected, 0, expected.size() - 1) == 0;
+    return actual == expected;
+}
+
+// ---------------------------------------------------------------------------
+// One run of a program over a fresh machine.
+
+struct Outcome {
+    int exitCode = -1;
+    std::vector<std::string> messages;
+    std::vector<std::string> fallible;
+    std::vector<std::string> removed;
+    std::vector<std::string> deleted;
+    std::vector<std::string> open;
+    std::vector<std::string> problems;
+    size_t messageBoxes = 0;
+    std::string stdoutText;
+    std::map<std::string, int> calls;  // every call of the run, fallible or not
+};
+
+struct Scenario {
+    std::string name;
+    std::string prefix;
+    int exitCode;
+    std::function<void(Ownership &)> setUp;
+    std::function<int()> run;
+    StageRule stages;
+    Table table;
+    // Which nodes and files the program may remove or delete.
+    std::function<bool(const Ownership &, const std::string &)> mayRemove;
+    std::function<bool(const Ownership &, const std::string &)> mayDelete;
+};
+
+Outcome RunOnce(const Scenario &s, Ownership &own, int failCall) {
+    sim::Reset();
+    own = Ownership();
+    s.setUp(own);
+    if (failCall > 0) sim::FailFallibleCall(failCall);
+    Outcome o;
+    sim::BeginStdoutCapture();
+    o.exitCode = s.run();
+    o.stdoutText = sim::EndStdoutCapture();
+    o.messages = sim::Messages(s.prefix);
+    o.fallible = sim::FallibleLog();
+    for (const auto &e : sim::M().events) {
+        if (e.kind == sim::Event::DeviceRemoved) o.removed.push_back(e.text);
+        if (e.kind == sim::Event::FileDeleted) o.deleted.push_back(e.text);
+    }
+    o.open = sim::OpenResources();
+    o.problems = sim::M().problems;
+    o.messageBoxes = sim::M().messageBoxes.size();
+    for (const auto &api : o.fallible) ++o.calls[api];
+    return o;
+}
+
+std::string Join(const std::vector<std::string> &v) {
+    std::string out;
+    for (const auto &s : v) out += "  [" + s + "]\n";
+    return out;
+}
+
+// Failure messages by their text; a message that is followed by the name of
+// what failed ("pFileName: %s") is counted together with that name.
+std::map<std::string, int> FailureCounts(const std::vector<std::string> &messages) {
+    std::map<std::string, int> n;
+    for (size_t i = 0; i < messages.size(); ++i) {
+        if (!IsFailureMessage(messages[i])) continue;
+        std::string key = messages[i];
+        if (i + 1 < messages.size() && messages[i + 1].compare(0, 11, "pFileName: ") == 0)
+            key += "|" + messages[i + 1].substr(11);
+        ++n[key];
+    }
+    return n;
+}
+
+// A file the normal run deleted before its sweep, which a run that failed
+// earlier leaves for the sweep to examine.
+bool LeftForTheSweep(const Outcome &base, const std::string &failureKey) {
+    size_t bar = failureKey.find('|');
+    if (bar == std::string::npos) return false;
+    std::string path = failureKey.substr(bar + 1);
+    for (const auto &d : base.deleted)
+        if (sim::Lower(d) == sim::Lower(path)) return true;
+    return false;
+}
+
+// Checks that hold for every run, faulted or not.
+void CheckClean(const Scenario &s, const Ownership &own, const Outcome &o, const std::string &what) {
+    EXPECT_EQ(s.exitCode, o.exitCode) << what;
+    EXPECT_TRUE(o.open.empty()) << what << ": left open:\n" << Join(o.open);
+    EXPECT_TRUE(o.problems.empty()) << what << ": platform misuse:\n" << Join(o.problems);
+    for (const auto &id : o.removed)
+        EXPECT_TRUE(s.mayRemove(own, id)) << what << ": removed a node that is not to go: " << id;
+    for (const auto &path : o.deleted)
+        EXPECT_TRUE(s.mayDelete(own, path)) << what << ": deleted a file that is not to go: " << path;
+    if (o.messageBoxes) {
+        EXPECT_TRUE(o.removed.empty()) << what << ": removed a node after refusing";
+        EXPECT_TRUE(o.deleted.empty()) << what << ": deleted a file after refusing";
+    }
+}
+
+// The messages the failure must have written: they cover the first message in
+// which the run departs from the normal run (a failure can write what the
+// normal run wrote at that point, so the departure may lie inside them).
+void CheckMessages(const Expect &e, const Outcome &base, const Outcome &o, const std::string &what) {
+    const auto &m = o.messages;
+    size_t d = 0;
+    while (d < m.size() && d < base.messages.size() && m[d] == base.messages[d]) ++d;
+    bool departs = d < m.size() || d < base.messages.size();
+    if (e.messages.empty()) {
+        // A silent place: no failure message that the normal run did not write.
+        auto now = FailureCounts(m), before = FailureCounts(base.messages);
+        for (const auto &f : now)
+            if (!LeftForTheSweep(base, f.first))
+                EXPECT_LE(f.second, before[f.first])
+                << what << ": fails silently, yet wrote [" << f.first << "]\nTrace:\n" << Join(m);
+        return;
+    }
+    size_t len = e.messages.size();
+    bool found = false;
+    size_t from = departs ? (d + 1 >= len ? d + 1 - len : 0) : 0;
+    size_t to = departs ? d : (m.size() >= len ? m.size() - len : 0);
+    for (size_t i = from; i <= to && !found && i + len <= m.size(); ++i) {
+        bool all = true;
+        for (size_t k = 0; k < len && all; ++k) all = MessageMatches(m[i + k], e.messages[k]);
+        found = all;
+    }
+    EXPECT_TRUE(found) << what << ": expected\n" << Join(e.messages) << "where the run departs ("
+                       << d << ") from the normal run; trace:\n" << Join(m);
+}
+
+int Sweep(const Scenario &s) {
+    Ownership own;
+    Outcome base = RunOnce(s, own, 0);
+    CheckClean(s, own, base, s.name + ", normal run");
+    EXPECT_EQ(0u, base.messageBoxes) << "the normal run must not refuse";
+    const int calls = (int)base.fallible.size();
+    std::vector<Place> places = Classify(base.fallible, s.stages);
+
+    std::set<std::string> unknown;
+    int runs = 0;
+    for (int n = 1; n <= calls; ++n) {
+        const Place &place = places[n - 1];
+        const Expect *e = s.table.Find(place);
+        if (!e) {
+            unknown.insert(place.Text());
+            continue;
+        }
+        Outcome o = RunOnce(s, own, n);
+        ++runs;
+        std::string what = s.name + ", call " + std::to_string(n) + " (" + place.Text() + ") failing";
+        // The same run up to the failing call: the call failed is the one classified.
+        if (o.fallible.size() < (size_t)n || base.fallible[n - 1] != o.fallible[n - 1]) {
+            ADD_FAILURE() << what << ": the run did not repeat the normal run up to that call";
+            continue;
+        }
+        CheckClean(s, own, o, what);
+        EXPECT_EQ(e->refuses ? 1u : 0u, o.messageBoxes) << what;
+        EXPECT_EQ(e->stdoutText ? std::string(e->stdoutText) : base.stdoutText, o.stdoutText) << what;
+        CheckMessages(*e, base, o, what);
+        for (const auto &api : e->forbiddenCalls)
+            EXPECT_EQ(0, o.calls[api]) << what << ": " << api << " must not follow";
+    }
+    std::string list;
+    for (const auto &u : unknown) list += "  " + u + "\n";
+    EXPECT_TRUE(unknown.empty()) << s.name << ": places without an expectation:\n" << list;
+    std::printf("fault sweep %s: %d fallible calls, %d runs with one call failing\n",
+                s.name.c_str(), calls, runs);
+    return runs;
+}
+
+// ---------------------------------------------------------------------------
+#if defined(SWEEP_TIDEWELL)
+
+const char kPrefix[] = "..Tidewell - Omrak";
+
+int RunTidewell() {
+    g_RemovedDevices = 0;
+    return TidewellMain(0, nullptr, nullptr);
+}
+
+std::string TidewellStages(const std::string &api, const std::string &stage,
+                           const std::string &prev, std::map<std::string, int> &opened) {
+    static const char *scans[] = {"modem", "ports", "removal"};
+    if (api == "SetupDiGetClassDevsA") {
+        int k = opened[api]++;
+        return k < 3 ? scans[k] : "unexpected";
+    }
+    if (api == "GetModuleHandleA") return "wow";
+    if (api == "GetModuleFileNameA") return "handoff";
+    // The sweep starts with its first buffer: after the removal's last
+    // enumeration, or after the hand-off.
+    if (api == "LocalAlloc" &&
+        ((stage == "removal" && prev == "SetupDiEnumDeviceInfo") || stage == "handoff"))
+        return "sweep";
+    return stage;
+}
+
+Table TidewellTable(bool wow64) {
+    Table t;
+    for (const char *pass : {"modem", "ports"}) {
+        t.Add(pass, "SetupDiGetClassDevsA", 0, Silent());
+        t.Add(pass, "SetupDiEnumDeviceInfo", 0, Silent());
+        t.Add(pass, "SetupDiGetDeviceRegistryPropertyA", 0, Silent(true));
+        t.Add(pass, "LocalAlloc", 1, Silent(true));  // the hardware-ID buffer
+        t.Add(pass, "SetupDiOpenDevRegKey", 0,
+              Says({"Open Registry failed, Error code: 0x       5\n, line: 307"}, true));
+        t.Add(pass, "LocalAlloc", 2, Says({"Malloc failed, line: 313"}, true));
+        t.Add(pass, "RegQueryValueExA", 0,
+              Says({"RegQueryValueEx failed, line: 337!\n", "Error code: 0x5\n"}));
+        t.Add(pass, "LocalAlloc", 3, Says({"Malloc failed, line: 348"}, true));
+        t.Add(pass, "CreateFileA", 0, Says({"Port Name: \\\\.\\COM*",
+                                             "Open port failed, error code: 0x5, line: 366\n"}, true));
+    }
+    // Without an answer from IsWow64Process the removal runs in this process.
+    Expect thirtyTwoBit = wow64 ? Says({"Delete file in Skarnel\n",
+                                        "File full path: C:\\Windows\\inf\\oem12.inf\n"})
+                                : Silent();
+    for (const char *api : {"GetModuleHandleA", "GetProcAddress", "IsWow64Process"})
+        t.Add("wow", api, 0, thirtyTwoBit);
+
+    t.Add("removal", "SetupDiGetClassDevsA", 0, Silent());
+    t.Add("removal", "SetupDiEnumDeviceInfo", 0, Silent());
+    t.Add("removal", "SetupDiGetDeviceRegistryPropertyA", 0, Silent());
+    t.Add("removal", "LocalAlloc", 1, Silent());
+    t.Add("removal", "SetupDiOpenDevRegKey", 0, Says({"Open Registry failed, Error code: 0x       5\n"}));
+    t.Add("removal", "LocalAlloc", 2, Says({"LocalAlloc for 'pInfName' failed!\n"}));
+    t.Add("removal", "RegQueryValueExA", 0,
+          Says({"RegQueryValueEx for 'InfPath' failed!\n", "Error code: 0x5\n"}));
+    t.Add("removal", "LocalAlloc", 3, Says({"Malloc buffer for pFilePath failed\n"}));
+    t.Add("removal", "LocalAlloc", 4, Says({"Malloc failed\n"}));
+    t.Add("removal", "GetWindowsDirectoryA", 0, Says({"Get current path failed!\n"}));
+    t.Add("removal", "SetFileAttributesA", 0, Silent());
+    t.Add("removal", "DeleteFileA", 0, Silent());
+    t.Add("removal", "SetupDiCallClassInstaller", 0, Says({"Remove failed!\n"}));
+
+    t.Add("handoff", "GetModuleFileNameA", 0,
+          Says({"Module path: [], line: 1126", "Halvex64 full name: [], line: 1128"}));
+    t.byPlace["handoff/GetModuleFileNameA/0"].stdoutText = "CreateProcess failed (2).\n";
+    t.Add("handoff", "CreateProcessA", 0, Says({"bare:CreateProcess failed"}));
+    t.byPlace["handoff/CreateProcessA/0"].stdoutText = "CreateProcess failed (2).\n";
+    t.Add("handoff", "WaitForSingleObject", 0, Silent());
+
+    t.Add("sweep", "LocalAlloc", 1, Says({"Malloc failed, line: 360\n"}));
+    t.Add("sweep", "LocalAlloc", 2, Says({"Malloc failed, line: 366\n"}));
+    t.Add("sweep", "LocalAlloc", 3, Says({"Malloc failed, line: 372\n"}));
+    t.Add("sweep", "LocalAlloc", 0, Silent());  // buffers of one INF file
+    t.Add("sweep", "GetWindowsDirectoryA", 0, Silent());
+    t.Add("sweep", "FindFirstFileA", 0, Says({"Get file list failed, line: 383\n"}));
+    t.Add("sweep", "FindNextFileA", 0, Silent());
+    t.Add("sweep", "SetupOpenInfFileA", 0,
+          Says({"INVALID_HANDLE_VALUE, line: 210", "pFileName: C:\\Windows\\inf\\*"}));
+    for (const char *api : {"SetupFindFirstLineA", "SetupFindNextLine", "SetupGetLineTextA",
+                            "SetFileAttributesA", "DeleteFileA"})
+        t.Add("sweep", api, 0, Silent());
+    return t;
+}
+
+Scenario TidewellScenario(bool wow64) {
+    Scenario s;
+    s.name = wow64 ? "Tidewell on 64-bit Windows" : "Tidewell on 32-bit Windows";
+    s.prefix = kPrefix;
+    s.exitCode = 0;
+    s.setUp = [wow64](Ownership &own) {
+        BuildMachine(own);
+        sim::M().wow64 = wow64 ? sim::Wow64True : sim::Wow64False;
+        sim::M().programs[kSibling] = SiblingRun;
+    };
+    s.run = RunTidewell;
+    s.stages = TidewellStages;
+    s.table = TidewellTable(wow64);
+    s.mayRemove = [](const Ownership &own, const std::string &id) {
+        return own.productNodes.count(id) != 0;
+    };
+    s.mayDelete = [](const Ownership &own, const std::string &path) {
+        return own.productFiles.count(path) != 0;
+    };
+    return s;
+}
+
+TEST(FaultSweep, TidewellOn32BitWindows) {
+    Scenario s = TidewellScenario(false);
+    Ownership own;
+    Outcome base = RunOnce(s, own, 0);
+    // The normal run reaches every stage: removal, composite and tampered
+    // "InfPath" values, a failed removal-free deletion, and the sweep.
+    auto has = [&](const std::string &m) {
+        for (const auto &x : base.messages)
+            if (x == m) return true;
+        return false;
+    };
+    EXPECT_TRUE(has("Port Name: \\\\.\\COM7"));
+    EXPECT_TRUE(has("Port Name: \\\\.\\COM8"));
+    EXPECT_TRUE(has("Find composite device\n"));
+    EXPECT_TRUE(has("Need search..\n"));
+    EXPECT_EQ(3u, g_RemovedDevices);
+    EXPECT_TRUE(sim::FileExists("C:\\Windows\\system32\\drivers\\omrakusb.sys"));
+    EXPECT_GT(Sweep(s), 50);
+}
+
+TEST(FaultSweep, TidewellOn64BitWindowsWithSibling) {
+    Scenario s = TidewellScenario(true);
+    Ownership own;
+    Outcome base = RunOnce(s, own, 0);
+    ASSERT_EQ(1u, sim::M().processStarts.size());
+    EXPECT_EQ(kSibling, sim::M().processStarts[0].application);
+    EXPECT_EQ(own.productNodes.size(), base.removed.size()) << "the sibling removed the nodes";
+    EXPECT_GT(Sweep(s), 20);
+}
+
+#elif defined(SWEEP_ZORVANE)
+
+const char kPrefix[] = "..Zorvane64 - Omrak";
+
+std::string ZorvaneStages(const std::string &api, const std::string &stage, const std::string &,
+                          std::map<std::string, int> &) {
+    if (api == "SetupDiGetClassDevsA") return "purge";
+    if (api == "CM_Locate_DevNode_ExA") return "refresh";
+    return stage;
+}
+
+Table ZorvaneTable() {
+    Table t;
+    t.Add("purge", "SetupDiGetClassDevsA", 0, Silent());
+    t.Add("purge", "SetupDiEnumDeviceInfo", 0, Silent());
+    // The two reads of the hardware IDs and the buffer between them: the scan ends.
+    t.Add("purge", "SetupDiGetDeviceRegistryPropertyA", 1, Silent());
+    t.Add("purge", "LocalAlloc", 1, Silent());
+    t.Add("purge", "SetupDiGetDeviceRegistryPropertyA", 2, Silent());
+    t.Add("purge", "LocalAlloc", 2, Says({"Malloc failed\n"}));
+    // The driver read failing otherwise than with "no such property": left alone.
+    t.Add("purge", "SetupDiGetDeviceRegistryPropertyA", 3, Silent());
+    t.Add("purge", "SetupDiCallClassInstaller", 0, Says({"Found! [*", "Remove failed!\n"}));
+    t.Add("refresh", "CM_Locate_DevNode_ExA", 0, Says({"Get device node failed, return"}));
+    t.byPlace["refresh/CM_Locate_DevNode_ExA/0"].forbiddenCalls = {"CM_Reenumerate_DevNode_Ex"};
+    t.Add("refresh", "CM_Reenumerate_DevNode_Ex", 0, Silent());
+    return t;
+}
+
+TEST(FaultSweep, Zorvane64) {
+    Scenario s;
+    s.name = "Zorvane64";
+    s.prefix = kPrefix;
+    s.exitCode = 1;
+    s.setUp = [](Ownership &own) {
+        BuildMachine(own);
+        // A product node whose driver read fails otherwise: it keeps its node.
+        sim::Device &d = Product(own, "USB\\VID_1F3C&PID_3A41&MI_08\\6&C", kHidClass,
+                                 {"USB\\VID_1F3C&PID_3A41&MI_08"});
+        d.driverReadError = ERROR_INSUFFICIENT_BUFFER;
+    };
+    s.run = [] { return ZorvaneMain(0, nullptr, nullptr); };
+    s.stages = ZorvaneStages;
+    s.table = ZorvaneTable();
+    s.mayRemove = [](const Ownership &own, const std::string &id) {
+        return own.driverlessProductNodes.count(id) != 0;
+    };
+    s.mayDelete = [](const Ownership &, const std::string &) { return false; };
+
+    Ownership own;
+    Outcome base = RunOnce(s, own, 0);
+    ASSERT_EQ(1u, base.removed.size());
+    EXPECT_EQ("USB\\VID_1F3C&PID_3A42&MI_01\\6&6", base.removed[0]);
+    EXPECT_GT(Sweep(s), 50);
+}
+
+#endif
+
+}  // namespace
