@@ -10,3 +10,8 @@ add_unit_test(fault_sweep_zorvane
     SOURCES unit/fault_sweep_test.cpp
     LIBS zorvane_native)
 target_compile_definitions(fault_sweep_zorvane PRIVATE SWEEP_ZORVANE)
+
+add_unit_test(fault_sweep_tidewell64
+    SOURCES unit/fault_sweep_test.cpp
+    LIBS tidewell64_native)
+target_compile_definitions(fault_sweep_tidewell64 PRIVATE SWEEP_TIDEWELL64)

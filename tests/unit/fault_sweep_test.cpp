@@ -5,7 +5,7 @@
 // and must write the message that the failing call's place prescribes.
 //
 // The file is built once per program (each links its own program library);
-// SWEEP_TIDEWELL or SWEEP_ZORVANE selects which.
+// SWEEP_TIDEWELL, SWEEP_TIDEWELL64 or SWEEP_ZORVANE selects which.
 #include <gtest/gtest.h>
 
 #include <devguid.h>
@@ -22,10 +22,12 @@
 #if defined(SWEEP_TIDEWELL)
 #include "uninstaller/tidewell.h"
 int TidewellMain(int argc, char **argv, char **envp);
+#elif defined(SWEEP_TIDEWELL64)
+int Tidewell64Main(int argc, char **argv, char **envp);
 #elif defined(SWEEP_ZORVANE)
 int ZorvaneMain(int argc, char **argv, char **envp);
 #else
-#error "SWEEP_TIDEWELL or SWEEP_ZORVANE must be defined"
+#error "SWEEP_TIDEWELL, SWEEP_TIDEWELL64 or SWEEP_ZORVANE must be defined"
 #endif
 
 namespace {
@@ -197,7 +199,8 @@ void BuildMachine(Ownership &own) {
     sim::AddFile(std::string(kInf) + "notes.inf", "These are not INF lines.\r\nUSB\\Vid_1F3C&Pid_3A41\r\n");
     sim::AddFile(std::string(kInf) + "empty.inf", "");
     sim::AddDirectory(std::string(kInf) + "backup.inf");
-    sim::AddFile(std::string(kInf) + "oem12.pnf", "binary");
+    // The precompiled form of the modem's INF: it leaves with the package.
+    productFile("oem12.pnf", "binary", FILE_ATTRIBUTE_ARCHIVE);
 }
 
 // The 64-bit sibling as the uninstaller sees it: it removes the product's
@@ -316,6 +319,9 @@ struct Outcome {
     std::vector<std::string> fallible;
     std::vector<std::string> removed;
     std::vector<std::string> deleted;
+    std::vector<std::string> packages;   // driver packages uninstalled (INF names)
+    std::vector<std::string> lostNodes;  // nodes there before the run and gone after it
+    std::vector<std::string> lostFiles;  // files there before the run and gone after it
     std::vector<std::string> open;
     std::vector<std::string> problems;
     size_t messageBoxes = 0;
@@ -341,6 +347,8 @@ Outcome RunOnce(const Scenario &s, Ownership &own, int failCall) {
     own = Ownership();
     s.setUp(own);
     if (failCall > 0) sim::FailFallibleCall(failCall);
+    std::vector<std::string> filesBefore;
+    for (const auto &f : sim::M().files) filesBefore.push_back(f.second.path);
     Outcome o;
     sim::BeginStdoutCapture();
     o.exitCode = s.run();
@@ -350,7 +358,12 @@ Outcome RunOnce(const Scenario &s, Ownership &own, int failCall) {
     for (const auto &e : sim::M().events) {
         if (e.kind == sim::Event::DeviceRemoved) o.removed.push_back(e.text);
         if (e.kind == sim::Event::FileDeleted) o.deleted.push_back(e.text);
+        if (e.kind == sim::Event::PackageUninstalled) o.packages.push_back(e.text);
     }
+    for (const auto &d : sim::M().devices)
+        if (d.removed) o.lostNodes.push_back(d.instanceId);
+    for (const auto &path : filesBefore)
+        if (!sim::FileExists(path)) o.lostFiles.push_back(path);
     o.open = sim::OpenResources();
     o.problems = sim::M().problems;
     o.messageBoxes = sim::M().messageBoxes.size();
@@ -398,6 +411,13 @@ void CheckClean(const Scenario &s, const Ownership &own, const Outcome &o, const
         EXPECT_TRUE(s.mayRemove(own, id)) << what << ": removed a node that is not to go: " << id;
     for (const auto &path : o.deleted)
         EXPECT_TRUE(s.mayDelete(own, path)) << what << ": deleted a file that is not to go: " << path;
+    for (const auto &name : o.packages)
+        EXPECT_TRUE(s.mayDelete(own, kInf + name)) << what << ": uninstalled a package that is not to go: " << name;
+    // Whatever way a node or file went, it must have been one that may go.
+    for (const auto &id : o.lostNodes)
+        EXPECT_TRUE(s.mayRemove(own, id)) << what << ": lost a node that is not to go: " << id;
+    for (const auto &path : o.lostFiles)
+        EXPECT_TRUE(s.mayDelete(own, path)) << what << ": lost a file that is not to go: " << path;
     if (o.messageBoxes) {
         EXPECT_TRUE(o.removed.empty()) << what << ": removed a node after refusing";
         EXPECT_TRUE(o.deleted.empty()) << what << ": deleted a file after refusing";
@@ -611,6 +631,81 @@ TEST(FaultSweep, TidewellOn64BitWindowsWithSibling) {
     EXPECT_EQ(kSibling, sim::M().processStarts[0].application);
     EXPECT_EQ(own.productNodes.size(), base.removed.size()) << "the sibling removed the nodes";
     EXPECT_GT(Sweep(s), 20);
+}
+
+#elif defined(SWEEP_TIDEWELL64)
+
+std::string Tidewell64Stages(const std::string &api, const std::string &stage, const std::string &,
+                             std::map<std::string, int> &) {
+    return api == "SetupDiGetClassDevsA" ? "removal" : stage;
+}
+
+Table Tidewell64Table() {
+    Table t;
+    t.Add("removal", "SetupDiGetClassDevsA", 0, Silent());
+    t.Add("removal", "SetupDiEnumDeviceInfo", 0, Silent());
+    t.Add("removal", "SetupDiGetDeviceRegistryPropertyA", 0, Silent());
+    t.Add("removal", "LocalAlloc", 1, Silent());  // the hardware-ID buffer: the scan ends
+    t.Add("removal", "SetupDiOpenDevRegKey", 0, Says({"Open Registry failed, Error code: 0x       5\n"}));
+    t.Add("removal", "LocalAlloc", 2, Says({"LocalAlloc for 'pInfName' failed!\n"}));
+    t.Add("removal", "RegQueryValueExA", 0,
+          Says({"RegQueryValueEx for 'InfPath' failed!\n", "Error code: 0x5\n"}));
+    t.Add("removal", "SetupDiGetDeviceInstallParamsA", 0,
+          Says({"SetupDiGetDeviceInstallParamsA failed, Error code: 0x57\n"}));
+    t.Add("removal", "SetupDiSetDeviceInstallParamsA", 0,
+          Says({"SetupDiSetDeviceInstallParamsA failed, Error code: 0x57\n"}));
+    t.Add("removal", "SetupDiCallClassInstaller", 0, Says({"Remove failed! Error code: 0x5\n"}));
+    t.Add("removal", "SetupUninstallOEMInfA", 0,
+          Says({"SetupUninstallOEMInfA failed, Error code: 0x5\n", "Delete file in Skarnel\n"}));
+    // The fall-back deletion of the INF file.
+    t.Add("removal", "LocalAlloc", 3,
+          Says({"Malloc buffer for pFilePath failed\n", "Delete INF failed, Error code: 0x8\n"}));
+    t.Add("removal", "LocalAlloc", 4, Says({"Malloc failed\n", "Delete INF failed, Error code: 0x8\n"}));
+    t.Add("removal", "GetWindowsDirectoryA", 0, Says({"Get current path failed!\n"}));
+    t.Add("removal", "SetFileAttributesA", 0, Silent());
+    t.Add("removal", "DeleteFileA", 0, Says({"Delete INF failed, Error code: 0x5\n"}));
+    return t;
+}
+
+TEST(FaultSweep, Tidewell64) {
+    Scenario s;
+    s.name = "Tidewell64";
+    s.prefix = "..Tidewell64 - Omrak";
+    s.exitCode = 0;
+    s.setUp = [](Ownership &own) {
+        BuildMachine(own);
+        sim::M().wow64 = sim::Wow64False;  // a 64-bit process
+        // One removal that asks for a reboot, so that its check is reached.
+        for (auto &d : sim::M().devices)
+            if (d.instanceId == "USB\\VID_1F3C&PID_3A42\\5&4") d.removeNeedsFlags = DI_NEEDREBOOT;
+    };
+    s.run = [] { return Tidewell64Main(0, nullptr, nullptr); };
+    s.stages = Tidewell64Stages;
+    s.table = Tidewell64Table();
+    s.mayRemove = [](const Ownership &own, const std::string &id) {
+        return own.productNodes.count(id) != 0;
+    };
+    // Only the packages of the product's nodes: the sibling never sweeps.
+    s.mayDelete = [](const Ownership &, const std::string &path) {
+        std::string name = sim::Lower(path);
+        for (const char *p : {"oem12.inf", "oem12.pnf", "oem13.inf", "oem14.inf"})
+            if (name == sim::Lower(kInf + std::string(p))) return true;
+        return false;
+    };
+
+    Ownership own;
+    Outcome base = RunOnce(s, own, 0);
+    // The normal run reaches the fall-back deletion (the second node of
+    // oem12.inf finds its package gone) and the reboot check.
+    auto has = [&](const std::string &m) {
+        for (const auto &x : base.messages)
+            if (x == m) return true;
+        return false;
+    };
+    EXPECT_TRUE(has("SetupUninstallOEMInfA failed, Error code: 0x2\n"));
+    EXPECT_TRUE(has("Reboot needed\n"));
+    EXPECT_EQ(3u, base.packages.size());
+    EXPECT_GT(Sweep(s), 50);
 }
 
 #elif defined(SWEEP_ZORVANE)
