@@ -92,12 +92,18 @@ void HandOff64(void)
 {
     char fullName[MAX_PATH];
     char folder[MAX_PATH];
+    DWORD cchModule;
     int i;
 
     for (i = 0; i < MAX_PATH; i++)
         fullName[i] = folder[i] = 0;
     Trace("Uninstall for 64bit OS, line: %d", 1123);
-    GetModuleFileNameA(NULL, folder, MAX_PATH);
+    cchModule = GetModuleFileNameA(NULL, folder, MAX_PATH);
+    // A name cut to the buffer would be cut at a backslash of some other
+    // folder higher up: it is taken as unreadable.
+    if (cchModule >= MAX_PATH)
+        for (i = 0; i < MAX_PATH; i++)
+            folder[i] = 0;
     Transf2Path(folder);
     Trace("Module path: [%s], line: %d", folder, 1126);
     // Without a folder (the module name could not be read) or when the name

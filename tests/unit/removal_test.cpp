@@ -299,6 +299,8 @@ struct AllocCase {
     const char *message;
 };
 
+void PrintTo(const AllocCase &c, std::ostream *os) { *os << "LocalAlloc #" << c.nth; }
+
 class RemovalAllocation : public Removal, public ::testing::WithParamInterface<AllocCase> {};
 
 TEST_P(RemovalAllocation, FailureIsTracedAndTheNodeStillRemoved) {

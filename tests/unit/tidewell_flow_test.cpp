@@ -306,6 +306,22 @@ TEST_F(HandOff, UnreadableModuleNameStartsNoSiblingFromElsewhere) {
     EXPECT_TRUE(HasMsg("Need search..\n"));
 }
 
+TEST_F(HandOff, ModuleNameCutToTheBufferStartsNoSiblingHigherUp) {
+    std::string folder = "C:\\Deep\\" + std::string(300, 'd');
+    sim::M().moduleFileName = folder + "\\Tidewell.exe";
+    // Cut to 259 characters the name ends inside the long folder's name: its
+    // last backslash is that of C:\Deep.
+    InstallSibling("C:\\Deep\\Tidewell64.exe");
+    InstallSibling(folder + "\\Tidewell64.exe");
+    sim::BeginStdoutCapture();
+    RunTidewell();
+    sim::EndStdoutCapture();
+    EXPECT_EQ(0, siblingRuns);
+    EXPECT_TRUE(EventsOf(sim::Event::ProcessStarted).empty());
+    EXPECT_TRUE(HasMsg("Module path: [], line: 1126")) << Join(Msgs());
+    EXPECT_TRUE(HasMsg("Need search..\n"));
+}
+
 // The sibling's full name needs the folder, a backslash, 14 characters and
 // the NUL: a folder of 244 characters is the longest that fits 260 bytes.
 TEST_F(HandOff, LongestFolderThatFitsStillStartsTheSibling) {
