@@ -7,7 +7,8 @@ need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 for pkg in cmake g++ make clang libclang-rt-14-dev libgtest-dev libbenchmark-dev \
            g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools \
-           wine wine64 wine32:i386 xvfb x11-apps imagemagick zip unzip; do
+           wine wine64 wine32:i386 xvfb x11-apps imagemagick zip unzip \
+           python3 x11-utils xdotool; do
     have "$pkg" || need+=("$pkg")
 done
 if [ ${#need[@]} -eq 0 ]; then

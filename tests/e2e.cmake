@@ -1,0 +1,39 @@
+# End-to-end scenarios: each description under e2e/scenarios runs on Wine,
+# with the Windows builds in a fresh prefix, and on the simulated layer, with
+# the program run in-process by a native runner; the outcomes must agree up
+# to the differences a scenario declares, and meet its expectations.
+foreach(program tidewell zorvane)
+    add_executable(e2e_native_${program}
+        e2e/native_runner.cpp e2e/native_runner_${program}.cpp)
+    target_link_libraries(e2e_native_${program} PRIVATE ${program}_native)
+    target_include_directories(e2e_native_${program} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/e2e)
+    target_compile_options(e2e_native_${program} PRIVATE -Wall -Wextra -Werror)
+endforeach()
+
+if(WINE_TESTS)
+    find_package(Python3 REQUIRED COMPONENTS Interpreter)
+    set(E2E_DRIVER ${CMAKE_CURRENT_SOURCE_DIR}/e2e/scenario.py)
+    set(E2E_WORK ${CMAKE_BINARY_DIR}/e2e)
+    set(E2E_ARGS
+        --work ${E2E_WORK}
+        --win32-build ${WIN32_BUILD_DIR}
+        --win64-build ${WIN64_BUILD_DIR}
+        --native-tidewell $<TARGET_FILE:e2e_native_tidewell>
+        --native-zorvane $<TARGET_FILE:e2e_native_zorvane>)
+
+    # The booted prefixes that every scenario copies, made once and kept in
+    # the build folder.
+    add_test(NAME e2e.prefix_templates
+        COMMAND ${Python3_EXECUTABLE} ${E2E_DRIVER} templates ${E2E_ARGS})
+    set_tests_properties(e2e.prefix_templates PROPERTIES
+        FIXTURES_SETUP e2e_templates LABELS wine TIMEOUT 180)
+
+    file(GLOB E2E_SCENARIOS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/e2e/scenarios/*.scn)
+    foreach(scenario ${E2E_SCENARIOS})
+        get_filename_component(name ${scenario} NAME_WE)
+        add_test(NAME e2e.${name}
+            COMMAND ${Python3_EXECUTABLE} ${E2E_DRIVER} run ${scenario} ${E2E_ARGS})
+        set_tests_properties(e2e.${name} PROPERTIES
+            FIXTURES_REQUIRED e2e_templates LABELS wine TIMEOUT 120)
+    endforeach()
+endif()

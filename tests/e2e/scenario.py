@@ -1,0 +1,1089 @@
+#!/usr/bin/env python3
+"""End-to-end scenarios: one description, run on Wine and on the simulated layer.
+
+Verbs (README.md beside this file describes the scenario files):
+  templates            make the booted Wine prefixes that scenarios copy
+  run SCENARIO         run on both platforms, compare, check the expectations
+  native SCENARIO      print the simulated layer's outcome only
+  messagebox SCENARIO  run a refusal under Xvfb, check the real message box,
+                       save a screenshot (--png) and dismiss it
+
+Exit code 0 when every check passed, 1 when one failed or could not be made.
+"""
+
+import argparse
+import fcntl
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+INF_SOURCES = os.path.join(os.path.dirname(HERE), 'inf')
+
+# Setup classes by name, as Windows defines their GUIDs.
+CLASSES = {
+    'bluetooth': '{E0CBF06C-CD8B-4647-BB8A-263B43F0F974}',
+    'hidclass': '{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}',
+    'image': '{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}',
+    'media': '{4D36E96C-E325-11CE-BFC1-08002BE10318}',
+    'modem': '{4D36E96D-E325-11CE-BFC1-08002BE10318}',
+    'net': '{4D36E972-E325-11CE-BFC1-08002BE10318}',
+    'ports': '{4D36E978-E325-11CE-BFC1-08002BE10318}',
+    'system': '{4D36E97D-E325-11CE-BFC1-08002BE10318}',
+    'usb': '{36FC9E60-C465-11CF-8056-444553540000}',
+    'usbdevice': '{88BAE032-5A81-49F0-BC3D-A4FF138216D6}',
+    'wpd': '{EEC5AD98-8080-425F-922A-DABF3DE3F69A}',
+}
+
+# The programs: where each Windows build puts it, which native runner runs
+# it, its trace prefix line, and whether it is a 32-bit program.
+PROGRAMS = {
+    'tidewell': ('Tidewell.exe', 'win32', 'tidewell', '..Tidewell - Omrak', True),
+    'zorvane64': ('Zorvane64.exe', 'win64', 'zorvane', '..Zorvane64 - Omrak', False),
+    'tidewell64': ('Tidewell64.exe', 'win64', None, '..Tidewell64 - Omrak', False),
+}
+
+# Where the programs live on both platforms, and the Windows folder.
+PROGRAM_FOLDER = 'C:\\Omrak'
+WINDOWS_DIR = 'C:\\windows'
+
+# Wine-side settings that the layer can take on to show what Wine does.
+SETTINGS = ('all-present', 'locate-fails')
+
+WINE_CALL_TIMEOUT = 60
+ATTRIBUTE_NAMES = (('readonly', 0x1), ('hidden', 0x2), ('system', 0x4), ('directory', 0x10))
+
+
+class Failure(Exception):
+    """A check failed or a step could not be made."""
+
+
+# ---------------------------------------------------------------- texts
+
+def render(text):
+    """A text as scenarios and reports write it: control bytes escaped."""
+    out = []
+    for ch in text:
+        c = ord(ch)
+        if ch == '\n':
+            out.append('\\n')
+        elif ch == '\r':
+            out.append('\\r')
+        elif ch == '\t':
+            out.append('\\t')
+        elif c < 0x20 or c >= 0x7F:
+            out.append('\\x%02X' % c)
+        else:
+            out.append(ch)
+    return ''.join(out)
+
+
+def unescape(text):
+    """Undoes the transport escaping of the runner and the fixtures."""
+    out = []
+    i = 0
+    while i < len(text):
+        ch = text[i]
+        if ch == '\\' and i + 1 < len(text):
+            nxt = text[i + 1]
+            if nxt in 'nrt\\':
+                out.append({'n': '\n', 'r': '\r', 't': '\t', '\\': '\\'}[nxt])
+                i += 2
+                continue
+            if nxt == 'x' and i + 3 < len(text) + 1:
+                out.append(chr(int(text[i + 2:i + 4], 16)))
+                i += 4
+                continue
+        out.append(ch)
+        i += 1
+    return ''.join(out)
+
+
+def c_string(text, start):
+    """Reads a C-escaped string in double quotes as Wine's debug channels
+    print it; returns (text, index after the closing quote)."""
+    if start >= len(text) or text[start] != '"':
+        raise ValueError('no string')
+    out = []
+    i = start + 1
+    while i < len(text):
+        ch = text[i]
+        if ch == '"':
+            return ''.join(out), i + 1
+        if ch == '\\' and i + 1 < len(text):
+            nxt = text[i + 1]
+            simple = {'n': '\n', 'r': '\r', 't': '\t', '\\': '\\', '"': '"', "'": "'"}
+            if nxt in simple:
+                out.append(simple[nxt])
+                i += 2
+                continue
+            if nxt == 'x':
+                m = re.match(r'[0-9a-fA-F]{1,2}', text[i + 2:])
+                out.append(chr(int(m.group(0), 16)))
+                i += 2 + len(m.group(0))
+                continue
+            m = re.match(r'[0-7]{1,3}', text[i + 1:])
+            if m:
+                out.append(chr(int(m.group(0), 8)))
+                i += 1 + len(m.group(0))
+                continue
+        out.append(ch)
+        i += 1
+    raise ValueError('unterminated string')
+
+
+# ---------------------------------------------------------------- scenarios
+
+class Node:
+    def __init__(self, name):
+        self.name = name
+        self.guid = None
+        self.attached = True
+        self.hwids = []
+        self.keys = {'dev': False, 'drv': False}
+        self.values = []  # (dev|drv, name, type, data)
+
+
+class File:
+    def __init__(self, name, directory=False):
+        self.name = name
+        self.directory = directory
+        self.content = None  # bytes
+        self.attributes = 0
+
+
+class Difference:
+    def __init__(self, name):
+        self.name = name
+        self.setting = None
+        self.replace = None
+        self.by = None
+        self.reason = None
+
+
+class Scenario:
+    def __init__(self, path):
+        self.path = path
+        self.name = os.path.splitext(os.path.basename(path))[0]
+        self.title = ''
+        self.prefix = None
+        self.program = None
+        self.beside = []
+        self.nodes = []
+        self.files = []
+        self.ports = {}  # name -> free|held
+        self.expect = None
+        self.differences = []
+
+
+class Expect:
+    def __init__(self):
+        self.log = []
+        self.stdout = []
+        self.boxes = []
+        self.exit = None
+        self.nodes = None
+        self.files = None
+
+
+def parse_value(text):
+    """A registry value written as [type:]data; plain text is a REG_SZ."""
+    m = re.match(r'(sz|expand_sz|multi_sz|dword|binary):(.*)$', text)
+    if m:
+        return m.group(1), m.group(2)
+    return 'sz', text
+
+
+def parse_bool(text, where):
+    if text.lower() in ('yes', 'true', '1'):
+        return True
+    if text.lower() in ('no', 'false', '0'):
+        return False
+    raise Failure('%s: yes or no expected, not "%s"' % (where, text))
+
+
+def read_sections(path):
+    """[kind name] sections of key = value entries; a value "<<END" takes the
+    lines up to END as they stand."""
+    with open(path, encoding='utf-8') as f:
+        lines = f.read().split('\n')
+    sections = []
+    i = 0
+    while i < len(lines):
+        raw = lines[i]
+        where = '%s:%d' % (os.path.basename(path), i + 1)
+        i += 1
+        s = raw.strip()
+        if not s or s.startswith('#'):
+            continue
+        m = re.fullmatch(r'\[\s*([A-Za-z]+)(?:\s+(.+?))?\s*\]', s)
+        if m:
+            sections.append((m.group(1).lower(), m.group(2), [], where))
+            continue
+        if not sections:
+            raise Failure('%s: an entry before the first section' % where)
+        key, sep, value = s.partition('=')
+        if not sep:
+            raise Failure('%s: "key = value" expected' % where)
+        key, value = key.strip().lower(), value.strip()
+        m = re.fullmatch(r'<<\s*([A-Za-z_]+)', value)
+        if m:
+            block = []
+            while i < len(lines) and lines[i].strip() != m.group(1):
+                block.append(lines[i])
+                i += 1
+            if i == len(lines):
+                raise Failure('%s: no line "%s" ends the block' % (where, m.group(1)))
+            i += 1
+            value = '\n'.join(block) + '\n'
+        sections[-1][2].append((key, value, where))
+    return sections
+
+
+def load(path):
+    scn = Scenario(path)
+    for kind, name, entries, where in read_sections(path):
+        if kind == 'scenario':
+            for key, value, w in entries:
+                if key == 'title':
+                    scn.title = value
+                elif key == 'prefix':
+                    if value not in ('win64', 'win32'):
+                        raise Failure('%s: prefix is win64 or win32' % w)
+                    scn.prefix = value
+                elif key == 'program':
+                    if value.lower() not in PROGRAMS or not PROGRAMS[value.lower()][2]:
+                        raise Failure('%s: no native runner for program "%s"' % (w, value))
+                    scn.program = value.lower()
+                elif key == 'beside':
+                    for p in value.split():
+                        if p.lower() not in PROGRAMS:
+                            raise Failure('%s: unknown program "%s"' % (w, p))
+                        scn.beside.append(p.lower())
+                else:
+                    raise Failure('%s: unknown key "%s"' % (w, key))
+        elif kind == 'node':
+            if not name or not re.fullmatch(r'[A-Za-z0-9]+', name):
+                raise Failure('%s: a node name is letters and digits' % where)
+            if any(n.name.lower() == name.lower() for n in scn.nodes):
+                raise Failure('%s: node %s twice' % (where, name))
+            node = Node(name)
+            for key, value, w in entries:
+                if key == 'class':
+                    guid = CLASSES.get(value.lower(), value.upper())
+                    if not re.fullmatch(r'\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\}', guid):
+                        raise Failure('%s: unknown setup class "%s"' % (w, value))
+                    node.guid = guid
+                elif key == 'hwid':
+                    node.hwids.append(value)
+                elif key == 'attached':
+                    node.attached = parse_bool(value, w)
+                elif key in ('hardware', 'driver'):
+                    node.keys['dev' if key == 'hardware' else 'drv'] = parse_bool(value, w)
+                elif key.startswith('hardware.') or key.startswith('driver.'):
+                    which = 'dev' if key.startswith('hardware.') else 'drv'
+                    # Value names keep their spelling; the key was lowered.
+                    vname = original_value_name(path, w)
+                    vtype, data = parse_value(value)
+                    node.keys[which] = True
+                    node.values.append((which, vname, vtype, data))
+                else:
+                    raise Failure('%s: unknown key "%s"' % (w, key))
+            if not node.guid:
+                raise Failure('%s: node %s has no class' % (where, name))
+            scn.nodes.append(node)
+        elif kind in ('file', 'dir'):
+            if not name or '\\' in name or '/' in name:
+                raise Failure('%s: a file name without a folder' % where)
+            f = File(name, directory=kind == 'dir')
+            for key, value, w in entries:
+                if key == 'from' and kind == 'file':
+                    src = os.path.join(INF_SOURCES, value)
+                    if not os.path.isfile(src):
+                        raise Failure('%s: no file %s' % (w, src))
+                    with open(src, 'rb') as s:
+                        f.content = s.read()
+                elif key == 'content' and kind == 'file':
+                    f.content = value.encode('latin-1')
+                elif key == 'attributes':
+                    for a in value.lower().split():
+                        bits = dict(ATTRIBUTE_NAMES)
+                        if a not in bits or a == 'directory':
+                            raise Failure('%s: attribute readonly, hidden or system' % w)
+                        f.attributes |= bits[a]
+                else:
+                    raise Failure('%s: unknown key "%s"' % (w, key))
+            if kind == 'file' and f.content is None:
+                f.content = b''
+            scn.files.append(f)
+        elif kind == 'port':
+            if not name or not re.fullmatch(r'COM[0-9]{1,3}', name, re.I):
+                raise Failure('%s: a port is named COMn' % where)
+            state = dict((k, v) for k, v, _ in entries).get('state', 'free')
+            if state not in ('free', 'held'):
+                raise Failure('%s: a port is free or held' % where)
+            scn.ports[name.upper()] = state
+        elif kind == 'expect':
+            scn.expect = load_expect(entries, scn)
+        elif kind == 'difference':
+            d = Difference(name or 'unnamed')
+            for key, value, w in entries:
+                if key == 'setting':
+                    if value not in SETTINGS:
+                        raise Failure('%s: setting is one of %s' % (w, ', '.join(SETTINGS)))
+                    d.setting = value
+                elif key == 'replace':
+                    d.replace = value
+                elif key == 'by':
+                    d.by = value
+                elif key == 'reason':
+                    d.reason = value
+                else:
+                    raise Failure('%s: unknown key "%s"' % (w, key))
+            if not d.reason:
+                raise Failure('%s: a difference says why Wine differs (reason =)' % where)
+            if (d.setting is None) == (d.replace is None) or (d.replace is None) != (d.by is None):
+                raise Failure('%s: a difference is a setting, or a replace with its by' % where)
+            scn.differences.append(d)
+        else:
+            raise Failure('%s: unknown section [%s]' % (where, kind))
+    if not scn.prefix or not scn.program:
+        raise Failure('%s: [scenario] needs prefix and program' % path)
+    if scn.program != 'tidewell' and scn.prefix == 'win32':
+        raise Failure('%s: a 64-bit program needs the win64 prefix' % path)
+    if scn.expect is None:
+        raise Failure('%s: no [expect] section' % path)
+    return scn
+
+
+def original_value_name(path, where):
+    """The value name of a hardware./driver. entry as written (keys are
+    otherwise taken without regard to case)."""
+    line = int(where.rsplit(':', 1)[1])
+    with open(path, encoding='utf-8') as f:
+        text = f.read().split('\n')[line - 1]
+    key = text.split('=', 1)[0].strip()
+    return key.split('.', 1)[1]
+
+
+def load_expect(entries, scn):
+    e = Expect()
+    prefix = PROGRAMS[scn.program][3]
+    for key, value, w in entries:
+        if key == 'prefix':
+            prefix = value
+        elif key == 'trace':
+            e.log.append('%s | %s' % (prefix, value))
+        elif key == 'bare':
+            e.log.append('bare | %s' % value)
+        elif key == 'stdout':
+            e.stdout.append(value)
+        elif key == 'messagebox':
+            parts = [p.strip() for p in value.split('|')]
+            if len(parts) == 2:
+                parts.append('0x0')
+            e.boxes.append(' | '.join(parts))
+        elif key == 'exit':
+            e.exit = int(value)
+        elif key == 'nodes left':
+            e.nodes = sorted(value.split(), key=str.lower) if value != 'none' else []
+        elif key == 'files left':
+            e.files = sorted(value.split(), key=str.lower) if value != 'none' else []
+        else:
+            raise Failure('%s: unknown key "%s"' % (w, key))
+    if e.exit is None or e.nodes is None or e.files is None:
+        raise Failure('[expect] needs exit, nodes left and files left')
+    return e
+
+
+# ---------------------------------------------------------------- outcomes
+
+class Outcome:
+    """What a run did, in the form both platforms are compared in."""
+
+    def __init__(self):
+        self.log = []       # "prefix | message" or "bare | text"
+        self.stdout = []    # lines, each with its line break
+        self.boxes = []     # "text | caption | 0xSTYLE"
+        self.exit = None
+        self.nodes = []     # scenario nodes left
+        self.files = []     # inf folder entries left: "name" or "name (readonly ...)"
+        self.foreign = []   # nodes the scenario did not make (Wine's own)
+        self.problems = []  # the layer's account: resources left open, misuse
+
+    def text(self):
+        out = ['log:']
+        out += ['  ' + line for line in self.log]
+        out.append('stdout:')
+        out += ['  ' + line for line in self.stdout]
+        out.append('message boxes:')
+        out += ['  ' + line for line in self.boxes]
+        out.append('exit code: %s' % self.exit)
+        out.append('nodes left: %s' % (' '.join(self.nodes) or 'none'))
+        out.append('files left: %s' % (' '.join(self.files) or 'none'))
+        return '\n'.join(out) + '\n'
+
+
+PREFIX_LINE = re.compile(r'\.\..* - Omrak')
+
+
+def outcome_from(records, scn):
+    """Builds an outcome from raw records: (kind, fields...) as the native
+    runner writes them and as the Wine side collects them."""
+    o = Outcome()
+    debug = [r[1] for r in records if r[0] == 'debug']
+    i = 0
+    while i < len(debug):
+        d = debug[i]
+        if PREFIX_LINE.fullmatch(d):
+            if i + 1 < len(debug) and not PREFIX_LINE.fullmatch(debug[i + 1]):
+                o.log.append('%s | %s' % (d, render(debug[i + 1])))
+                i += 2
+                continue
+            o.log.append('%s | (no message)' % d)
+        else:
+            o.log.append('bare | %s' % render(d))
+        i += 1
+    for r in records:
+        if r[0] == 'stdout':
+            text = r[1].replace('\r\n', '\n')
+            o.stdout += [render(line) for line in text.splitlines(keepends=True)]
+        elif r[0] == 'messagebox':
+            o.boxes.append('%s | %s | 0x%X' % (render(r[1]), render(r[2]), int(r[3], 16)))
+        elif r[0] == 'exit':
+            o.exit = int(r[1])
+        elif r[0] == 'node':
+            m = re.fullmatch(r'ROOT\\([A-Za-z0-9]+)\\0000', r[1], re.I)
+            names = [n.name for n in scn.nodes if m and n.name.lower() == m.group(1).lower()]
+            if names:
+                o.nodes.append(names[0])
+            else:
+                o.foreign.append('\t'.join(r[1:]))
+        elif r[0] == 'file':
+            attrs = int(r[2], 16)
+            flags = [n for n, bit in ATTRIBUTE_NAMES if attrs & bit]
+            o.files.append(r[1] + (' (%s)' % ' '.join(flags) if flags else ''))
+        elif r[0] == 'problem':
+            o.problems.append(r[1])
+    o.nodes.sort(key=str.lower)
+    o.files.sort(key=str.lower)
+    return o
+
+
+def parse_records(text):
+    records = []
+    for line in text.splitlines():
+        if not line:
+            continue
+        fields = line.split('\t')
+        records.append([fields[0]] + [unescape(f) for f in fields[1:]])
+    return records
+
+
+# ---------------------------------------------------------------- the machine
+
+def machine_text(scn):
+    """The machine description that the native runner loads and the Wine
+    seeder reads (each takes the instructions it knows)."""
+    exe, _, _, _, is32 = PROGRAMS[scn.program]
+    lines = ['windir\t' + WINDOWS_DIR,
+             'module\t%s\\%s' % (PROGRAM_FOLDER, exe),
+             'wow64\t%d' % (1 if is32 and scn.prefix == 'win64' else 0)]
+    for p in scn.beside:
+        lines.append('program\t%s\\%s' % (PROGRAM_FOLDER, PROGRAMS[p][0]))
+    for n in scn.nodes:
+        lines.append('device\t%s\t%s\t%d' % (n.name, n.guid, 1 if n.attached else 0))
+        lines += ['hwid\t' + h for h in n.hwids]
+        for which in ('dev', 'drv'):
+            if n.keys[which]:
+                lines.append('key\t' + which)
+        for which, vname, vtype, data in n.values:
+            lines.append('value\t%s\t%s\t%s\t%s' % (which, vname, vtype, data))
+    return lines
+
+
+def native_machine(scn, settings, content_dir):
+    lines = machine_text(scn)
+    for f in scn.files:
+        if f.directory:
+            lines.append('dir\t' + f.name)
+            continue
+        path = os.path.join(content_dir, f.name)
+        with open(path, 'wb') as out:
+            out.write(f.content)
+        lines.append('file\t%s\t%X\t%s' % (f.name, f.attributes or 0x20, path))
+    for port, state in sorted(scn.ports.items()):
+        lines.append('port\t%s\t%s' % (port, state))
+    lines += ['setting\t' + s for s in settings]
+    return '\n'.join(lines) + '\n'
+
+
+def run_native(scn, args, settings=()):
+    runner = getattr(args, 'native_' + PROGRAMS[scn.program][2])
+    if not runner or not os.path.isfile(runner):
+        raise Failure('the native runner %s is missing' % runner)
+    with tempfile.TemporaryDirectory(prefix='e2e-native-') as tmp:
+        text = native_machine(scn, settings, tmp)
+        p = subprocess.run([runner], input=text.encode(), stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE, timeout=60)
+    if p.returncode != 0:
+        raise Failure('the native runner failed (%d): %s' % (p.returncode,
+                                                             p.stderr.decode('latin-1')))
+    return outcome_from(parse_records(p.stdout.decode('latin-1')), scn)
+
+
+# ---------------------------------------------------------------- Wine
+
+def wine_env(prefix, kind, display=None):
+    env = {k: v for k, v in os.environ.items()
+           if not k.startswith('WINE') and k not in ('DISPLAY', 'WAYLAND_DISPLAY')}
+    env['WINEPREFIX'] = prefix
+    env['WINEARCH'] = kind
+    env['WINEDEBUG'] = '-all'
+    # No Mono or Gecko: nothing may ask to install them.
+    env['WINEDLLOVERRIDES'] = 'mscoree,mshtml='
+    if display:
+        env['DISPLAY'] = display
+    return env
+
+
+def need_wine():
+    for tool in ('wine', 'wineserver', 'wineboot'):
+        if not shutil.which(tool):
+            raise Failure('%s is not installed: the Wine scenarios cannot run' % tool)
+
+
+def wine_version():
+    return subprocess.run(['wine', '--version'], stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL, timeout=30).stdout.decode().strip()
+
+
+def call(cmd, env, timeout=WINE_CALL_TIMEOUT, input=None, cwd=None):
+    """Runs a command to its end. Its output goes through files, not pipes:
+    the services that a first Wine process starts keep its output open."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        try:
+            if input is None:
+                p = subprocess.run(cmd, env=env, stdin=subprocess.DEVNULL, stdout=out,
+                                   stderr=err, timeout=timeout, cwd=cwd)
+            else:
+                p = subprocess.run(cmd, env=env, input=input, stdout=out, stderr=err,
+                                   timeout=timeout, cwd=cwd)
+        except subprocess.TimeoutExpired:
+            raise Failure('timed out after %d s: %s' % (timeout, ' '.join(cmd)))
+        out.seek(0)
+        err.seek(0)
+        return subprocess.CompletedProcess(cmd, p.returncode, out.read(), err.read())
+
+
+def make_template(work, kind):
+    """A booted prefix of the kind, made once and kept in the build folder."""
+    need_wine()
+    base = os.path.join(work, 'templates')
+    os.makedirs(base, exist_ok=True)
+    final = os.path.join(base, kind)
+    stamp = os.path.join(final, 'e2e-template')
+    want = '%s %s\n' % (wine_version(), kind)
+    with open(os.path.join(base, '.lock'), 'w') as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if os.path.isfile(stamp) and open(stamp).read() == want:
+            return final
+        shutil.rmtree(final, ignore_errors=True)
+        tmp = final + '.new'
+        shutil.rmtree(tmp, ignore_errors=True)
+        env = wine_env(tmp, kind)
+        try:
+            p = call(['wineboot', '-i'], env, timeout=150)
+            if p.returncode != 0:
+                raise Failure('wineboot failed for the %s template: %s' %
+                              (kind, p.stderr.decode('latin-1')[-2000:]))
+            # MessageBoxA calls show in the relay channel, and nothing else does.
+            p = call(['wine', 'reg', 'add', 'HKCU\\Software\\Wine\\Debug', '/v', 'RelayInclude',
+                      '/d', 'user32.MessageBoxA', '/f'], env)
+            if p.returncode != 0:
+                raise Failure('setting RelayInclude failed: %s' % p.stderr.decode('latin-1'))
+            call(['wineserver', '-w'], env, timeout=60)
+        finally:
+            subprocess.run(['wineserver', '-k'], env=env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=30)
+        with open(os.path.join(tmp, 'e2e-template'), 'w') as f:
+            f.write(want)
+        os.rename(tmp, final)
+        return final
+
+
+# Folders of a prefix that no run writes into: shared with the template
+# through hard links instead of copied.
+LINKED = ('drive_c/windows/system32', 'drive_c/windows/syswow64', 'drive_c/windows/winsxs')
+
+
+def clone(template, dest):
+    def copy(rel):
+        src = os.path.join(template, rel)
+        dst = os.path.join(dest, rel)
+        if rel in LINKED:
+            shutil.copytree(src, dst, symlinks=True, copy_function=os.link)
+        elif os.path.islink(src):
+            os.symlink(os.readlink(src), dst)
+        elif os.path.isdir(src):
+            os.mkdir(dst)
+            for entry in os.listdir(src):
+                copy(os.path.join(rel, entry) if rel else entry)
+            shutil.copystat(src, dst)
+        else:
+            shutil.copy2(src, dst)
+    copy('')
+
+
+class WineRun:
+    """One scenario in a fresh copy of the template; the prefix's wineserver
+    is ended, and every process of the prefix with it, when the run is over."""
+
+    def __init__(self, scn, args, display=None):
+        self.scn = scn
+        self.args = args
+        self.kind = scn.prefix
+        self.build = args.win64_build if self.kind == 'win64' else args.win32_build
+        self.dir = os.path.join(args.work, 'runs', scn.name)
+        self.prefix = os.path.join(self.dir, 'prefix')
+        self.env = wine_env(self.prefix, self.kind, display)
+        self.holders = []
+        self.started = False
+
+    def path(self, windows_path):
+        """The unix path of a path on drive C: of the prefix."""
+        assert windows_path[:3].upper() == 'C:\\'
+        return os.path.join(self.prefix, 'drive_c', *windows_path[3:].split('\\'))
+
+    def exe(self, program):
+        name, build, _, _, _ = PROGRAMS[program]
+        path = os.path.join(self.args.win64_build if build == 'win64' else self.args.win32_build,
+                            name)
+        if not os.path.isfile(path):
+            raise Failure('%s is missing: build the %s preset first' % (path, build))
+        return path
+
+    def fixture(self, name):
+        path = os.path.join(self.build, 'fixtures', name)
+        if not os.path.isfile(path):
+            raise Failure('%s is missing: build the %s preset first' % (path, self.kind))
+        return path
+
+    def prepare(self):
+        template = make_template(self.args.work, self.kind)
+        shutil.rmtree(self.dir, ignore_errors=True)
+        os.makedirs(self.dir)
+        clone(template, self.prefix)
+        tools = self.path('C:\\e2e')
+        os.makedirs(tools)
+        for f in ('seed.exe', 'holdport.exe'):
+            shutil.copy(self.fixture(f), tools)
+        folder = self.path(PROGRAM_FOLDER + '\\')
+        os.makedirs(folder)
+        for p in [self.scn.program] + self.scn.beside:
+            shutil.copy(self.exe(p), folder)
+        # From here on the prefix may have a server to end.
+        self.started = True
+        p = call(['wineserver', '-p'], self.env, timeout=30)
+        if p.returncode != 0:
+            raise Failure('wineserver -p failed: %s' % p.stderr.decode('latin-1'))
+
+    def wine(self, args, stdin=None, debug='-all', timeout=WINE_CALL_TIMEOUT, cwd=None):
+        env = dict(self.env, WINEDEBUG=debug)
+        return call(['wine'] + args, env, timeout=timeout, input=stdin, cwd=cwd or self.dir)
+
+    def seed_tool(self, verb, stdin=None):
+        p = self.wine(['C:\\e2e\\seed.exe', verb], stdin=stdin)
+        out = p.stdout.decode('latin-1')
+        if p.returncode != 0:
+            raise Failure('seed.exe %s failed (%d): %s %s' % (verb, p.returncode, out,
+                                                              p.stderr.decode('latin-1')))
+        return out
+
+    def set_up(self):
+        # The first process of a fresh copy starts the prefix's services;
+        # the listing it makes is the picture before the scenario.
+        before = self.seed_tool('list')
+        self.foreign_before = [r for r in parse_records(before) if r[0] == 'node']
+        # The scenario's ports and inf folder are all there is of them.
+        dosdevices = os.path.join(self.prefix, 'dosdevices')
+        for entry in os.listdir(dosdevices):
+            if re.fullmatch(r'com[0-9]+', entry):
+                os.unlink(os.path.join(dosdevices, entry))
+        inf = self.path(WINDOWS_DIR + '\\inf')
+        for entry in os.listdir(inf):
+            path = os.path.join(inf, entry)
+            if os.path.isdir(path) and not os.path.islink(path):
+                shutil.rmtree(path)
+            else:
+                os.unlink(path)
+        attribs = []
+        for f in self.scn.files:
+            path = os.path.join(inf, f.name)
+            if f.directory:
+                os.mkdir(path)
+            else:
+                with open(path, 'wb') as out:
+                    out.write(f.content)
+            if f.attributes:
+                attribs.append('attrib\t%s\t%X' % (f.name, f.attributes))
+        ports = os.path.join(self.dir, 'ports')
+        os.makedirs(ports)
+        for port in self.scn.ports:
+            # Wine enforces share modes only on regular files.
+            target = os.path.join(ports, port.lower())
+            open(target, 'wb').close()
+            os.symlink(target, os.path.join(dosdevices, port.lower()))
+        text = '\n'.join(machine_text(self.scn) + attribs) + '\n'
+        out = self.seed_tool('seed', text.encode())
+        if 'seeded' not in out:
+            raise Failure('seed.exe did not finish: ' + out)
+        for port, state in sorted(self.scn.ports.items()):
+            if state == 'held':
+                self.hold(port)
+
+    def hold(self, port):
+        env = dict(self.env)
+        p = subprocess.Popen(['wine', 'C:\\e2e\\holdport.exe', port], env=env,
+                             stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                             stderr=subprocess.DEVNULL, cwd=self.dir)
+        self.holders.append(p)
+        line = read_line(p.stdout, 30)
+        if line.strip() != 'held':
+            raise Failure('holdport.exe could not hold %s: %s' % (port, line.strip()))
+
+    def release_ports(self):
+        for p in self.holders:
+            try:
+                p.stdin.close()
+                p.wait(timeout=15)
+            except (subprocess.TimeoutExpired, OSError):
+                p.kill()
+        self.holders = []
+
+    def run_program(self):
+        exe = '%s\\%s' % (PROGRAM_FOLDER, PROGRAMS[self.scn.program][0])
+        p = self.wine([exe], debug='-all,+debugstr,+relay',
+                      cwd=self.path(PROGRAM_FOLDER + '\\'))
+        return wine_records(p.returncode, p.stdout, p.stderr)
+
+    def finish(self):
+        self.release_ports()
+        after = parse_records(self.seed_tool('list'))
+        return after
+
+    def end(self):
+        for p in self.holders:
+            p.kill()
+        if self.started:
+            subprocess.run(['wineserver', '-k'], env=self.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=30)
+            subprocess.run(['wineserver', '-w'], env=self.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=30)
+        for p in self.holders:
+            p.wait(timeout=10)
+        self.holders = []
+        # Whatever the server did not take with it is ended here.
+        for pid in prefix_processes(self.prefix):
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except OSError:
+                pass
+
+
+def prefix_processes(prefix):
+    """The processes that run with this WINEPREFIX."""
+    want = ('WINEPREFIX=' + prefix).encode()
+    pids = []
+    for entry in os.listdir('/proc'):
+        if not entry.isdigit() or int(entry) == os.getpid():
+            continue
+        try:
+            with open('/proc/%s/environ' % entry, 'rb') as f:
+                if want in f.read().split(b'\0'):
+                    pids.append(int(entry))
+        except OSError:
+            pass
+    return pids
+
+
+def read_line(stream, timeout):
+    """One line from a child's output, or what came before the time ran out."""
+    import select
+    end = time.time() + timeout
+    data = b''
+    fd = stream.fileno()
+    while time.time() < end and not data.endswith(b'\n'):
+        ready, _, _ = select.select([fd], [], [], max(0.0, end - time.time()))
+        if not ready:
+            break
+        chunk = os.read(fd, 1)
+        if not chunk:
+            break
+        data += chunk
+    return data.decode('latin-1')
+
+
+def wine_records(returncode, stdout, stderr):
+    """Raw records of a program run under Wine: its debug output (and that
+    of any program it started) from +debugstr, message boxes from +relay."""
+    records = []
+    for line in stderr.decode('latin-1').splitlines():
+        k = line.find(':debugstr:OutputDebugStringA ')
+        if k >= 0:
+            text, _ = c_string(line, k + len(':debugstr:OutputDebugStringA '))
+            records.append(['debug', text])
+            continue
+        k = line.find(':Call user32.MessageBoxA(')
+        if k >= 0:
+            records.append(['messagebox'] + message_box_args(line[k + len(':Call user32.MessageBoxA('):]))
+    out = stdout.decode('latin-1')
+    if out:
+        records.append(['stdout', out])
+    records.append(['exit', str(returncode)])
+    return records
+
+
+def message_box_args(text):
+    """Text, caption and style from the relay line's arguments."""
+    args = []
+    i = 0
+    while len(args) < 4:
+        m = re.match(r'([0-9a-fA-F]+)', text[i:])
+        i += len(m.group(1))
+        value = int(m.group(1), 16)
+        if text[i:i + 2] == ' "':
+            s, i = c_string(text, i + 1)
+            args.append(s)
+        else:
+            args.append('' if len(args) in (1, 2) and value == 0 else '%X' % value)
+        i += 1  # the comma or the closing parenthesis
+    return [args[1], args[2], args[3]]
+
+
+def run_wine(scn, args):
+    need_wine()
+    run = WineRun(scn, args)
+    ok = False
+    try:
+        run.prepare()
+        run.set_up()
+        records = run.run_program()
+        after = run.finish()
+        outcome = outcome_from(records + [r for r in after if r[0] in ('node', 'file')], scn)
+        before = ['\t'.join(r[1:]) for r in run.foreign_before
+                  if not re.fullmatch(r'ROOT\\[A-Za-z0-9]+\\0000', r[1], re.I)]
+        if sorted(before) != sorted(outcome.foreign):
+            outcome.problems.append('nodes the scenario did not make changed:\n  before: %s\n'
+                                    '  after: %s' % (before, outcome.foreign))
+        ok = True
+        return outcome
+    finally:
+        run.end()
+        if ok and not args.keep:
+            shutil.rmtree(run.dir, ignore_errors=True)
+        elif not ok:
+            print('the Wine prefix of this run is kept in %s' % run.prefix)
+
+
+# ---------------------------------------------------------------- comparing
+
+def apply_differences(outcome, differences):
+    """The outcome Wine gives where the layer (modelling Windows) gives this one."""
+    swaps = [(d.replace, d.by) for d in differences if d.replace is not None]
+
+    def swap(text):
+        for old, new in swaps:
+            if text == old:
+                return new
+        return text
+
+    o = Outcome()
+    for line in outcome.log:
+        head, sep, message = line.partition(' | ')
+        o.log.append(head + sep + swap(message))
+    o.stdout = [swap(s) for s in outcome.stdout]
+    o.boxes = list(outcome.boxes)
+    o.exit, o.nodes, o.files = outcome.exit, list(outcome.nodes), list(outcome.files)
+    return o
+
+
+def expected_outcome(scn):
+    e = scn.expect
+    o = Outcome()
+    o.log, o.stdout, o.boxes = list(e.log), list(e.stdout), list(e.boxes)
+    o.exit, o.nodes, o.files = e.exit, list(e.nodes), list(e.files)
+    return o
+
+
+def diff(a_name, a, b_name, b):
+    import difflib
+    return ''.join(difflib.unified_diff(a.text().splitlines(True), b.text().splitlines(True),
+                                        a_name, b_name, n=100))
+
+
+def check(scn, args):
+    """Runs the scenario on both platforms; returns the list of failures."""
+    failures = []
+    print('scenario %s: %s' % (scn.name, scn.title))
+    windows = run_native(scn, args)
+    print('\n== simulated layer (as Windows behaves)\n' + windows.text())
+    if windows.problems:
+        failures.append('the layer reports: ' + '; '.join(windows.problems))
+    want = expected_outcome(scn)
+    if want.text() != windows.text():
+        failures.append('the layer does not meet the expectations:\n' +
+                        diff('expected', want, 'layer', windows))
+
+    settings = [d.setting for d in scn.differences if d.setting]
+    as_wine = run_native(scn, args, settings) if settings else windows
+    for d in scn.differences:
+        if d.setting and run_native(scn, args, [d.setting]).text() == windows.text():
+            failures.append('difference %s: the setting %s changes nothing here' %
+                            (d.name, d.setting))
+        if d.replace is not None and not any(
+                line.partition(' | ')[2] == d.replace for line in as_wine.log) \
+                and d.replace not in as_wine.stdout:
+            failures.append('difference %s: "%s" does not occur' % (d.name, d.replace))
+    wine_expected = apply_differences(as_wine, scn.differences)
+    if scn.differences:
+        print('== declared differences of Wine')
+        for d in scn.differences:
+            what = ('setting ' + d.setting) if d.setting else ('"%s" -> "%s"' % (d.replace, d.by))
+            print('  %s: %s (%s)' % (d.name, what, d.reason))
+
+    wine = run_wine(scn, args)
+    print('\n== Wine\n' + wine.text())
+    if wine.problems:
+        failures.append('Wine run: ' + '; '.join(wine.problems))
+    if wine.text() != wine_expected.text():
+        failures.append('Wine and the layer disagree beyond the declared differences:\n' +
+                        diff('layer with the declared differences', wine_expected, 'wine', wine))
+    return failures
+
+
+# ---------------------------------------------------------------- message box
+
+def message_box(scn, args):
+    """Runs a refusing scenario under Xvfb: the real box must appear, wait for
+    the user and let the program end with its exit code once dismissed."""
+    failures = []
+    for tool in ('Xvfb', 'xwininfo', 'xdotool', 'import'):
+        if not shutil.which(tool):
+            raise Failure('%s is not installed' % tool)
+    xvfb = subprocess.Popen(['Xvfb', '-displayfd', '1', '-screen', '0', '800x600x24',
+                             '-nolisten', 'tcp'], stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL)
+    run = None
+    try:
+        number = read_line(xvfb.stdout, 30).strip()
+        if not number.isdigit():
+            raise Failure('Xvfb did not start')
+        display = ':' + number
+        xenv = dict(os.environ, DISPLAY=display)
+        run = WineRun(scn, args, display=display)
+        run.prepare()
+        run.set_up()
+        exe = '%s\\%s' % (PROGRAM_FOLDER, PROGRAMS[scn.program][0])
+        env = dict(run.env, WINEDEBUG='-all,+debugstr')
+        program = subprocess.Popen(['wine', exe], env=env, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, cwd=run.path(PROGRAM_FOLDER + '\\'))
+        window = None
+        end = time.time() + 40
+        while time.time() < end and window is None:
+            tree = subprocess.run(['xwininfo', '-root', '-tree'], env=xenv,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout
+            m = re.search(rb'(0x[0-9a-f]+) "Uninstall Drv": \(.*?\)\s+(\d+)x(\d+)\+\d+\+\d+\s+'
+                          rb'\+(-?\d+)\+(-?\d+)', tree)
+            if m:
+                window = m
+            else:
+                time.sleep(0.3)
+        if window is None:
+            failures.append('no window "Uninstall Drv" appeared')
+        else:
+            time.sleep(1.0)  # let it paint
+            if program.poll() is not None:
+                failures.append('the program ended while its message box was up')
+            w, h, x, y = (int(window.group(i)) for i in (2, 3, 4, 5))
+            crop = '%dx%d+%d+%d' % (w + 40, h + 40, max(0, x - 20), max(0, y - 20))
+            subprocess.run(['import', '-window', 'root', '-crop', crop, '+repage', args.png],
+                           env=xenv, check=True, timeout=30)
+            print('screenshot of the message box: %s' % args.png)
+            subprocess.run(['xdotool', 'search', '--name', 'Uninstall Drv', 'windowactivate',
+                            '--sync', 'key', 'Return'], env=xenv, timeout=30)
+        try:
+            out, err = program.communicate(timeout=30)
+        except subprocess.TimeoutExpired:
+            program.kill()
+            out, err = program.communicate()
+            failures.append('the program did not end after the box was dismissed')
+        records = wine_records(program.returncode, out, err)
+        o = outcome_from(records, scn)
+        print('== Wine under Xvfb\n' + o.text())
+        want = apply_differences(run_native(scn, args, [d.setting for d in scn.differences
+                                                        if d.setting]), scn.differences)
+        if o.log != want.log or o.exit != want.exit:
+            failures.append('under Xvfb the run differs: ' + diff('expected', want, 'xvfb', o))
+    finally:
+        if run:
+            run.end()
+            shutil.rmtree(run.dir, ignore_errors=True)
+        xvfb.terminate()
+        xvfb.wait(timeout=10)
+    return failures
+
+
+# ---------------------------------------------------------------- main
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument('verb', choices=('templates', 'run', 'native', 'messagebox'))
+    parser.add_argument('scenario', nargs='?')
+    parser.add_argument('--work', required=True, help='folder for templates and runs')
+    parser.add_argument('--win32-build', required=True)
+    parser.add_argument('--win64-build', required=True)
+    parser.add_argument('--native-tidewell')
+    parser.add_argument('--native-zorvane')
+    parser.add_argument('--png', help='where messagebox saves its screenshot')
+    parser.add_argument('--keep', action='store_true', help='keep the prefix of a passing run')
+    args = parser.parse_args()
+
+    # CTest ends a test that runs too long: the prefix's processes go too.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
+    try:
+        if args.verb == 'templates':
+            for kind in ('win64', 'win32'):
+                start = time.time()
+                print('%s template: %s (%.1f s)' % (kind, make_template(args.work, kind),
+                                                    time.time() - start))
+            return 0
+        if not args.scenario:
+            parser.error('the verb needs a scenario file')
+        scn = load(args.scenario)
+        if args.verb == 'native':
+            print(run_native(scn, args).text())
+            return 0
+        if args.verb == 'messagebox':
+            if not args.png:
+                parser.error('messagebox needs --png')
+            failures = message_box(scn, args)
+        else:
+            failures = check(scn, args)
+    except Failure as e:
+        failures = [str(e)]
+    for f in failures:
+        print('\nFAILED: ' + f)
+    if not failures:
+        print('\npassed')
+    return 1 if failures else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
