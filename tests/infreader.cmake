@@ -7,3 +7,19 @@ add_executable(infdump_native ${INFDUMP_SOURCE} ${CMAKE_CURRENT_LIST_DIR}/infdif
 set_source_files_properties(${INFDUMP_SOURCE} PROPERTIES COMPILE_DEFINITIONS main=InfdumpMain)
 target_link_libraries(infdump_native PRIVATE winsim)
 target_compile_options(infdump_native PRIVATE -Wall -Wextra -Werror)
+
+# The differential test: the same files through Wine's SetupAPI and through
+# the layer must print the same (tests/infdiff/exceptions.txt lists where the
+# layer follows Windows rather than Wine). Fails when Wine or the win64
+# build's infdump.exe is missing.
+if(WINE_TESTS)
+    add_test(NAME infreader.wine_differential
+        COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/infdiff/run.sh
+            $<TARGET_FILE:infdump_native>
+            ${WIN64_BUILD_DIR}/tests/fixtures/infdump.exe
+            ${CMAKE_BINARY_DIR}/infdiff
+            ${CMAKE_CURRENT_LIST_DIR}/infdiff/exceptions.txt
+            ${CMAKE_CURRENT_LIST_DIR}/inf
+            ${CMAKE_SOURCE_DIR}/../shared/inf-corpus)
+    set_tests_properties(infreader.wine_differential PROPERTIES LABELS wine TIMEOUT 300)
+endif()
