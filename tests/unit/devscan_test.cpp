@@ -216,6 +216,7 @@ TEST_F(DeviceScan, ReleasesEverythingWhicheverCallFails) {
     };
     setUp();
     Scan();
+    ExpectNothingOpen();
     const int total = sim::FallibleCalls();
     ASSERT_GT(total, 8);
     for (int n = 1; n <= total; ++n) {

@@ -243,6 +243,7 @@ TEST_F(PortCheck, ReleasesEverythingWhicheverCallFails) {
     };
     setUp();
     ASSERT_EQ(1, CheckPortBusy(0));
+    ExpectNothingOpen();
     const int total = sim::FallibleCalls();
     for (int n = 1; n <= total; ++n) {
         SetUp();

@@ -345,6 +345,7 @@ TEST_F(Removal, ReleasesEverythingWhicheverCallFails) {
     setUp();
     RemoveTargetDevices();
     ASSERT_EQ(2u, g_RemovedDevices);
+    ExpectNothingOpen();
     const int total = sim::FallibleCalls();
     for (int n = 1; n <= total; ++n) {
         SetUp();

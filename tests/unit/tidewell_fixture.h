@@ -38,7 +38,10 @@ protected:
         sim::AddDirectory(kInfDir);
     }
 
-    void TearDown() override {
+    void TearDown() override { ExpectNothingOpen(); }
+
+    // After a run: nothing left open and no misuse of the platform.
+    static void ExpectNothingOpen() {
         EXPECT_TRUE(sim::OpenResources().empty()) << "left open:\n" << Join(sim::OpenResources());
         EXPECT_TRUE(sim::M().problems.empty()) << "misuse:\n" << Join(sim::M().problems);
     }

@@ -119,6 +119,7 @@ TEST_F(TidewellTest, CommandLineArgumentsChangeNothing) {
     RunTidewell();
     auto plain = Msgs();
     auto removed = EventsOf(sim::Event::DeviceRemoved);
+    ExpectNothingOpen();
 
     SetUp();
     AddInstalled("USB\\VID_1F3C&PID_3A41\\1", GUID_DEVCLASS_USB, {kTarget1}, "oem1.inf");
