@@ -238,14 +238,21 @@ TEST_F(HandOff, StartsTheSiblingWithExactlyTheseArguments) {
     EXPECT_TRUE(s.environmentNull);
     EXPECT_TRUE(s.currentDirectoryNull);
 
-    STARTUPINFOA expected;
-    memset(&expected, 0, sizeof expected);
-    expected.cb = sizeof(STARTUPINFOA);
-    expected.dwFlags = STARTF_USESHOWWINDOW;
-    expected.wShowWindow = SW_HIDE;
-    EXPECT_EQ(0, memcmp(&expected, &s.startupInfo, sizeof expected))
-        << "cb " << s.startupInfo.cb << " flags " << s.startupInfo.dwFlags << " show "
-        << s.startupInfo.wShowWindow;
+    // All zero but cb, dwFlags and wShowWindow.
+    const STARTUPINFOA &si = s.startupInfo;
+    EXPECT_EQ(sizeof(STARTUPINFOA), (size_t)si.cb);
+    EXPECT_EQ((DWORD)STARTF_USESHOWWINDOW, si.dwFlags);
+    EXPECT_EQ(SW_HIDE, si.wShowWindow);
+    EXPECT_EQ(nullptr, si.lpReserved);
+    EXPECT_EQ(nullptr, si.lpDesktop);
+    EXPECT_EQ(nullptr, si.lpTitle);
+    EXPECT_EQ(0u, si.dwX | si.dwY | si.dwXSize | si.dwYSize | si.dwXCountChars |
+                      si.dwYCountChars | si.dwFillAttribute);
+    EXPECT_EQ(0, si.cbReserved2);
+    EXPECT_EQ(nullptr, si.lpReserved2);
+    EXPECT_EQ(nullptr, si.hStdInput);
+    EXPECT_EQ(nullptr, si.hStdOutput);
+    EXPECT_EQ(nullptr, si.hStdError);
 
     // Waited for without a time limit; both of its handles closed.
     EXPECT_EQ(1u, EventsOf(sim::Event::WaitBegin).size());
