@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing, builds the Windows programs and the
 # native suite, runs the native unit tests, the Wine end-to-end tests and the
-# sanitizer build of the unit tests.
+# sanitizer build of the unit tests, then each fuzz target for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -12,4 +12,6 @@ echo "== native unit tests and Wine end-to-end tests"
 ctest --preset native || status=1
 echo "== unit tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 ctest --preset asan || status=1
+echo "== fuzz targets, 30 s each (a longer run: scripts/fuzz.sh <seconds>)"
+scripts/fuzz.sh 30 || status=1
 exit $status

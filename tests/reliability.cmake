@@ -15,3 +15,7 @@ add_unit_test(fault_sweep_tidewell64
     SOURCES unit/fault_sweep_test.cpp
     LIBS tidewell64_native)
 target_compile_definitions(fault_sweep_tidewell64 PRIVATE SWEEP_TIDEWELL64)
+
+# Fuzz targets: libFuzzer programs in the fuzz preset, corpus replays elsewhere.
+option(FUZZ_TARGETS "Build the libFuzzer targets (clang, the fuzz preset)" OFF)
+add_subdirectory(fuzz)
