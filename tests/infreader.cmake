@@ -23,3 +23,7 @@ if(WINE_TESTS)
             ${CMAKE_SOURCE_DIR}/../shared/inf-corpus)
     set_tests_properties(infreader.wine_differential PROPERTIES LABELS wine TIMEOUT 300)
 endif()
+
+add_unit_test(infreader_tests
+    SOURCES unit/inf_reader_test.cpp
+    LIBS winsim)

@@ -255,9 +255,9 @@ WText FromUtf8(const std::string &bytes, size_t from) {
 // IsTextUnicode heuristic over the first 256 characters: never for an odd
 // length, a byte-swapped mark, a U+0000 character (even after a mark) or
 // byte-swapped white space; otherwise always when a character has a zero
-// byte, or when the text starts with the mark, holds white space as UTF-16
-// or is mostly Latin-1 as UTF-16. (Measured under Wine; Windows' own
-// heuristic is not documented in this detail.)
+// byte (Latin-1 text as UTF-16 has one in every character), or when the
+// text starts with the mark or holds white space as UTF-16. (Measured under
+// Wine; Windows' own heuristic is not documented in this detail.)
 bool LooksLikeUtf16(const std::string &bytes) {
     size_t n = bytes.size();
     if (n < 2 || (n & 1)) return false;
@@ -269,17 +269,15 @@ bool LooksLikeUtf16(const std::string &bytes) {
     char16_t first = unit(0);
     if (first == 0xFFFE) return false;
     bool zeroByte = false, spaces = false, notUnicode = false;
-    size_t latin = 0;
     for (size_t i = 0; i < count; ++i) {
         char16_t u = unit(i);
-        if (u <= 0xFF) ++latin;
         if ((u & 0xFF) == 0 || (u >> 8) == 0) zeroByte = true;
         if (u == '\r' || u == '\n' || u == '\t' || u == ' ' || u == 0x3000) spaces = true;
         if (u == 0 || u == 0x0D00 || u == 0x0A00 || u == 0x0900 || u == 0x2000) notUnicode = true;
     }
     if (notUnicode) return false;
     if (zeroByte) return true;
-    return first == 0xFEFF || spaces || latin > count / 2;
+    return first == 0xFEFF || spaces;
 }
 
 // ---- parsing ----
