@@ -391,9 +391,11 @@ def load_expect(entries, scn):
         elif key == 'exit':
             e.exit = int(value)
         elif key == 'nodes left':
-            e.nodes = sorted(value.split(), key=str.lower) if value != 'none' else []
+            e.nodes = sorted(re.split(r'[\s,]+', value), key=str.lower) if value != 'none' else []
         elif key == 'files left':
-            e.files = sorted(value.split(), key=str.lower) if value != 'none' else []
+            # "name" or "name (attributes)", separated by commas.
+            e.files = sorted((f.strip() for f in value.split(',')), key=str.lower) \
+                if value != 'none' else []
         else:
             raise Failure('%s: unknown key "%s"' % (w, key))
     if e.exit is None or e.nodes is None or e.files is None:
@@ -424,8 +426,8 @@ class Outcome:
         out.append('message boxes:')
         out += ['  ' + line for line in self.boxes]
         out.append('exit code: %s' % self.exit)
-        out.append('nodes left: %s' % (' '.join(self.nodes) or 'none'))
-        out.append('files left: %s' % (' '.join(self.files) or 'none'))
+        out.append('nodes left: %s' % (', '.join(self.nodes) or 'none'))
+        out.append('files left: %s' % (', '.join(self.files) or 'none'))
         return '\n'.join(out) + '\n'
 
 
@@ -1054,6 +1056,10 @@ def main():
     parser.add_argument('--png', help='where messagebox saves its screenshot')
     parser.add_argument('--keep', action='store_true', help='keep the prefix of a passing run')
     args = parser.parse_args()
+    for name in ('work', 'win32_build', 'win64_build', 'native_tidewell', 'native_zorvane',
+                 'png'):
+        if getattr(args, name):
+            setattr(args, name, os.path.abspath(getattr(args, name)))
 
     # CTest ends a test that runs too long: the prefix's processes go too.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
