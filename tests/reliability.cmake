@@ -16,6 +16,11 @@ add_unit_test(fault_sweep_tidewell64
     LIBS tidewell64_native)
 target_compile_definitions(fault_sweep_tidewell64 PRIVATE SWEEP_TIDEWELL64)
 
+# Whole runs of the uninstaller over an inf folder full of bad input.
+add_unit_test(bad_input_tests
+    SOURCES unit/bad_input_test.cpp
+    LIBS tidewell_native)
+
 # Fuzz targets: libFuzzer programs in the fuzz preset, corpus replays elsewhere.
 option(FUZZ_TARGETS "Build the libFuzzer targets (clang, the fuzz preset)" OFF)
 add_subdirectory(fuzz)
