@@ -27,3 +27,8 @@ endif()
 add_unit_test(infreader_tests
     SOURCES unit/inf_reader_test.cpp
     LIBS winsim)
+
+add_unit_test(sweep_tests
+    SOURCES unit/sweep_test.cpp
+    LIBS tidewell_native)
+target_compile_definitions(sweep_tests PRIVATE INF_TEST_DIR="${CMAKE_CURRENT_LIST_DIR}/inf")
