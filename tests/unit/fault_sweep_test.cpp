@@ -494,6 +494,50 @@ int Sweep(const Scenario &s) {
     return runs;
 }
 
+// Two failing calls in one run: the call n and the one d calls later in the
+// normal run (by its api and occurrence, wherever the faulted run reaches it).
+// And a persistent fault: every call of one api failing from the first on.
+// Neither has one prescribed message; every run must still end cleanly.
+int SweepMoreFaults(const Scenario &s) {
+    Ownership own;
+    Outcome base = RunOnce(s, own, 0);
+    const int calls = (int)base.fallible.size();
+    std::map<std::string, int> seen;
+    std::vector<int> occurrence(calls);
+    for (int i = 0; i < calls; ++i) occurrence[i] = ++seen[base.fallible[i]];
+    int runs = 0;
+    for (int n = 1; n <= calls; ++n) {
+        for (int d : {1, 5}) {
+            int m = n + d;
+            if (m > calls) continue;
+            const std::string &api = base.fallible[m - 1];
+            // RunOnce resets the machine: the second fault comes with the set-up.
+            Scenario twice = s;
+            twice.setUp = [&](Ownership &o) {
+                s.setUp(o);
+                sim::FailCall(api, occurrence[m - 1]);
+            };
+            Outcome o = RunOnce(twice, own, n);
+            ++runs;
+            CheckClean(s, own, o, s.name + ", calls " + std::to_string(n) + " and " +
+                                      std::to_string(m) + " (" + api + ") failing");
+        }
+    }
+    for (const auto &api : seen) {
+        Scenario always = s;
+        always.setUp = [&](Ownership &o) {
+            s.setUp(o);
+            sim::FailCall(api.first, 0);
+        };
+        Outcome o = RunOnce(always, own, 0);
+        ++runs;
+        CheckClean(s, own, o, s.name + ", every " + api.first + " failing");
+    }
+    std::printf("fault sweep %s: %d runs with two calls or every call of one api failing\n",
+                s.name.c_str(), runs);
+    return runs;
+}
+
 // ---------------------------------------------------------------------------
 #if defined(SWEEP_TIDEWELL)
 
@@ -620,7 +664,13 @@ TEST(FaultSweep, TidewellOn32BitWindows) {
     EXPECT_TRUE(has("Need search..\n"));
     EXPECT_EQ(3u, g_RemovedDevices);
     EXPECT_TRUE(sim::FileExists("C:\\Windows\\system32\\drivers\\omrakusb.sys"));
+    // The sweep takes the leftover product INFs and nothing else.
+    for (const char *gone : {"oem20.inf", "oem21.inf"})
+        EXPECT_FALSE(sim::FileExists(kInf + std::string(gone))) << gone;
+    for (const char *kept : {"oem5.inf", "oem6.inf", "oem7.inf", "usb.inf", "notes.inf"})
+        EXPECT_TRUE(sim::FileExists(kInf + std::string(kept))) << kept;
     EXPECT_GT(Sweep(s), 50);
+    EXPECT_GT(SweepMoreFaults(s), 100);
 }
 
 TEST(FaultSweep, TidewellOn64BitWindowsWithSibling) {
@@ -631,6 +681,7 @@ TEST(FaultSweep, TidewellOn64BitWindowsWithSibling) {
     EXPECT_EQ(kSibling, sim::M().processStarts[0].application);
     EXPECT_EQ(own.productNodes.size(), base.removed.size()) << "the sibling removed the nodes";
     EXPECT_GT(Sweep(s), 20);
+    EXPECT_GT(SweepMoreFaults(s), 40);
 }
 
 #elif defined(SWEEP_TIDEWELL64)
@@ -706,6 +757,7 @@ TEST(FaultSweep, Tidewell64) {
     EXPECT_TRUE(has("Reboot needed\n"));
     EXPECT_EQ(3u, base.packages.size());
     EXPECT_GT(Sweep(s), 50);
+    EXPECT_GT(SweepMoreFaults(s), 100);
 }
 
 #elif defined(SWEEP_ZORVANE)
@@ -762,6 +814,7 @@ TEST(FaultSweep, Zorvane64) {
     ASSERT_EQ(1u, base.removed.size());
     EXPECT_EQ("USB\\VID_1F3C&PID_3A42&MI_01\\6&6", base.removed[0]);
     EXPECT_GT(Sweep(s), 50);
+    EXPECT_GT(SweepMoreFaults(s), 100);
 }
 
 #endif
