@@ -36,4 +36,13 @@ if(WINE_TESTS)
         set_tests_properties(e2e.${name} PROPERTIES
             FIXTURES_REQUIRED e2e_templates LABELS wine TIMEOUT 120)
     endforeach()
+
+    # A refusal under Xvfb: the real message box appears, keeps the program
+    # waiting until it is dismissed, and is photographed.
+    add_test(NAME e2e.messagebox_under_xvfb
+        COMMAND ${Python3_EXECUTABLE} ${E2E_DRIVER} messagebox
+            ${CMAKE_CURRENT_SOURCE_DIR}/e2e/scenarios/port_busy_ports.scn
+            --png ${E2E_WORK}/messagebox.png ${E2E_ARGS})
+    set_tests_properties(e2e.messagebox_under_xvfb PROPERTIES
+        FIXTURES_REQUIRED e2e_templates LABELS wine TIMEOUT 120)
 endif()

@@ -972,39 +972,46 @@ def check(scn, args):
 # ---------------------------------------------------------------- message box
 
 def message_box(scn, args):
-    """Runs a refusing scenario under Xvfb: the real box must appear, wait for
-    the user and let the program end with its exit code once dismissed."""
+    """Runs a refusing scenario under Xvfb: the real box must appear, keep the
+    program waiting, and let it end as on Wine without a display once it is
+    dismissed. A screenshot of the box goes to args.png."""
     failures = []
     for tool in ('Xvfb', 'xwininfo', 'xdotool', 'import'):
         if not shutil.which(tool):
             raise Failure('%s is not installed' % tool)
+    need_wine()
     xvfb = subprocess.Popen(['Xvfb', '-displayfd', '1', '-screen', '0', '800x600x24',
                              '-nolisten', 'tcp'], stdout=subprocess.PIPE,
                             stderr=subprocess.DEVNULL)
     run = None
+    program = None
     try:
         number = read_line(xvfb.stdout, 30).strip()
         if not number.isdigit():
             raise Failure('Xvfb did not start')
-        display = ':' + number
-        xenv = dict(os.environ, DISPLAY=display)
-        run = WineRun(scn, args, display=display)
+        xenv = dict(os.environ, DISPLAY=':' + number)
+        run = WineRun(scn, args, display=':' + number)
         run.prepare()
+        # Without a window manager Wine draws the caption itself.
+        p = run.wine(['reg', 'add', 'HKCU\\Software\\Wine\\X11 Driver', '/v', 'Managed',
+                      '/d', 'N', '/f'])
+        if p.returncode != 0:
+            raise Failure('setting Managed failed: ' + p.stderr.decode('latin-1'))
         run.set_up()
         exe = '%s\\%s' % (PROGRAM_FOLDER, PROGRAMS[scn.program][0])
-        env = dict(run.env, WINEDEBUG='-all,+debugstr')
-        program = subprocess.Popen(['wine', exe], env=env, stdout=subprocess.PIPE,
-                                   stderr=subprocess.PIPE, cwd=run.path(PROGRAM_FOLDER + '\\'))
+        env = dict(run.env, WINEDEBUG='-all,+debugstr,+relay')
+        out_file, err_file = tempfile.TemporaryFile(), tempfile.TemporaryFile()
+        program = subprocess.Popen(['wine', exe], env=env, stdin=subprocess.DEVNULL,
+                                   stdout=out_file, stderr=err_file,
+                                   cwd=run.path(PROGRAM_FOLDER + '\\'))
         window = None
         end = time.time() + 40
-        while time.time() < end and window is None:
+        while time.time() < end and window is None and program.poll() is None:
             tree = subprocess.run(['xwininfo', '-root', '-tree'], env=xenv,
                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout
-            m = re.search(rb'(0x[0-9a-f]+) "Uninstall Drv": \(.*?\)\s+(\d+)x(\d+)\+\d+\+\d+\s+'
-                          rb'\+(-?\d+)\+(-?\d+)', tree)
-            if m:
-                window = m
-            else:
+            window = re.search(rb'(0x[0-9a-f]+) "Uninstall Drv": \(.*?\)\s+(\d+)x(\d+)'
+                               rb'\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+)', tree)
+            if window is None:
                 time.sleep(0.3)
         if window is None:
             failures.append('no window "Uninstall Drv" appeared')
@@ -1017,25 +1024,34 @@ def message_box(scn, args):
             subprocess.run(['import', '-window', 'root', '-crop', crop, '+repage', args.png],
                            env=xenv, check=True, timeout=30)
             print('screenshot of the message box: %s' % args.png)
-            subprocess.run(['xdotool', 'search', '--name', 'Uninstall Drv', 'windowactivate',
-                            '--sync', 'key', 'Return'], env=xenv, timeout=30)
+            subprocess.run(['xdotool', 'windowfocus', '--sync', str(int(window.group(1), 16)),
+                            'key', 'Return'], env=xenv, timeout=30)
         try:
-            out, err = program.communicate(timeout=30)
+            program.wait(timeout=30)
         except subprocess.TimeoutExpired:
+            failures.append('the program did not end after its message box was dismissed')
             program.kill()
-            out, err = program.communicate()
-            failures.append('the program did not end after the box was dismissed')
-        records = wine_records(program.returncode, out, err)
-        o = outcome_from(records, scn)
+            program.wait()
+        out_file.seek(0)
+        err_file.seek(0)
+        records = wine_records(program.returncode, out_file.read(), err_file.read())
+        after = run.finish()
+        o = outcome_from(records + [r for r in after if r[0] in ('node', 'file')], scn)
         print('== Wine under Xvfb\n' + o.text())
-        want = apply_differences(run_native(scn, args, [d.setting for d in scn.differences
-                                                        if d.setting]), scn.differences)
-        if o.log != want.log or o.exit != want.exit:
-            failures.append('under Xvfb the run differs: ' + diff('expected', want, 'xvfb', o))
+        settings = [d.setting for d in scn.differences if d.setting]
+        want = apply_differences(run_native(scn, args, settings), scn.differences)
+        if not want.boxes:
+            failures.append('the scenario shows no message box')
+        if o.text() != want.text():
+            failures.append('under Xvfb the run differs from the layer with the declared '
+                            'differences:\n' + diff('layer', want, 'xvfb', o))
     finally:
+        if program and program.poll() is None:
+            program.kill()
         if run:
             run.end()
-            shutil.rmtree(run.dir, ignore_errors=True)
+            if not failures:
+                shutil.rmtree(run.dir, ignore_errors=True)
         xvfb.terminate()
         xvfb.wait(timeout=10)
     return failures
