@@ -10,8 +10,13 @@ foreach(program tidewell zorvane)
     target_compile_options(e2e_native_${program} PRIVATE -Wall -Wextra -Werror)
 endforeach()
 
+# The driver's own reading of Wine's output and of scenario files.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_test(NAME e2e.driver_reading
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/test_scenario.py)
+set_tests_properties(e2e.driver_reading PROPERTIES LABELS unit TIMEOUT 60)
+
 if(WINE_TESTS)
-    find_package(Python3 REQUIRED COMPONENTS Interpreter)
     set(E2E_DRIVER ${CMAKE_CURRENT_SOURCE_DIR}/e2e/scenario.py)
     set(E2E_WORK ${CMAKE_BINARY_DIR}/e2e)
     set(E2E_ARGS

@@ -1,0 +1,218 @@
+#!/usr/bin/env python3
+"""Checks of the scenario driver's own reading: Wine's debug lines, the relay
+line of a message box, the pairing of prefix lines and messages, scenario
+files and the declared differences. Runs without Wine."""
+
+import os
+import sys
+import tempfile
+import textwrap
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import scenario  # noqa: E402
+
+
+def load_text(text):
+    with tempfile.NamedTemporaryFile('w', suffix='.scn', delete=False) as f:
+        f.write(textwrap.dedent(text))
+    try:
+        return scenario.load(f.name)
+    finally:
+        os.unlink(f.name)
+
+
+MINIMAL = """
+    [scenario]
+    prefix = win32
+    program = Tidewell
+    [expect]
+    exit = 0
+    nodes left = none
+    files left = none
+"""
+
+
+class WineDebugLines(unittest.TestCase):
+    def test_escapes_as_wine_prints_them(self):
+        line = r'0128:warn:debugstr:OutputDebugStringA "Port Name: \\\\.\\COM7\n"'
+        records = scenario.wine_records(0, b'', line.encode())
+        self.assertEqual([['debug', 'Port Name: \\\\.\\COM7\n'], ['exit', '0']], records)
+
+    def test_quote_octal_and_hex_bytes(self):
+        text, end = scenario.c_string(r'x "a\"b\344\x7f" tail', 2)
+        self.assertEqual('a"b\xe4\x7f', text)
+        self.assertEqual(' tail', r'x "a\"b\344\x7f" tail'[end:])
+
+    def test_unterminated_string_is_an_error(self):
+        with self.assertRaises(ValueError):
+            scenario.c_string('"open', 0)
+
+    def test_other_channels_and_processes_lines_are_ignored_but_children_kept(self):
+        err = '\n'.join([
+            '0100:err:module:import_dll Library X not found',
+            '0128:warn:debugstr:OutputDebugStringA "..Tidewell - Omrak"',
+            '0130:warn:debugstr:OutputDebugStringA "..Tidewell64 - Omrak"',
+            '0130:warn:debugstr:OutputDebugStringA "child\\n"',
+        ]).encode()
+        records = scenario.wine_records(3, b'', err)
+        self.assertEqual(['..Tidewell - Omrak', '..Tidewell64 - Omrak', 'child\n'],
+                         [r[1] for r in records if r[0] == 'debug'])
+
+    def test_message_box_from_relay_with_awkward_strings(self):
+        line = ('0128:Call user32.MessageBoxA(00000000,0040c064 "Close \\"all\\", now",'
+                '0040c056 "Uninstall Drv",00000030) ret=0040a537')
+        records = scenario.wine_records(0, b'', line.encode())
+        self.assertEqual(['messagebox', 'Close "all", now', 'Uninstall Drv', '30'], records[0])
+
+    def test_message_box_with_null_caption(self):
+        line = '0128:Call user32.MessageBoxA(00000000,0040c064 "Text",00000000,00000000) ret=1'
+        self.assertEqual(['messagebox', 'Text', '', '0'],
+                         scenario.wine_records(0, b'', line.encode())[0])
+
+    def test_standard_output_line_ends_are_those_of_windows(self):
+        o = scenario.outcome_from(
+            scenario.wine_records(0, b'CreateProcess failed (2).\r\nnext', b''),
+            load_text(MINIMAL))
+        self.assertEqual(['CreateProcess failed (2).\\n', 'next'], o.stdout)
+
+
+class Pairing(unittest.TestCase):
+    def outcome(self, debug):
+        return scenario.outcome_from([['debug', d] for d in debug], load_text(MINIMAL))
+
+    def test_prefix_and_message_pair_and_bare_lines_stand_alone(self):
+        o = self.outcome(['..Tidewell - Omrak', 'Uninstall Device\n', '---OpenAP---',
+                          '..Tidewell - Omrak', 'Need search..\n'])
+        self.assertEqual(['..Tidewell - Omrak | Uninstall Device\\n', 'bare | ---OpenAP---',
+                          '..Tidewell - Omrak | Need search..\\n'], o.log)
+
+    def test_a_prefix_without_its_message_shows(self):
+        o = self.outcome(['..Tidewell - Omrak', '..Tidewell - Omrak', 'x'])
+        self.assertEqual(['..Tidewell - Omrak | (no message)', '..Tidewell - Omrak | x'], o.log)
+        o = self.outcome(['..Zorvane64 - Omrak'])
+        self.assertEqual(['..Zorvane64 - Omrak | (no message)'], o.log)
+
+    def test_rendering_keeps_backslashes_and_escapes_control_bytes(self):
+        o = self.outcome(['a\\b\t\x01\xe4\r\n'])
+        self.assertEqual(['bare | a\\b\\t\\x01\\xE4\\r\\n'], o.log)
+
+    def test_transport_escapes_round_trip(self):
+        self.assertEqual('C:\\x\tA\n\x01', scenario.unescape('C:\\\\x\\tA\\n\\x01'))
+
+    def test_nodes_are_named_and_wines_own_kept_apart(self):
+        scn = load_text(MINIMAL + """
+            [node Phone1]
+            class = USB
+        """)
+        o = scenario.outcome_from([['node', 'ROOT\\PHONE1\\0000', '0'],
+                                   ['node', 'ROOT\\WINE\\WINEBUS', '1', 'root\\winebus'],
+                                   ['file', 'b.inf', '21'], ['file', 'A.inf', '20']], scn)
+        self.assertEqual(['Phone1'], o.nodes)
+        self.assertEqual(['ROOT\\WINE\\WINEBUS\t1\troot\\winebus'], o.foreign)
+        self.assertEqual(['A.inf', 'b.inf (readonly)'], o.files)
+
+
+class ScenarioFiles(unittest.TestCase):
+    def test_a_full_scenario(self):
+        scn = load_text("""
+            # comment
+            [scenario]
+            title = t
+            prefix = win64
+            program = Zorvane64
+            [node Phone]
+            class = modem
+            hwid = USB\\Vid_1F3C&Pid_3A41
+            hwid = second
+            attached = no
+            hardware.AttachedTo = COM7
+            driver.UpperFilters = multi_sz:a|b
+            [file oem1.inf]
+            attributes = readonly hidden
+            content = <<END
+            [Version]
+              indented
+            END
+            [port com7]
+            state = held
+            [expect]
+            trace = Setup Device for 64bit OS\\n
+            prefix = ..Other - Omrak
+            trace = x
+            bare = y
+            messagebox = text | caption
+            exit = 1
+            nodes left = Phone
+            files left = oem1.inf (readonly hidden), z.inf
+            [difference root]
+            setting = locate-fails
+            reason = because
+        """)
+        node = scn.nodes[0]
+        self.assertEqual('{4D36E96D-E325-11CE-BFC1-08002BE10318}', node.guid)
+        self.assertFalse(node.attached)
+        self.assertEqual(['USB\\Vid_1F3C&Pid_3A41', 'second'], node.hwids)
+        self.assertEqual([('dev', 'AttachedTo', 'sz', 'COM7'),
+                          ('drv', 'UpperFilters', 'multi_sz', 'a|b')], node.values)
+        self.assertEqual({'dev': True, 'drv': True}, node.keys)
+        self.assertEqual(b'[Version]\n  indented\n', scn.files[0].content)
+        self.assertEqual(0x3, scn.files[0].attributes)
+        self.assertEqual({'COM7': 'held'}, scn.ports)
+        self.assertEqual(['..Zorvane64 - Omrak | Setup Device for 64bit OS\\n',
+                          '..Other - Omrak | x', 'bare | y'], scn.expect.log)
+        self.assertEqual(['text | caption | 0x0'], scn.expect.boxes)
+        self.assertEqual(['oem1.inf (readonly hidden)', 'z.inf'], scn.expect.files)
+
+    def test_mistakes_are_refused(self):
+        bad = {
+            'a difference without its reason': '[difference d]\nsetting = all-present\n',
+            'a replace without its by': '[difference d]\nreplace = x\nreason = r\n',
+            'a setting that does not exist': '[difference d]\nsetting = fast\nreason = r\n',
+            'a node name that is no registry key name': '[node a_b]\nclass = USB\n',
+            'a node without a class': '[node A]\nhwid = x\n',
+            'an unknown class': '[node A]\nclass = Toaster\n',
+            'the same node twice': '[node A]\nclass = USB\n[node a]\nclass = USB\n',
+            'a port that is not COMn': '[port LPT1]\n',
+            'a file in a folder': '[file a\\b.inf]\n',
+            'an unknown key': '[node A]\nclass = USB\ncolour = red\n',
+            'an unended block': '[file a.inf]\ncontent = <<END\nx\n',
+        }
+        for what, extra in bad.items():
+            with self.subTest(what):
+                with self.assertRaises(scenario.Failure):
+                    load_text(MINIMAL + textwrap.indent(extra, '    '))
+
+    def test_a_64_bit_program_needs_a_64_bit_prefix(self):
+        with self.assertRaises(scenario.Failure):
+            load_text(MINIMAL.replace('program = Tidewell', 'program = Zorvane64'))
+
+    def test_the_machine_runs_the_32_bit_uninstaller_under_wow64_on_64_bit_only(self):
+        scn = load_text(MINIMAL)
+        self.assertIn('wow64\t0', scenario.machine_text(scn))
+        scn.prefix = 'win64'
+        self.assertIn('wow64\t1', scenario.machine_text(scn))
+        scn.program = 'zorvane64'
+        self.assertIn('wow64\t0', scenario.machine_text(scn))
+
+
+class Differences(unittest.TestCase):
+    def test_replace_touches_whole_messages_only(self):
+        scn = load_text(MINIMAL + """
+            [difference held]
+            replace = error 0x5\\n
+            by = error 0x20\\n
+            reason = r
+        """)
+        o = scenario.Outcome()
+        o.log = ['..Tidewell - Omrak | error 0x5\\n', '..Tidewell - Omrak | an error 0x5\\n',
+                 'bare | error 0x5\\n']
+        o.stdout = ['error 0x5\\n']
+        got = scenario.apply_differences(o, scn.differences)
+        self.assertEqual(['..Tidewell - Omrak | error 0x20\\n',
+                          '..Tidewell - Omrak | an error 0x5\\n', 'bare | error 0x20\\n'], got.log)
+        self.assertEqual(['error 0x20\\n'], got.stdout)
+
+
+if __name__ == '__main__':
+    unittest.main()
