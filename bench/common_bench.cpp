@@ -8,6 +8,7 @@
 
 #include "common/devscan.h"
 #include "common/hwid.h"
+#include "common/trace.h"
 #include "counters.h"
 #include "machines.h"
 #include "shapes.h"

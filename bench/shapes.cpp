@@ -213,6 +213,7 @@ InfShape Inf(size_t n, size_t extraModelsLineBytes) {
     w.Line("");
 
     std::string mfgLine;
+    shape.modelsSection = shape.hasManufacturer ? vendor : "";
     if (shape.hasManufacturer) {
         w.Line("[Manufacturer]");
         // Most manufacturer lines list platform decorations; some name only the section.

@@ -31,7 +31,8 @@ struct InfShape {
     std::string name;          // file name in the inf folder
     std::string content;       // CRLF line ends, as Windows ships them
     bool hasManufacturer;      // a [Manufacturer] section with a first line
-    bool hasModelsSection;     // the undecorated section that line names exists
+    std::string modelsSection; // the section the first [Manufacturer] line names
+    bool hasModelsSection;     // that section exists (undecorated)
     size_t modelsLines;        // lines in that section (0 without it)
     size_t lines;              // lines in the whole file
     size_t longestModelsLine;  // bytes of the longest models line text, NUL included

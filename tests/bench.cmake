@@ -3,16 +3,25 @@
 # leaves their JSON results in <build>/bench. Each program's benchmark links
 # that program's code; the common one supplies its own trace prefix.
 # scripts/bench.sh runs them in a Release build with the Wine measurement.
+set(BENCH_SOURCE_DIR ${CMAKE_SOURCE_DIR}/bench)
+set(BENCH_OUTPUT_DIR ${CMAKE_BINARY_DIR}/bench)
+
+# The machines the benchmarks build (device trees, INF folders)...
+add_library(bench_shapes STATIC
+    ${BENCH_SOURCE_DIR}/shapes.cpp
+    ${BENCH_SOURCE_DIR}/machines.cpp)
+target_link_libraries(bench_shapes PUBLIC winsim)
+target_include_directories(bench_shapes PUBLIC ${BENCH_SOURCE_DIR})
+target_compile_options(bench_shapes PRIVATE -Wall -Wextra -Werror)
+
+# ... are part of the unit suite: they hold what they claim, and the programs
+# read from them no more than their rules need.
+add_unit_test(bench_shapes_tests
+    SOURCES ${BENCH_SOURCE_DIR}/shapes_test.cpp
+    LIBS tidewell_native bench_shapes)
+
 find_package(benchmark QUIET)
 if(benchmark_FOUND)
-    set(BENCH_SOURCE_DIR ${CMAKE_SOURCE_DIR}/bench)
-    set(BENCH_OUTPUT_DIR ${CMAKE_BINARY_DIR}/bench)
-
-    add_library(bench_shapes STATIC EXCLUDE_FROM_ALL
-        ${BENCH_SOURCE_DIR}/shapes.cpp
-        ${BENCH_SOURCE_DIR}/machines.cpp)
-    target_link_libraries(bench_shapes PUBLIC winsim)
-    target_compile_options(bench_shapes PRIVATE -Wall -Wextra -Werror)
 
     set(BENCH_PROGRAMS)
     function(add_bench name)
