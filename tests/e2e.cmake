@@ -2,7 +2,7 @@
 # with the Windows builds in a fresh prefix, and on the simulated layer, with
 # the program run in-process by a native runner; the outcomes must agree up
 # to the differences a scenario declares, and meet its expectations.
-foreach(program tidewell zorvane)
+foreach(program tidewell tidewell64 zorvane)
     add_executable(e2e_native_${program}
         e2e/native_runner.cpp e2e/native_runner_${program}.cpp)
     target_link_libraries(e2e_native_${program} PRIVATE ${program}_native)
@@ -24,6 +24,7 @@ if(WINE_TESTS)
         --win32-build ${WIN32_BUILD_DIR}
         --win64-build ${WIN64_BUILD_DIR}
         --native-tidewell $<TARGET_FILE:e2e_native_tidewell>
+        --native-tidewell64 $<TARGET_FILE:e2e_native_tidewell64>
         --native-zorvane $<TARGET_FILE:e2e_native_zorvane>)
 
     # The booted prefixes that every scenario copies, made once and kept in

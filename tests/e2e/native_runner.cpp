@@ -18,7 +18,15 @@
 //   port <name> free|held
 //   setting all-present               every node counts as attached
 //   setting locate-fails              the root device node cannot be located
+//   hwraw <hex bytes>                 the last node's hardware IDs as stored
+//   rawvalue dev|drv <name> <type> <hex bytes>
 // Other instructions (the Wine seeder's) are ignored.
+//
+// A program beside the one that runs can be given a runner of its own
+// (--program <file name>=<runner>): when the program under test starts it and
+// it runs, the machine as it then is goes to that runner, its debug output
+// joins this run's in time order, and the nodes it removed and the files it
+// deleted are gone here too.
 //
 // Output, fields separated by tabs, texts escaped (\\, \t, \n, \r, \xNN):
 //   debug <text>                      one OutputDebugStringA call
@@ -36,8 +44,12 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <fstream>
+#include <map>
+#include <set>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -76,6 +88,29 @@ std::string Escape(const std::string &s) {
     return out;
 }
 
+std::string Unescape(const std::string &s) {
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '\\' || i + 1 >= s.size()) {
+            out += s[i];
+            continue;
+        }
+        char c = s[++i];
+        if (c == 'n')
+            out += '\n';
+        else if (c == 't')
+            out += '\t';
+        else if (c == 'r')
+            out += '\r';
+        else if (c == 'x' && i + 2 < s.size() + 1) {
+            out += (char)strtoul(s.substr(i + 1, 2).c_str(), nullptr, 16);
+            i += 2;
+        } else
+            out += c;
+    }
+    return out;
+}
+
 bool ParseGuid(const std::string &text, GUID *g) {
     unsigned long d1;
     unsigned d2, d3, b[8];
@@ -87,6 +122,23 @@ bool ParseGuid(const std::string &text, GUID *g) {
     g->Data3 = (WORD)d3;
     for (int i = 0; i < 8; ++i) g->Data4[i] = (BYTE)b[i];
     return true;
+}
+
+std::string Hex(const std::vector<BYTE> &data) {
+    std::string out;
+    char two[3];
+    for (BYTE b : data) {
+        snprintf(two, sizeof two, "%02X", b);
+        out += two;
+    }
+    return out;
+}
+
+std::vector<BYTE> FromHex(const std::string &text) {
+    std::vector<BYTE> data;
+    for (size_t i = 0; i + 1 < text.size(); i += 2)
+        data.push_back((BYTE)strtoul(text.substr(i, 2).c_str(), nullptr, 16));
+    return data;
 }
 
 bool MakeValue(const std::string &type, const std::string &text, sim::RegValue *v) {
@@ -107,10 +159,7 @@ bool MakeValue(const std::string &type, const std::string &text, sim::RegValue *
         DWORD d = (DWORD)strtoul(text.c_str(), nullptr, 0);
         *v = sim::Bytes(REG_DWORD, std::vector<BYTE>((BYTE *)&d, (BYTE *)&d + sizeof d));
     } else if (type == "binary") {
-        std::vector<BYTE> data;
-        for (size_t i = 0; i + 1 < text.size(); i += 2)
-            data.push_back((BYTE)strtoul(text.substr(i, 2).c_str(), nullptr, 16));
-        *v = sim::Bytes(REG_BINARY, data);
+        *v = sim::Bytes(REG_BINARY, FromHex(text));
     } else {
         return false;
     }
@@ -123,6 +172,8 @@ struct NodeText {
     GUID guid{};
     bool attached = true;
     std::vector<std::string> hwids;
+    bool rawHwids = false;
+    std::vector<BYTE> hwidBytes;
     bool keys[2] = {false, false};
     std::vector<std::pair<std::string, sim::RegValue>> values[2];
 };
@@ -131,6 +182,11 @@ int Bad(const std::string &line) {
     fprintf(stderr, "native runner: cannot load: %s\n", line.c_str());
     return 2;
 }
+
+// Runners of programs that the program under test may start, by file name.
+std::map<std::string, std::string, sim::CaseLess> g_runners;
+
+void RunStartedProgram(const std::string &runner, const std::string &module);
 
 int Load(std::istream &in) {
     std::vector<NodeText> nodes;
@@ -152,6 +208,11 @@ int Load(std::istream &in) {
             sim::AddFile(f[1]);
         } else if (op == "program" && f.size() == 2) {
             sim::AddFile(f[1]);
+            auto r = g_runners.find(f[1].substr(f[1].rfind('\\') + 1));
+            if (r != g_runners.end()) {
+                std::string runner = r->second, module = f[1];
+                sim::M().programs[module] = [runner, module] { RunStartedProgram(runner, module); };
+            }
         } else if (op == "wow64" && f.size() == 2) {
             sim::M().wow64 = f[1] == "1" ? sim::Wow64True : sim::Wow64False;
         } else if (op == "device" && f.size() == 4) {
@@ -162,6 +223,14 @@ int Load(std::istream &in) {
             nodes.push_back(n);
         } else if (op == "hwid" && f.size() == 2 && !nodes.empty()) {
             nodes.back().hwids.push_back(f[1]);
+        } else if (op == "hwraw" && f.size() == 2 && !nodes.empty()) {
+            nodes.back().rawHwids = true;
+            nodes.back().hwidBytes = FromHex(f[1]);
+        } else if (op == "rawvalue" && f.size() == 5 && !nodes.empty()) {
+            int which = f[1] == "dev" ? 0 : 1;
+            nodes.back().keys[which] = true;
+            nodes.back().values[which].push_back(
+                {f[2], sim::Bytes((DWORD)strtoul(f[3].c_str(), nullptr, 10), FromHex(f[4]))});
         } else if (op == "key" && f.size() == 2 && !nodes.empty()) {
             nodes.back().keys[f[1] == "dev" ? 0 : 1] = true;
         } else if (op == "value" && f.size() == 5 && !nodes.empty()) {
@@ -207,14 +276,14 @@ int Load(std::istream &in) {
         // Instance IDs are kept in capitals.
         for (char &c : d.instanceId) c = (char)toupper((unsigned char)c);
         d.attached = n.attached || allPresent;
-        d.hasHardwareIds = !n.hwids.empty();
+        d.hasHardwareIds = !n.hwids.empty() || n.rawHwids;
         std::vector<BYTE> multi;
         for (const std::string &e : n.hwids) {
             multi.insert(multi.end(), e.begin(), e.end());
             multi.push_back(0);
         }
         if (!multi.empty()) multi.push_back(0);
-        d.hardwareIds = multi;
+        d.hardwareIds = n.rawHwids ? n.hwidBytes : multi;
         d.hasHardwareKey = n.keys[0];
         d.hasDriverKey = n.keys[1];
         for (const auto &v : n.values[0]) d.hardwareKey[v.first] = v.second;
@@ -259,17 +328,147 @@ void WriteOutcome(int exitCode, const std::string &out) {
     for (const std::string &p : m.problems) printf("problem\t%s\n", Escape(p).c_str());
 }
 
+// The machine as it is now, in the description form, for a started program's
+// runner. File contents go to files of their own under dir.
+std::string Describe(const std::string &module, const std::string &dir) {
+    const sim::Machine &m = sim::M();
+    std::ostringstream out;
+    out << "windir\t" << m.windowsDir << "\nmodule\t" << module << "\nwow64\t0\n";
+    for (const sim::Device &d : m.devices) {
+        if (d.removed) continue;
+        // ROOT\<NAME>\0000: the node's name is the middle part.
+        std::string name = d.instanceId.substr(5, d.instanceId.size() - 10);
+        char guid[40];
+        const GUID &g = d.classGuid;
+        snprintf(guid, sizeof guid, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                 (unsigned)g.Data1, g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2],
+                 g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+        out << "device\t" << name << "\t" << guid << "\t" << (d.attached ? 1 : 0) << "\n";
+        if (d.hasHardwareIds) out << "hwraw\t" << Hex(d.hardwareIds) << "\n";
+        const bool has[2] = {d.hasHardwareKey, d.hasDriverKey};
+        const sim::RegKey *keys[2] = {&d.hardwareKey, &d.driverKey};
+        for (int i = 0; i < 2; ++i) {
+            if (!has[i]) continue;
+            out << "key\t" << (i == 0 ? "dev" : "drv") << "\n";
+            for (const auto &v : *keys[i])
+                out << "rawvalue\t" << (i == 0 ? "dev" : "drv") << "\t" << v.first << "\t"
+                    << v.second.type << "\t" << Hex(v.second.data) << "\n";
+        }
+    }
+    std::string infDir = sim::Lower(m.windowsDir + "\\inf\\");
+    int n = 0;
+    for (const auto &f : m.files) {
+        std::string lower = sim::Lower(f.second.path);
+        if (lower.compare(0, infDir.size(), infDir) != 0) continue;
+        std::string name = f.second.path.substr(infDir.size());
+        if (name.empty() || name.find('\\') != std::string::npos) continue;
+        if (f.second.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            out << "dir\t" << name << "\n";
+            continue;
+        }
+        std::string path = dir + "/content" + std::to_string(n++);
+        std::ofstream(path, std::ios::binary) << f.second.content;
+        out << "file\t" << name << "\t" << std::hex << f.second.attributes << std::dec << "\t"
+            << path << "\n";
+    }
+    for (const auto &p : m.ports)
+        out << "port\t" << p.first << "\t" << (p.second.heldByOther ? "held" : "free") << "\n";
+    if (m.locateResult != CR_SUCCESS) out << "setting\tlocate-fails\n";
+    return out.str();
+}
+
+// Runs a started program through its runner against the machine as it is,
+// and takes back what it did.
+void RunStartedProgram(const std::string &runner, const std::string &module) {
+    std::string program = module.substr(module.rfind('\\') + 1);
+    char dir[] = "/tmp/e2e-started-XXXXXX";
+    if (!mkdtemp(dir)) {
+        sim::M().problems.push_back(program + ": no folder for its run");
+        return;
+    }
+    std::string input = std::string(dir) + "/machine";
+    std::ofstream(input) << Describe(module, dir);
+    std::string command = "'" + runner + "' < '" + input + "'";
+    FILE *child = popen(command.c_str(), "r");
+    std::string output;
+    if (child) {
+        char buf[4096];
+        size_t got;
+        while ((got = fread(buf, 1, sizeof buf, child)) > 0) output.append(buf, got);
+        if (pclose(child) != 0) sim::M().problems.push_back(program + ": its runner failed");
+    } else {
+        sim::M().problems.push_back(program + ": its runner did not start");
+    }
+    std::string cleanup = std::string("rm -rf '") + dir + "'";
+    if (system(cleanup.c_str()) != 0) sim::M().problems.push_back("cannot remove " + std::string(dir));
+
+    std::set<std::string, sim::CaseLess> nodesLeft, filesLeft;
+    std::map<std::string, DWORD, sim::CaseLess> attributes;
+    std::istringstream lines(output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::vector<std::string> f = Split(line);
+        if (f.empty()) continue;
+        std::string text = f.size() > 1 ? Unescape(f[1]) : "";
+        if (f[0] == "debug") {
+            // Its debug output joins the channel in time order.
+            sim::M().debug.push_back(text);
+            sim::M().events.push_back({sim::Event::Debug, text});
+        } else if (f[0] == "node") {
+            nodesLeft.insert(text);
+        } else if (f[0] == "file" && f.size() == 3) {
+            filesLeft.insert(text);
+            attributes[text] = (DWORD)strtoul(f[2].c_str(), nullptr, 16);
+        } else if (f[0] == "problem") {
+            sim::M().problems.push_back(program + ": " + text);
+        }
+    }
+    for (sim::Device &d : sim::M().devices) {
+        if (d.removed || nodesLeft.count(d.instanceId)) continue;
+        d.removed = true;
+        d.hasHardwareKey = d.hasDriverKey = false;
+        d.hardwareKey.clear();
+        d.driverKey.clear();
+        sim::M().events.push_back({sim::Event::DeviceRemoved, d.instanceId});
+    }
+    std::string infDir = sim::Lower(sim::M().windowsDir + "\\inf\\");
+    auto &files = sim::M().files;
+    for (auto it = files.begin(); it != files.end();) {
+        std::string lower = sim::Lower(it->second.path);
+        std::string name = it->second.path.substr(std::min(infDir.size(), it->second.path.size()));
+        bool inInf = lower.compare(0, infDir.size(), infDir) == 0 && !name.empty() &&
+                     name.find('\\') == std::string::npos;
+        if (inInf && !filesLeft.count(name)) {
+            sim::M().events.push_back({sim::Event::FileDeleted, it->second.path});
+            it = files.erase(it);
+            continue;
+        }
+        if (inInf) it->second.attributes = attributes[name];
+        ++it;
+    }
+}
+
 }  // namespace
 
-int RunScenario(ProgramMain program) {
+int RunScenario(ProgramMain program, int argc, char **argv) {
     sim::Reset();
+    for (int i = 1; i + 1 < argc; i += 2) {
+        std::string option = argv[i], value = argv[i + 1];
+        size_t eq = value.find('=');
+        if (option != "--program" || eq == std::string::npos) {
+            fprintf(stderr, "usage: %s [--program <file name>=<runner>]... < machine\n", argv[0]);
+            return 2;
+        }
+        g_runners[value.substr(0, eq)] = value.substr(eq + 1);
+    }
     int rc = Load(std::cin);
     if (rc != 0) return rc;
+    // The program gets no arguments and reads none.
     char name[] = "program";
-    char *argv[] = {name, nullptr};
+    char *programArgv[] = {name, nullptr};
     char *envp[] = {nullptr};
     sim::BeginStdoutCapture();
-    int exitCode = program(1, argv, envp);
+    int exitCode = program(1, programArgv, envp);
     std::string out = sim::EndStdoutCapture();
     WriteOutcome(exitCode, out);
     fflush(stdout);

@@ -9,7 +9,7 @@ typedef int (*ProgramMain)(int argc, char **argv, char **envp);
 
 // Loads the machine, runs the program and writes the outcome. Result: 0 when
 // the run could be made (whatever the program did), 2 for a description
-// that cannot be loaded.
-int RunScenario(ProgramMain program);
+// or arguments that cannot be taken.
+int RunScenario(ProgramMain program, int argc, char **argv);
 
 #endif

@@ -3,4 +3,4 @@
 
 int TidewellMain(int argc, char **argv, char **envp);
 
-int main() { return RunScenario(TidewellMain); }
+int main(int argc, char **argv) { return RunScenario(TidewellMain, argc, argv); }

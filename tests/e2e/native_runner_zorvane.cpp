@@ -3,4 +3,4 @@
 
 int ZorvaneMain(int argc, char **argv, char **envp);
 
-int main() { return RunScenario(ZorvaneMain); }
+int main(int argc, char **argv) { return RunScenario(ZorvaneMain, argc, argv); }

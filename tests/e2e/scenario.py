@@ -45,7 +45,7 @@ CLASSES = {
 PROGRAMS = {
     'tidewell': ('Tidewell.exe', 'win32', 'tidewell', '..Tidewell - Omrak', True),
     'zorvane64': ('Zorvane64.exe', 'win64', 'zorvane', '..Zorvane64 - Omrak', False),
-    'tidewell64': ('Tidewell64.exe', 'win64', None, '..Tidewell64 - Omrak', False),
+    'tidewell64': ('Tidewell64.exe', 'win64', 'tidewell64', '..Tidewell64 - Omrak', False),
 }
 
 # Where the programs live on both platforms, and the Windows folder.
@@ -158,12 +158,25 @@ class File:
 
 
 class Difference:
+    """One way in which Wine differs from Windows, of one of four kinds:
+    a setting the layer runs with to give Wine's outcome; a message that
+    reads differently (replace/by); a message Wine writes in addition right
+    after another (after/add); a file Wine leaves where Windows deletes it
+    (keeps)."""
+
     def __init__(self, name):
         self.name = name
         self.setting = None
         self.replace = None
         self.by = None
+        self.after = None
+        self.add = None
+        self.keeps = None
         self.reason = None
+
+    def kinds(self):
+        return [k for k, v in (('setting', self.setting), ('replace', self.replace),
+                               ('after', self.after), ('keeps', self.keeps)) if v is not None]
 
 
 class Scenario:
@@ -341,14 +354,22 @@ def load(path):
                     d.replace = value
                 elif key == 'by':
                     d.by = value
+                elif key == 'after':
+                    d.after = value
+                elif key == 'add':
+                    d.add = value
+                elif key == 'keeps':
+                    d.keeps = value
                 elif key == 'reason':
                     d.reason = value
                 else:
                     raise Failure('%s: unknown key "%s"' % (w, key))
             if not d.reason:
                 raise Failure('%s: a difference says why Wine differs (reason =)' % where)
-            if (d.setting is None) == (d.replace is None) or (d.replace is None) != (d.by is None):
-                raise Failure('%s: a difference is a setting, or a replace with its by' % where)
+            if len(d.kinds()) != 1 or (d.replace is None) != (d.by is None) or \
+                    (d.after is None) != (d.add is None):
+                raise Failure('%s: a difference is one setting, replace with by, after with '
+                              'add, or keeps' % where)
             scn.differences.append(d)
         else:
             raise Failure('%s: unknown section [%s]' % (where, kind))
@@ -526,12 +547,19 @@ def native_machine(scn, settings, content_dir):
 
 
 def run_native(scn, args, settings=()):
-    runner = getattr(args, 'native_' + PROGRAMS[scn.program][2])
-    if not runner or not os.path.isfile(runner):
-        raise Failure('the native runner %s is missing' % runner)
+    def runner_of(program):
+        runner = getattr(args, 'native_' + PROGRAMS[program][2])
+        if not runner or not os.path.isfile(runner):
+            raise Failure('the native runner of %s is missing (%s)' % (program, runner))
+        return runner
+
+    command = [runner_of(scn.program)]
+    for p in scn.beside:
+        # A program beside it runs through its own runner when it is started.
+        command += ['--program', '%s=%s' % (PROGRAMS[p][0], runner_of(p))]
     with tempfile.TemporaryDirectory(prefix='e2e-native-') as tmp:
         text = native_machine(scn, settings, tmp)
-        p = subprocess.run([runner], input=text.encode(), stdout=subprocess.PIPE,
+        p = subprocess.run(command, input=text.encode(), stdout=subprocess.PIPE,
                            stderr=subprocess.PIPE, timeout=60)
     if p.returncode != 0:
         raise Failure('the native runner failed (%d): %s' % (p.returncode,
@@ -898,6 +926,7 @@ def run_wine(scn, args):
 def apply_differences(outcome, differences):
     """The outcome Wine gives where the layer (modelling Windows) gives this one."""
     swaps = [(d.replace, d.by) for d in differences if d.replace is not None]
+    adds = [(d.after, d.add) for d in differences if d.after is not None]
 
     def swap(text):
         for old, new in swaps:
@@ -909,9 +938,12 @@ def apply_differences(outcome, differences):
     for line in outcome.log:
         head, sep, message = line.partition(' | ')
         o.log.append(head + sep + swap(message))
+        o.log += [head + sep + add for after, add in adds if message == after]
     o.stdout = [swap(s) for s in outcome.stdout]
     o.boxes = list(outcome.boxes)
-    o.exit, o.nodes, o.files = outcome.exit, list(outcome.nodes), list(outcome.files)
+    o.exit, o.nodes = outcome.exit, list(outcome.nodes)
+    o.files = sorted(outcome.files + [d.keeps for d in differences if d.keeps is not None],
+                     key=str.lower)
     return o
 
 
@@ -948,15 +980,23 @@ def check(scn, args):
         if d.setting and run_native(scn, args, [d.setting]).text() == windows.text():
             failures.append('difference %s: the setting %s changes nothing here' %
                             (d.name, d.setting))
-        if d.replace is not None and not any(
-                line.partition(' | ')[2] == d.replace for line in as_wine.log) \
-                and d.replace not in as_wine.stdout:
-            failures.append('difference %s: "%s" does not occur' % (d.name, d.replace))
+        for text in (d.replace, d.after):
+            if text is not None and not any(
+                    line.partition(' | ')[2] == text for line in as_wine.log) \
+                    and text not in as_wine.stdout:
+                failures.append('difference %s: "%s" does not occur' % (d.name, text))
+        if d.keeps is not None and (d.keeps in as_wine.files or not any(
+                f.name == d.keeps for f in scn.files)):
+            failures.append('difference %s: %s is no scenario file that the run deletes' %
+                            (d.name, d.keeps))
     wine_expected = apply_differences(as_wine, scn.differences)
     if scn.differences:
         print('== declared differences of Wine')
         for d in scn.differences:
-            what = ('setting ' + d.setting) if d.setting else ('"%s" -> "%s"' % (d.replace, d.by))
+            what = {'setting': lambda: 'setting ' + d.setting,
+                    'replace': lambda: '"%s" -> "%s"' % (d.replace, d.by),
+                    'after': lambda: '"%s" after "%s"' % (d.add, d.after),
+                    'keeps': lambda: 'keeps ' + d.keeps}[d.kinds()[0]]()
             print('  %s: %s (%s)' % (d.name, what, d.reason))
 
     wine = run_wine(scn, args)
@@ -1069,11 +1109,12 @@ def main():
     parser.add_argument('--win64-build', required=True)
     parser.add_argument('--native-tidewell')
     parser.add_argument('--native-zorvane')
+    parser.add_argument('--native-tidewell64')
     parser.add_argument('--png', help='where messagebox saves its screenshot')
     parser.add_argument('--keep', action='store_true', help='keep the prefix of a passing run')
     args = parser.parse_args()
     for name in ('work', 'win32_build', 'win64_build', 'native_tidewell', 'native_zorvane',
-                 'png'):
+                 'native_tidewell64', 'png'):
         if getattr(args, name):
             setattr(args, name, os.path.abspath(getattr(args, name)))
 

@@ -168,6 +168,9 @@ class ScenarioFiles(unittest.TestCase):
         bad = {
             'a difference without its reason': '[difference d]\nsetting = all-present\n',
             'a replace without its by': '[difference d]\nreplace = x\nreason = r\n',
+            'an after without its add': '[difference d]\nafter = x\nreason = r\n',
+            'two kinds in one difference':
+                '[difference d]\nsetting = all-present\nkeeps = a.pnf\nreason = r\n',
             'a setting that does not exist': '[difference d]\nsetting = fast\nreason = r\n',
             'a node name that is no registry key name': '[node a_b]\nclass = USB\n',
             'a node without a class': '[node A]\nhwid = x\n',
@@ -212,6 +215,25 @@ class Differences(unittest.TestCase):
         self.assertEqual(['..Tidewell - Omrak | error 0x20\\n',
                           '..Tidewell - Omrak | an error 0x5\\n', 'bare | error 0x20\\n'], got.log)
         self.assertEqual(['error 0x20\\n'], got.stdout)
+
+    def test_added_messages_follow_each_occurrence_with_its_prefix(self):
+        scn = load_text(MINIMAL + """
+            [difference params]
+            after = removed\\n
+            add = params failed\\n
+            reason = r
+            [difference pnf]
+            keeps = oem1.pnf
+            reason = r
+        """)
+        o = scenario.Outcome()
+        o.log = ['..A - Omrak | removed\\n', '..B - Omrak | removed\\n', 'bare | removed']
+        o.files = ['z.inf']
+        got = scenario.apply_differences(o, scn.differences)
+        self.assertEqual(['..A - Omrak | removed\\n', '..A - Omrak | params failed\\n',
+                          '..B - Omrak | removed\\n', '..B - Omrak | params failed\\n',
+                          'bare | removed'], got.log)
+        self.assertEqual(['oem1.pnf', 'z.inf'], got.files)
 
 
 if __name__ == '__main__':
