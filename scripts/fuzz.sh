@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-30}"
 build="${FUZZ_BUILD_DIR:-build/fuzz}"
-targets=(fuzz_hwid fuzz_devscan fuzz_inf fuzz_regvalues)
+targets=(fuzz_hwid fuzz_devscan fuzz_purge fuzz_inf fuzz_regvalues)
 
 cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" --target fuzz_targets -j2

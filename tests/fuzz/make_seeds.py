@@ -59,6 +59,14 @@ write("fuzz_devscan", "later_entry_matches",
       b"\3" + b"\x44" + chunk(multi(b"HID\\VID_1F3C", b"usb\\vid_1f3c&pid_3a42&mi_01"))
       + b"\x05" + chunk(multi(ID1, ID2)) + b"\x41" + chunk(ID1 + b"\0" + ID2) + b"\x47" + b"\0\0\0")
 
+# fuzz_purge: the layout of fuzz_devscan, flags 0x80 making the removal fail.
+write("fuzz_purge", "driverless_and_installed",
+      b"\2" + b"\x04" + chunk(multi(b"HID\\VID_1F3C&PID_3A42", b"USB\\VID_1F3C&PID_3A42&MI_01"))
+      + b"\x44" + chunk(multi(ID1)) + b"\x80" + multi(ID2))
+write("fuzz_purge", "long_first_entry", b"\0\x00" + multi(b"X" * 200, ID1))
+write("fuzz_purge", "unterminated_first_entry", b"\0\x00" + ID1 + b"&REV_0001")
+write("fuzz_purge", "read_error", b"\1\x30" + chunk(multi(ID1)) + b"\x00" + multi(ID1))
+
 # fuzz_inf: the bytes of one INF file.
 def inf(models_line, manufacturer=b"%Mfg%=Omrak,NTx86,NTamd64", models=b"Omrak", extra=b""):
     return (b"[Version]\r\nSignature=\"$Windows NT$\"\r\nClass=Modem\r\n\r\n"
