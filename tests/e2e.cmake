@@ -16,17 +16,27 @@ add_test(NAME e2e.driver_reading
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/test_scenario.py)
 set_tests_properties(e2e.driver_reading PROPERTIES LABELS unit TIMEOUT 60)
 
-if(WINE_TESTS)
-    set(E2E_DRIVER ${CMAKE_CURRENT_SOURCE_DIR}/e2e/scenario.py)
-    set(E2E_WORK ${CMAKE_BINARY_DIR}/e2e)
-    set(E2E_ARGS
-        --work ${E2E_WORK}
-        --win32-build ${WIN32_BUILD_DIR}
-        --win64-build ${WIN64_BUILD_DIR}
-        --native-tidewell $<TARGET_FILE:e2e_native_tidewell>
-        --native-tidewell64 $<TARGET_FILE:e2e_native_tidewell64>
-        --native-zorvane $<TARGET_FILE:e2e_native_zorvane>)
+set(E2E_DRIVER ${CMAKE_CURRENT_SOURCE_DIR}/e2e/scenario.py)
+set(E2E_WORK ${CMAKE_BINARY_DIR}/e2e)
+set(E2E_ARGS
+    --work ${E2E_WORK}
+    --win32-build ${WIN32_BUILD_DIR}
+    --win64-build ${WIN64_BUILD_DIR}
+    --native-tidewell $<TARGET_FILE:e2e_native_tidewell>
+    --native-tidewell64 $<TARGET_FILE:e2e_native_tidewell64>
+    --native-zorvane $<TARGET_FILE:e2e_native_zorvane>)
+file(GLOB E2E_SCENARIOS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/e2e/scenarios/*.scn)
 
+# The layer's part of every scenario, whole programs run in-process: also in
+# the sanitizer build, where Wine is not used.
+foreach(scenario ${E2E_SCENARIOS})
+    get_filename_component(name ${scenario} NAME_WE)
+    add_test(NAME e2e.layer.${name}
+        COMMAND ${Python3_EXECUTABLE} ${E2E_DRIVER} layer ${scenario} ${E2E_ARGS})
+    set_tests_properties(e2e.layer.${name} PROPERTIES LABELS unit TIMEOUT 60)
+endforeach()
+
+if(WINE_TESTS)
     # The booted prefixes that every scenario copies, made once and kept in
     # the build folder.
     add_test(NAME e2e.prefix_templates
@@ -34,7 +44,6 @@ if(WINE_TESTS)
     set_tests_properties(e2e.prefix_templates PROPERTIES
         FIXTURES_SETUP e2e_templates LABELS wine TIMEOUT 180)
 
-    file(GLOB E2E_SCENARIOS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/e2e/scenarios/*.scn)
     foreach(scenario ${E2E_SCENARIOS})
         get_filename_component(name ${scenario} NAME_WE)
         add_test(NAME e2e.${name}

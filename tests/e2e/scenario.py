@@ -5,6 +5,8 @@ Verbs (README.md beside this file describes the scenario files):
   templates            make the booted Wine prefixes that scenarios copy
   run SCENARIO         run on both platforms, compare, check the expectations
   native SCENARIO      print the simulated layer's outcome only
+  layer SCENARIO       the layer's part of run: expectations, its account of
+                       resources, the declared differences (no Wine)
   messagebox SCENARIO  run a refusal under Xvfb, check the real message box,
                        save a screenshot (--png) and dismiss it
 
@@ -961,10 +963,9 @@ def diff(a_name, a, b_name, b):
                                         a_name, b_name, n=100))
 
 
-def check(scn, args):
-    """Runs the scenario on both platforms; returns the list of failures."""
-    failures = []
-    print('scenario %s: %s' % (scn.name, scn.title))
+def check_layer(scn, args, failures):
+    """The layer's part: its outcome against the expectations, its account,
+    and the declared differences' honesty. Returns the outcome Wine must give."""
     windows = run_native(scn, args)
     print('\n== simulated layer (as Windows behaves)\n' + windows.text())
     if windows.problems:
@@ -998,7 +999,17 @@ def check(scn, args):
                     'after': lambda: '"%s" after "%s"' % (d.add, d.after),
                     'keeps': lambda: 'keeps ' + d.keeps}[d.kinds()[0]]()
             print('  %s: %s (%s)' % (d.name, what, d.reason))
+    return wine_expected
 
+
+def check(scn, args, with_wine=True):
+    """Runs the scenario on the layer and, unless told not to, on Wine;
+    returns the list of failures."""
+    failures = []
+    print('scenario %s: %s' % (scn.name, scn.title))
+    wine_expected = check_layer(scn, args, failures)
+    if not with_wine:
+        return failures
     wine = run_wine(scn, args)
     print('\n== Wine\n' + wine.text())
     if wine.problems:
@@ -1102,7 +1113,7 @@ def message_box(scn, args):
 def main():
     parser = argparse.ArgumentParser(description=__doc__,
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument('verb', choices=('templates', 'run', 'native', 'messagebox'))
+    parser.add_argument('verb', choices=('templates', 'run', 'layer', 'native', 'messagebox'))
     parser.add_argument('scenario', nargs='?')
     parser.add_argument('--work', required=True, help='folder for templates and runs')
     parser.add_argument('--win32-build', required=True)
@@ -1138,7 +1149,7 @@ def main():
                 parser.error('messagebox needs --png')
             failures = message_box(scn, args)
         else:
-            failures = check(scn, args)
+            failures = check(scn, args, with_wine=args.verb == 'run')
     except Failure as e:
         failures = [str(e)]
     for f in failures:
