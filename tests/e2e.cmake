@@ -42,7 +42,7 @@ if(WINE_TESTS)
     add_test(NAME e2e.prefix_templates
         COMMAND ${Python3_EXECUTABLE} ${E2E_DRIVER} templates ${E2E_ARGS})
     set_tests_properties(e2e.prefix_templates PROPERTIES
-        FIXTURES_SETUP e2e_templates LABELS wine TIMEOUT 180)
+        FIXTURES_SETUP e2e_templates LABELS wine TIMEOUT 300)
 
     foreach(scenario ${E2E_SCENARIOS})
         get_filename_component(name ${scenario} NAME_WE)
