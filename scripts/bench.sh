@@ -2,22 +2,24 @@
 # Every benchmark: the native ones (Google Benchmark, Release build against the
 # simulated layer: the hardware-ID match, the device scan, the removal and the
 # purge over large trees, the INF sweep over large folders, each program's
-# peak heap), then the sweep against its floor under Wine, in a throwaway
-# prefix whose inf folder holds 1,000 generated INF files that do not name
-# the product. Prints the machine, the load and every figure; the JSON of
+# peak heap), then under Wine, in a throwaway prefix: the sweep against its
+# floor over an inf folder of 1,000 generated INF files that do not name the
+# product, and the device scan against its floor over 1,000 seeded nodes. Prints the machine, the load and every figure; the JSON of
 # the native run stays in <native build>/bench.
 #
 #   scripts/bench.sh [--native-only | --wine-only] [rounds]
 #
 # BENCH_NATIVE_DIR, BENCH_WIN32_DIR, BENCH_WIN64_DIR: build folders (default
 # build/bench-native, build/bench-win32, build/bench-win64). BENCH_INF_FILES:
-# files in the prefix's inf folder (default 1000).
+# files in the prefix's inf folder (default 1000). BENCH_NODES: device nodes
+# seeded into the prefix (default 1000; seeding takes about 35 s per 1,000).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 native=$(realpath -m "${BENCH_NATIVE_DIR:-$root/build/bench-native}")
 win32=$(realpath -m "${BENCH_WIN32_DIR:-$root/build/bench-win32}")
 win64=$(realpath -m "${BENCH_WIN64_DIR:-$root/build/bench-win64}")
 files=${BENCH_INF_FILES:-1000}
+nodes=${BENCH_NODES:-1000}
 cd "$root"
 
 run_native=1
@@ -51,9 +53,9 @@ fi
 if [ "$run_wine" = 1 ]; then
     echo "== the sweep against its floor under Wine ($(wine --version))"
     cmake --preset win32 -B "$win32" >/dev/null
-    cmake --build "$win32" -j2 --target sweepbench >/dev/null
+    cmake --build "$win32" -j2 --target sweepbench scanbench >/dev/null
     cmake --preset win64 -B "$win64" >/dev/null
-    cmake --build "$win64" -j2 --target sweepbench >/dev/null
+    cmake --build "$win64" -j2 --target sweepbench scanbench >/dev/null
 
     work=$(mktemp -d)
     export WINEPREFIX="$work/prefix" WINEDEBUG=-all
@@ -75,5 +77,9 @@ if [ "$run_wine" = 1 ]; then
     wine "$win32/fixtures/sweepbench.exe" "$rounds"
     echo "-- the same sweep code, 64-bit"
     wine "$win64/fixtures/sweepbench.exe" "$rounds"
+    echo "-- the device scan, 32-bit (the first run seeds the nodes)"
+    wine "$win32/fixtures/scanbench.exe" "$nodes" "$rounds"
+    echo "-- the device scan, 64-bit"
+    wine "$win64/fixtures/scanbench.exe" "$nodes" "$rounds"
     echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 fi
