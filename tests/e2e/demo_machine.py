@@ -97,14 +97,21 @@ def snapshot(run, scn):
     return nodes, files, sorted(foreign)
 
 
+def class_name(guid):
+    names = [k for k, v in e2e.CLASSES.items() if v == guid]
+    return {'hidclass': 'HIDClass', 'usb': 'USB', 'wpd': 'WPD'}.get(
+        names[0], names[0].capitalize()) if names else guid
+
+
 def show_machine(title, scn, nodes, files):
     pnodes, pfiles = product_nodes(scn), [f.lower() for f in product_files(scn)]
     print('\n== %s' % title)
     print('device nodes (* the product):')
     for n in scn.nodes:
         if n.name in nodes:
-            print('  %s ROOT\\%s\\0000  %s' % ('*' if n.name in pnodes else ' ', n.name,
-                                              ', '.join(nodes[n.name])))
+            print('  %s %-26s %-9s %s' % ('*' if n.name in pnodes else ' ',
+                                           'ROOT\\%s\\0000' % n.name, class_name(n.guid),
+                                           ', '.join(nodes[n.name])))
     if not any(n.name in nodes for n in scn.nodes):
         print('  none')
     print('C:\\windows\\inf (* names the product):')
