@@ -1,3 +1,6 @@
+#include <initguid.h>
+#include <devguid.h>
+
 #include "oeminf.h"
 
 #include "../common/hwid.h"
@@ -113,4 +116,18 @@ BOOL DeleteInfFile(const char *pInfName)
     LocalFree(pFullPath);
     LocalFree(pWinDir);
     return result;
+}
+
+void ScanProductNodes(SCAN_ACTION Action, void *pContext)
+{
+    SCAN_SETUP setup;
+
+    setup.pClassGuid = &GUID_DEVCLASS_USB;  // all classes: the GUID does not narrow the set
+    setup.Flags = DIGCF_ALLCLASSES;
+    setup.Action = Action;
+    setup.pContext = pContext;
+    setup.NoSetResult = 0;
+    setup.ReadFailResult = 0;
+    setup.DoneResult = 0;
+    ScanDevices(&setup);
 }

@@ -6,9 +6,15 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include "../common/devscan.h"
+
 // 1 when pName is "oem" + decimal digits + ".inf", letter case ignored: the
 // only names Windows gives the third-party INF files it copies to its inf folder.
 int IsOemInfName(const char *pName);
+
+// Runs the device scan with the removal's settings: every node of every
+// setup class, attached or not; Action runs once per product node.
+void ScanProductNodes(SCAN_ACTION Action, void *pContext);
 
 // Opens the device's driver key and reads its "InfPath". Gives 1 when the
 // value names an OEM INF file: *phKey (open) and *ppInfName (a 260-byte heap

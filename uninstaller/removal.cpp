@@ -1,8 +1,5 @@
 // Device removal: every node of the product, of any setup class and attached
 // or not, loses its OEM INF file and is then removed.
-#include <initguid.h>
-#include <devguid.h>
-
 #include "tidewell.h"
 
 #include "oeminf.h"
@@ -42,14 +39,5 @@ static int RemoveDevice(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const 
 
 void RemoveTargetDevices(void)
 {
-    SCAN_SETUP setup;
-
-    setup.pClassGuid = &GUID_DEVCLASS_USB;  // all classes: the GUID does not narrow the set
-    setup.Flags = DIGCF_ALLCLASSES;
-    setup.Action = RemoveDevice;
-    setup.pContext = NULL;
-    setup.NoSetResult = 0;
-    setup.ReadFailResult = 0;
-    setup.DoneResult = 0;
-    ScanDevices(&setup);
+    ScanProductNodes(RemoveDevice, NULL);
 }

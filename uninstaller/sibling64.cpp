@@ -6,8 +6,6 @@
 // store (or, failing that, at least delete its INF file).
 #include <windows.h>
 #include <setupapi.h>
-#include <initguid.h>
-#include <devguid.h>
 
 #include "oeminf.h"
 
@@ -91,7 +89,6 @@ static int RemoveNodeAndPackage(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData
 
 int main(int argc, char **argv, char **envp)
 {
-    SCAN_SETUP setup;
     int needReboot = 0;
 
     (void)argc;
@@ -99,15 +96,7 @@ int main(int argc, char **argv, char **envp)
     (void)envp;
 
     Trace("Uninstall Device for 64bit OS\n");
-    // The uninstaller's removal settings: every node of every class, attached or not.
-    setup.pClassGuid = &GUID_DEVCLASS_USB;
-    setup.Flags = DIGCF_ALLCLASSES;
-    setup.Action = RemoveNodeAndPackage;
-    setup.pContext = &needReboot;
-    setup.NoSetResult = 0;
-    setup.ReadFailResult = 0;
-    setup.DoneResult = 0;
-    ScanDevices(&setup);
+    ScanProductNodes(RemoveNodeAndPackage, &needReboot);
     if (needReboot)
         Trace("Reboot needed\n");
     return 0;

@@ -55,6 +55,27 @@ Element *ElementOf(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD *pError) {
     return &s->elements[data->Reserved - 1];
 }
 
+// The element whose install parameters a call reads or writes, after the
+// fault point and Windows' checks; null (last error set) when the call fails.
+Element *ParamsElement(const char *api, HDEVINFO set, PSP_DEVINFO_DATA data,
+                       PSP_DEVINSTALL_PARAMS_A params) {
+    DWORD error;
+    if (Fault(api, ERROR_INVALID_PARAMETER, &error)) {
+        SetLastError(error);
+        return nullptr;
+    }
+    Element *e = ElementOf(set, data, &error);
+    if (!e) {
+        SetLastError(error);
+        return nullptr;
+    }
+    if (!params || params->cbSize != sizeof(SP_DEVINSTALL_PARAMS_A)) {
+        SetLastError(ERROR_INVALID_USER_BUFFER);
+        return nullptr;
+    }
+    return e;
+}
+
 RegKey *KeyOf(const KeyData *k) {
     Device &d = M().devices[k->device];
     if (d.removed) return nullptr;
@@ -299,20 +320,9 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
 BOOL WINAPI SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet,
                                            PSP_DEVINFO_DATA DeviceInfoData,
                                            PSP_DEVINSTALL_PARAMS_A DeviceInstallParams) {
-    DWORD error;
-    if (Fault("SetupDiGetDeviceInstallParamsA", ERROR_INVALID_PARAMETER, &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
-    Element *e = ElementOf(DeviceInfoSet, DeviceInfoData, &error);
-    if (!e) {
-        SetLastError(error);
-        return FALSE;
-    }
-    if (!DeviceInstallParams || DeviceInstallParams->cbSize != sizeof(SP_DEVINSTALL_PARAMS_A)) {
-        SetLastError(ERROR_INVALID_USER_BUFFER);
-        return FALSE;
-    }
+    Element *e = ParamsElement("SetupDiGetDeviceInstallParamsA", DeviceInfoSet, DeviceInfoData,
+                               DeviceInstallParams);
+    if (!e) return FALSE;
     memset((char *)DeviceInstallParams + sizeof(DWORD), 0,
            sizeof *DeviceInstallParams - sizeof(DWORD));
     DeviceInstallParams->Flags = e->installFlags;
@@ -322,20 +332,9 @@ BOOL WINAPI SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet,
 BOOL WINAPI SetupDiSetDeviceInstallParamsA(HDEVINFO DeviceInfoSet,
                                            PSP_DEVINFO_DATA DeviceInfoData,
                                            PSP_DEVINSTALL_PARAMS_A DeviceInstallParams) {
-    DWORD error;
-    if (Fault("SetupDiSetDeviceInstallParamsA", ERROR_INVALID_PARAMETER, &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
-    Element *e = ElementOf(DeviceInfoSet, DeviceInfoData, &error);
-    if (!e) {
-        SetLastError(error);
-        return FALSE;
-    }
-    if (!DeviceInstallParams || DeviceInstallParams->cbSize != sizeof(SP_DEVINSTALL_PARAMS_A)) {
-        SetLastError(ERROR_INVALID_USER_BUFFER);
-        return FALSE;
-    }
+    Element *e = ParamsElement("SetupDiSetDeviceInstallParamsA", DeviceInfoSet, DeviceInfoData,
+                               DeviceInstallParams);
+    if (!e) return FALSE;
     e->installFlags = DeviceInstallParams->Flags;
     return TRUE;
 }
