@@ -52,7 +52,7 @@ void BM_Sweep(benchmark::State &state) {
     bench::PerUnit(state, "time_per_line_read", linesRead);
     state.SetComplexityN((int64_t)files);
 }
-BENCHMARK(BM_Sweep)->Arg(100)->Arg(1000)->Arg(5000)->Complexity(benchmark::oN)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Sweep)->Arg(100)->Arg(1000)->Arg(5000)->MinTime(1.5)->Complexity(benchmark::oN)->Unit(benchmark::kMillisecond);
 
 // The floor under the sweep: the same files, only opened and closed.
 void BM_SweepFloor(benchmark::State &state) {
@@ -75,7 +75,7 @@ void BM_SweepFloor(benchmark::State &state) {
     bench::PerUnit(state, "time_per_file", (double)files);
     state.SetComplexityN((int64_t)files);
 }
-BENCHMARK(BM_SweepFloor)->Arg(100)->Arg(1000)->Arg(5000)->Complexity(benchmark::oN)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SweepFloor)->Arg(100)->Arg(1000)->Arg(5000)->MinTime(1.5)->Complexity(benchmark::oN)->Unit(benchmark::kMillisecond);
 
 // ---- the device removal ----
 
