@@ -34,6 +34,8 @@ for arg in "$@"; do
     esac
 done
 
+scripts/setup.sh
+
 echo "== machine"
 echo "date:    $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo "nproc:   $(nproc)"
