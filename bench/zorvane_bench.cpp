@@ -7,6 +7,7 @@
 #include "counters.h"
 #include "devsetup/zorvane.h"
 #include "machines.h"
+#include "peak_run.h"
 #include "shapes.h"
 
 int ZorvaneMain(int argc, char **argv, char **envp);
@@ -16,40 +17,18 @@ namespace {
 const size_t kProductEvery = 500;
 const size_t kDriverlessEvery = 2;  // every other product node has lost its driver
 
-size_t Removed() {
-    size_t n = 0;
-    for (const auto &d : sim::M().devices) n += d.removed;
-    return n;
-}
-
 // A whole run over nodes nodes, one of them with a long hardware-ID list.
 void BM_PeakHeap(benchmark::State &state) {
     size_t nodes = (size_t)state.range(0);
     machines::Fresh();
     machines::TreeFacts tree = machines::AddTree(nodes, kProductEvery, kDriverlessEvery, 8192);
-    size_t treeBytes = 0;
-    for (const auto &d : sim::M().devices) treeBytes += d.hardwareIds.size();
-    sim::Machine machine = sim::M();
-    size_t peak = 0, removed = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        sim::Reset();
-        sim::M() = machine;
-        state.ResumeTiming();
-        ZorvaneMain(0, nullptr, nullptr);
-        state.PauseTiming();
-        peak = sim::HeapBytesPeak();
-        removed = Removed();
-        state.ResumeTiming();
-    }
-    if (removed != (tree.productNodes + kDriverlessEvery - 1) / kDriverlessEvery)
+    size_t treeBytes = machines::TreeBytes();
+    machines::PeakRun run = machines::RunForPeak(state, ZorvaneMain);
+    if (run.removed != (tree.productNodes + kDriverlessEvery - 1) / kDriverlessEvery)
         state.SkipWithError("the purge did not remove exactly the driverless product nodes");
     else if (!sim::OpenResources().empty())
         state.SkipWithError("the run left something open");
-    state.counters["peak_heap"] = (double)peak;
-    state.counters["largest_property"] = (double)tree.largestProperty;
-    state.counters["peak_beyond_largest"] = (double)peak - (double)tree.largestProperty;
-    state.counters["tree_bytes"] = (double)treeBytes;
+    machines::ReportPeak(state, run, tree, treeBytes);
 }
 BENCHMARK(BM_PeakHeap)->ArgNames({"nodes"})->Arg(1000)->Arg(10000)->Iterations(2)->Unit(benchmark::kMillisecond);
 

@@ -55,38 +55,9 @@
 #include <string>
 #include <vector>
 
+#include "report_line.h"
+
 namespace {
-
-std::vector<std::string> Split(const std::string &line) {
-    std::vector<std::string> out;
-    std::string field;
-    std::istringstream in(line);
-    while (std::getline(in, field, '\t')) out.push_back(field);
-    if (!line.empty() && line.back() == '\t') out.push_back("");
-    return out;
-}
-
-std::string Escape(const std::string &s) {
-    std::string out;
-    for (unsigned char c : s) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\t')
-            out += "\\t";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\r')
-            out += "\\r";
-        else if (c < 0x20 || c >= 0x7F) {
-            char hex[8];
-            snprintf(hex, sizeof hex, "\\x%02X", c);
-            out += hex;
-        } else {
-            out += (char)c;
-        }
-    }
-    return out;
-}
 
 std::string Unescape(const std::string &s) {
     std::string out;
@@ -109,19 +80,6 @@ std::string Unescape(const std::string &s) {
             out += c;
     }
     return out;
-}
-
-bool ParseGuid(const std::string &text, GUID *g) {
-    unsigned long d1;
-    unsigned d2, d3, b[8];
-    if (sscanf(text.c_str(), "{%8lx-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x}", &d1, &d2, &d3, &b[0],
-               &b[1], &b[2], &b[3], &b[4], &b[5], &b[6], &b[7]) != 11)
-        return false;
-    g->Data1 = (DWORD)d1;
-    g->Data2 = (WORD)d2;
-    g->Data3 = (WORD)d3;
-    for (int i = 0; i < 8; ++i) g->Data4[i] = (BYTE)b[i];
-    return true;
 }
 
 std::string Hex(const std::vector<BYTE> &data) {
@@ -195,7 +153,7 @@ int Load(std::istream &in) {
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty()) continue;
-        std::vector<std::string> f = Split(line);
+        std::vector<std::string> f = Split(line, '\t');
         const std::string &op = f[0];
         if (op == "windir" && f.size() == 2) {
             sim::M().windowsDir = f[1];
@@ -407,8 +365,8 @@ void RunStartedProgram(const std::string &runner, const std::string &module) {
     std::istringstream lines(output);
     std::string line;
     while (std::getline(lines, line)) {
-        std::vector<std::string> f = Split(line);
-        if (f.empty()) continue;
+        std::vector<std::string> f = Split(line, '\t');
+        if (f[0].empty()) continue;
         std::string text = f.size() > 1 ? Unescape(f[1]) : "";
         if (f[0] == "debug") {
             // Its debug output joins the channel in time order.

@@ -32,19 +32,6 @@ struct Node {
     bool hasDriverKey;
 };
 
-// The reference walk: entries one after the other until an empty entry or
-// the end of the data; an entry without its NUL ends at the end of the data.
-bool WalkFindsTarget(const std::vector<uint8_t> &b) {
-    size_t pos = 0;
-    while (pos < b.size() && b[pos] != 0) {
-        size_t end = pos;
-        while (end < b.size() && b[end] != 0) ++end;
-        if (FuzzNamesTarget(std::string((const char *)b.data() + pos, end - pos))) return true;
-        pos = end + 1;
-    }
-    return false;
-}
-
 std::string InfName(size_t i) { return "oem" + std::to_string(40 + i) + ".inf"; }
 std::string InfPathOf(size_t i) { return "C:\\Windows\\inf\\" + InfName(i); }
 

@@ -68,4 +68,18 @@ inline bool FuzzNamesTarget(const std::string &text) {
     return FuzzContains(text, "USB\\Vid_1F3C&Pid_3A41") || FuzzContains(text, "USB\\Vid_1F3C&Pid_3A42");
 }
 
+// The reference walk over hardware-ID bytes: entries one after the other
+// until an empty entry or the end of the data; an entry without its NUL ends
+// at the end of the data.
+inline bool WalkFindsTarget(const std::vector<uint8_t> &b) {
+    size_t pos = 0;
+    while (pos < b.size() && b[pos] != 0) {
+        size_t end = pos;
+        while (end < b.size() && b[end] != 0) ++end;
+        if (FuzzNamesTarget(std::string((const char *)b.data() + pos, end - pos))) return true;
+        pos = end + 1;
+    }
+    return false;
+}
+
 #endif

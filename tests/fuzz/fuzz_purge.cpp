@@ -15,21 +15,6 @@
 
 int ZorvaneMain(int argc, char **argv, char **envp);
 
-namespace {
-
-bool WalkFindsTarget(const std::vector<uint8_t> &b) {
-    size_t pos = 0;
-    while (pos < b.size() && b[pos] != 0) {
-        size_t end = pos;
-        while (end < b.size() && b[end] != 0) ++end;
-        if (FuzzNamesTarget(std::string((const char *)b.data() + pos, end - pos))) return true;
-        pos = end + 1;
-    }
-    return false;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static const GUID *classes[] = {&GUID_DEVCLASS_USB, &GUID_DEVCLASS_PORTS, &GUID_DEVCLASS_MODEM};
     FuzzInput in{data, size};

@@ -217,19 +217,14 @@ TEST_F(DeviceScan, ReleasesEverythingWhicheverCallFails) {
     setUp();
     Scan();
     ExpectNothingOpen();
-    const int total = sim::FallibleCalls();
-    ASSERT_GT(total, 8);
-    for (int n = 1; n <= total; ++n) {
-        SetUp();
-        setUp();
-        rec.visits.clear();
-        sim::FailFallibleCall(n);
-        Scan();
-        EXPECT_TRUE(sim::OpenResources().empty()) << "failing call " << n << " ("
-                                                   << sim::FallibleLog()[n - 1] << ")";
-        EXPECT_TRUE(sim::M().problems.empty()) << "failing call " << n;
-        EXPECT_LE(rec.visits.size(), 2u);
-    }
+    ASSERT_GT(sim::FallibleCalls(), 8);
+    FailEachCallInTurn(
+        setUp,
+        [this] {
+            rec.visits.clear();
+            Scan();
+        },
+        [this] { EXPECT_LE(rec.visits.size(), 2u); });
 }
 
 // ---- the first entry, as the device-setup program prints it ----

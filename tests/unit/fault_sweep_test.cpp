@@ -329,6 +329,12 @@ struct Outcome {
     std::map<std::string, int> calls;  // every call of the run, fallible or not
 };
 
+bool HasMessage(const Outcome &o, const std::string &message) {
+    for (const auto &m : o.messages)
+        if (m == message) return true;
+    return false;
+}
+
 struct Scenario {
     std::string name;
     std::string prefix;
@@ -653,15 +659,10 @@ TEST(FaultSweep, TidewellOn32BitWindows) {
     Outcome base = RunOnce(s, own, 0);
     // The normal run reaches every stage: removal, composite and tampered
     // "InfPath" values, a failed removal-free deletion, and the sweep.
-    auto has = [&](const std::string &m) {
-        for (const auto &x : base.messages)
-            if (x == m) return true;
-        return false;
-    };
-    EXPECT_TRUE(has("Port Name: \\\\.\\COM7"));
-    EXPECT_TRUE(has("Port Name: \\\\.\\COM8"));
-    EXPECT_TRUE(has("Find composite device\n"));
-    EXPECT_TRUE(has("Need search..\n"));
+    EXPECT_TRUE(HasMessage(base, "Port Name: \\\\.\\COM7"));
+    EXPECT_TRUE(HasMessage(base, "Port Name: \\\\.\\COM8"));
+    EXPECT_TRUE(HasMessage(base, "Find composite device\n"));
+    EXPECT_TRUE(HasMessage(base, "Need search..\n"));
     EXPECT_EQ(3u, g_RemovedDevices);
     EXPECT_TRUE(sim::FileExists("C:\\Windows\\system32\\drivers\\omrakusb.sys"));
     // The sweep takes the leftover product INFs and nothing else.
@@ -748,13 +749,8 @@ TEST(FaultSweep, Tidewell64) {
     Outcome base = RunOnce(s, own, 0);
     // The normal run reaches the fall-back deletion (the second node of
     // oem12.inf finds its package gone) and the reboot check.
-    auto has = [&](const std::string &m) {
-        for (const auto &x : base.messages)
-            if (x == m) return true;
-        return false;
-    };
-    EXPECT_TRUE(has("SetupUninstallOEMInfA failed, Error code: 0x2\n"));
-    EXPECT_TRUE(has("Reboot needed\n"));
+    EXPECT_TRUE(HasMessage(base, "SetupUninstallOEMInfA failed, Error code: 0x2\n"));
+    EXPECT_TRUE(HasMessage(base, "Reboot needed\n"));
     EXPECT_EQ(3u, base.packages.size());
     EXPECT_GT(Sweep(s), 50);
     EXPECT_GT(SweepMoreFaults(s), 100);

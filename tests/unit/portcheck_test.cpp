@@ -244,18 +244,7 @@ TEST_F(PortCheck, ReleasesEverythingWhicheverCallFails) {
     setUp();
     ASSERT_EQ(1, CheckPortBusy(0));
     ExpectNothingOpen();
-    const int total = sim::FallibleCalls();
-    for (int n = 1; n <= total; ++n) {
-        SetUp();
-        setUp();
-        sim::FailFallibleCall(n);
-        CheckPortBusy(0);
-        EXPECT_TRUE(sim::OpenResources().empty())
-            << "failing call " << n << " (" << sim::FallibleLog()[n - 1] << ")\n"
-            << Join(sim::OpenResources());
-        EXPECT_TRUE(sim::M().problems.empty()) << "failing call " << n;
-        EXPECT_EQ(0, OpenPorts());
-    }
+    FailEachCallInTurn(setUp, [] { CheckPortBusy(0); }, [] { EXPECT_EQ(0, OpenPorts()); });
 }
 
 }  // namespace

@@ -346,18 +346,7 @@ TEST_F(Removal, ReleasesEverythingWhicheverCallFails) {
     RemoveTargetDevices();
     ASSERT_EQ(2u, g_RemovedDevices);
     ExpectNothingOpen();
-    const int total = sim::FallibleCalls();
-    for (int n = 1; n <= total; ++n) {
-        SetUp();
-        setUp();
-        sim::FailFallibleCall(n);
-        RemoveTargetDevices();
-        EXPECT_TRUE(sim::OpenResources().empty())
-            << "failing call " << n << " (" << sim::FallibleLog()[n - 1] << ")\n"
-            << Join(sim::OpenResources());
-        EXPECT_TRUE(sim::M().problems.empty()) << "failing call " << n;
-        EXPECT_LE(g_RemovedDevices, 2u);
-    }
+    FailEachCallInTurn(setUp, RemoveTargetDevices, [] { EXPECT_LE(g_RemovedDevices, 2u); });
 }
 
 }  // namespace

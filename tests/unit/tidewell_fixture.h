@@ -8,6 +8,7 @@
 
 #include <devguid.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,25 @@ protected:
     static void ExpectNothingOpen() {
         EXPECT_TRUE(sim::OpenResources().empty()) << "left open:\n" << Join(sim::OpenResources());
         EXPECT_TRUE(sim::M().problems.empty()) << "misuse:\n" << Join(sim::M().problems);
+    }
+
+    // After a normal run, the same run again once per fallible call it made,
+    // on the machine setUp() builds, with that one call failing: each must
+    // leave nothing open and misuse nothing; check() adds its own assertions.
+    void FailEachCallInTurn(const std::function<void()> &setUp, const std::function<void()> &run,
+                            const std::function<void()> &check) {
+        const int total = sim::FallibleCalls();
+        for (int n = 1; n <= total; ++n) {
+            SetUp();
+            setUp();
+            sim::FailFallibleCall(n);
+            run();
+            EXPECT_TRUE(sim::OpenResources().empty())
+                << "failing call " << n << " (" << sim::FallibleLog()[n - 1] << ")\n"
+                << Join(sim::OpenResources());
+            EXPECT_TRUE(sim::M().problems.empty()) << "failing call " << n;
+            check();
+        }
     }
 
     int RunTidewell() { return TidewellMain(0, nullptr, nullptr); }
