@@ -44,6 +44,7 @@ int ScanDevices(const SCAN_SETUP *pSetup)
     for (index = 0; SetupDiEnumDeviceInfo(hDevInfo, index, &devInfoData); index++) {
         char *pHwIds = NULL;
         DWORD cbData = 0;
+        DWORD cbBuffer = 0;
         int readFailed = 0;
         int stop = 0;
 
@@ -53,10 +54,13 @@ int ScanDevices(const SCAN_SETUP *pSetup)
 
             if (error == ERROR_INVALID_DATA)
                 break;  // no hardware IDs: pass the device over
-            if (error == ERROR_INSUFFICIENT_BUFFER) {
+            // A size that does not grow would only be asked for again and
+            // again: such a read has failed.
+            if (error == ERROR_INSUFFICIENT_BUFFER && cbData > cbBuffer) {
                 if (pHwIds != NULL)
                     LocalFree(pHwIds);
                 pHwIds = (char *)LocalAlloc(LMEM_ZEROINIT, cbData);
+                cbBuffer = pHwIds != NULL ? cbData : 0;
                 if (pHwIds != NULL)
                     continue;
                 // Without a buffer the read cannot be repeated: end as for

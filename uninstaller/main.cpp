@@ -14,7 +14,7 @@ int main(int argc, char **argv, char **envp)
 
     Trace("Uninstall Device\n");
     if (!CheckPortBusy(0) || !CheckPortBusy(1)) {
-        MessageBoxA(NULL, "Please close all program", "Uninstall Drv", MB_OK);
+        ShowRefusal();
         return 0;
     }
     if (!IsWow64())

@@ -76,7 +76,45 @@ int OpenDeviceInfName(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, HKEY *ph
     return 1;
 }
 
-BOOL DeleteInfFile(const char *pInfName)
+typedef BOOL(WINAPI *LPFN_SETUPUNINSTALLOEMINFA)(PCSTR InfFileName, DWORD Flags, PVOID Reserved);
+
+// SetupUninstallOEMInfA, forced: looked up at run time, since Windows
+// versions before XP do not have it.
+static BOOL UninstallOemInf(const char *pFileName)
+{
+    HMODULE hSetupApi;
+    LPFN_SETUPUNINSTALLOEMINFA fnUninstall;
+
+    hSetupApi = GetModuleHandleA("setupapi");
+    if (hSetupApi == NULL)
+        return FALSE;
+    fnUninstall = (LPFN_SETUPUNINSTALLOEMINFA)(void (*)(void))GetProcAddress(
+        hSetupApi, "SetupUninstallOEMInfA");
+    if (fnUninstall == NULL)
+        return FALSE;
+    return fnUninstall(pFileName, SUOI_FORCEDELETE, NULL);
+}
+
+// Deletes the file read-only or not; on failure *pError is DeleteFileA's error.
+static BOOL DeleteByHand(const char *pFullPath, DWORD *pError)
+{
+    BOOL result;
+
+    SetFileAttributesA(pFullPath, FILE_ATTRIBUTE_NORMAL);
+    result = DeleteFileA(pFullPath);
+    if (!result)
+        *pError = GetLastError();
+    return result;
+}
+
+BOOL RemoveInfFile(const char *pFullPath, const char *pFileName, DWORD *pError)
+{
+    if (IsOemInfName(pFileName) && UninstallOemInf(pFileName))
+        return TRUE;
+    return DeleteByHand(pFullPath, pError);
+}
+
+BOOL DeleteInfFile(const char *pInfName, int bUninstall, DWORD *pError)
 {
     char *pWinDir;
     char *pFullPath;
@@ -85,11 +123,13 @@ BOOL DeleteInfFile(const char *pInfName)
 
     pWinDir = (char *)LocalAlloc(LMEM_ZEROINIT, MAX_PATH);
     if (pWinDir == NULL) {
+        *pError = GetLastError();
         Trace("Malloc buffer for pFilePath failed\n");
         return 0;
     }
     pFullPath = (char *)LocalAlloc(LMEM_ZEROINIT, MAX_PATH);
     if (pFullPath == NULL) {
+        *pError = GetLastError();
         Trace("Malloc failed\n");
         LocalFree(pWinDir);
         return 0;
@@ -98,6 +138,7 @@ BOOL DeleteInfFile(const char *pInfName)
     // A result of MAX_PATH or more is the size the folder would need: the
     // buffer was not filled.
     if (cchWinDir == 0 || cchWinDir >= MAX_PATH) {
+        *pError = cchWinDir == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER;
         Trace("Get current path failed!\n");
         LocalFree(pFullPath);
         LocalFree(pWinDir);
@@ -105,14 +146,17 @@ BOOL DeleteInfFile(const char *pInfName)
     }
     if (!FormatText(pFullPath, MAX_PATH, "%s\\inf\\%s", pWinDir, pInfName)) {
         // Cut, it would name another file.
+        *pError = ERROR_FILENAME_EXCED_RANGE;
         LocalFree(pFullPath);
         LocalFree(pWinDir);
         return 0;
     }
     Trace("Delete file in Skarnel\n");
     Trace("File full path: %s\n", pFullPath);
-    SetFileAttributesA(pFullPath, FILE_ATTRIBUTE_NORMAL);
-    result = DeleteFileA(pFullPath);
+    if (bUninstall)
+        result = RemoveInfFile(pFullPath, pInfName, pError);
+    else
+        result = DeleteByHand(pFullPath, pError);
     LocalFree(pFullPath);
     LocalFree(pWinDir);
     return result;

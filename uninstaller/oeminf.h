@@ -24,8 +24,21 @@ void ScanProductNodes(SCAN_ACTION Action, void *pContext);
 int OpenDeviceInfName(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, HKEY *phKey,
                       char **ppInfName);
 
-// Deletes %WINDIR%\inf\<pInfName>, read-only or not. Result: that of
-// DeleteFileA, or 0 when the path cannot be composed.
-BOOL DeleteInfFile(const char *pInfName);
+// Takes the INF file pFullPath (named pFileName, without folder) out of the
+// inf folder. An OEM INF ("oem<N>.inf") is the published name of a driver
+// package: SetupUninstallOEMInfA takes the package out of the driver store
+// with its .inf and .pnf. Deleting the .inf alone would leave the package
+// installed, for Windows to install again, and its store record naming a
+// missing file. Where the uninstall fails (refused under WOW64, an older
+// Windows without it, a file it cannot delete), and for any other name, the
+// file is deleted by hand, read-only or not. Result: non-zero when the file
+// went; on failure *pError holds DeleteFileA's error.
+BOOL RemoveInfFile(const char *pFullPath, const char *pFileName, DWORD *pError);
+
+// Traces and deletes %WINDIR%\inf\<pInfName>: through RemoveInfFile when
+// bUninstall is set, otherwise by hand only. Result non-zero when the file
+// went; 0 when the path cannot be composed or the deletion failed, with the
+// error of the call that failed in *pError.
+BOOL DeleteInfFile(const char *pInfName, int bUninstall, DWORD *pError);
 
 #endif

@@ -13,11 +13,12 @@ int DeleteDeviceInf(HDEVINFO hDevInfo, SP_DEVINFO_DATA devInfoData)
 {
     HKEY hKey;
     char *pInfName;
+    DWORD error = 0;
     BOOL result;
 
     if (!OpenDeviceInfName(hDevInfo, &devInfoData, &hKey, &pInfName))
         return 0;
-    result = DeleteInfFile(pInfName);
+    result = DeleteInfFile(pInfName, TRUE, &error);
     RegCloseKey(hKey);
     LocalFree(pInfName);
     return result;

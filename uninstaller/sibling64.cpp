@@ -50,9 +50,11 @@ static void UninstallPackage(const char *pInfName)
         Trace("SetupUninstallOEMInfA successful: [%s]\n", pInfName);
         return;
     }
+    DWORD error = 0;
+
     Trace("SetupUninstallOEMInfA failed, Error code: 0x%x\n", GetLastError());
-    if (!DeleteInfFile(pInfName))
-        Trace("Delete INF failed, Error code: 0x%x\n", GetLastError());
+    if (!DeleteInfFile(pInfName, FALSE, &error))
+        Trace("Delete INF failed, Error code: 0x%x\n", error);
 }
 
 static int RemoveNodeAndPackage(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData,

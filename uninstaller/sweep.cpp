@@ -2,6 +2,8 @@
 // the product is deleted.
 #include "tidewell.h"
 
+#include "oeminf.h"
+
 #include "../common/hwid.h"
 #include "../common/trace.h"
 
@@ -65,6 +67,18 @@ static int LineNamesTarget(PINFCONTEXT pContext, const char *pFileName, int *pSt
     return found;
 }
 
+// The file name at the end of a path.
+static const char *NameOfPath(const char *pPath)
+{
+    const char *pName = pPath;
+    const char *p;
+
+    for (p = pPath; *p != 0; p++)
+        if (*p == '\\')
+            pName = p + 1;
+    return pName;
+}
+
 void ScanInfFile(const char *pFileName)
 {
     HINF hInf;
@@ -73,6 +87,7 @@ void ScanInfFile(const char *pFileName)
     DWORD cbSection = 0;
     char *pSection = NULL;
     int stop = 0;
+    DWORD error = 0;
 
     hInf = SetupOpenInfFileA(pFileName, NULL, INF_STYLE_OLDNT | INF_STYLE_WIN4, &errorLine);
     if (hInf == INVALID_HANDLE_VALUE) {
@@ -87,9 +102,8 @@ void ScanInfFile(const char *pFileName)
         SetupFindFirstLineA(hInf, pSection, NULL, &context)) {
         do {
             if (LineNamesTarget(&context, pFileName, &stop)) {
-                // The file is deleted while its INF handle is still open.
-                SetFileAttributesA(pFileName, FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(pFileName);
+                // The file goes while its INF handle is still open.
+                RemoveInfFile(pFileName, NameOfPath(pFileName), &error);
                 break;
             }
         } while (!stop && SetupFindNextLine(&context, &context));

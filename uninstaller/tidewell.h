@@ -14,6 +14,10 @@ BOOL Transf2Path(char *pPath);
 BOOL OpenAP(const char *pModule, const char *pPath, BOOL bWait);
 void HandOff64(void);
 
+// The refusal: the message box "Please close all program", or, where nobody
+// could see it, the same text as a trace line.
+void ShowRefusal(void);
+
 // Port-busy check: selector 0 probes the Modem class ("AttachedTo"), any
 // other value the Ports class ("PortName"). 1: go on; 0: a port is held.
 int CheckPortBusy(int nSelector);

@@ -6,6 +6,7 @@
 //   windir <path>                     the Windows folder
 //   module <path>                     the running program's own file
 //   wow64 0|1                         whether the program runs under WOW64
+//   station hidden                    its window station has no visible display
 //   program <path>                    another program file beside it
 //   device <name> <class GUID> 0|1    node ROOT\<name>\0000, attached or not
 //   hwid <entry>                      a hardware-ID entry of the last node
@@ -171,6 +172,8 @@ int Load(std::istream &in) {
                 std::string runner = r->second, module = f[1];
                 sim::M().programs[module] = [runner, module] { RunStartedProgram(runner, module); };
             }
+        } else if (op == "station" && f.size() == 2 && f[1] == "hidden") {
+            sim::M().stationVisible = false;
         } else if (op == "wow64" && f.size() == 2) {
             sim::M().wow64 = f[1] == "1" ? sim::Wow64True : sim::Wow64False;
         } else if (op == "device" && f.size() == 4) {

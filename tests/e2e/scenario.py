@@ -189,6 +189,7 @@ class Scenario:
         self.prefix = None
         self.program = None
         self.beside = []
+        self.station = None  # 'hidden': the program runs on a window station nobody sees
         self.nodes = []
         self.files = []
         self.ports = {}  # name -> free|held
@@ -275,6 +276,10 @@ def load(path):
                     if value.lower() not in PROGRAMS or not PROGRAMS[value.lower()][2]:
                         raise Failure('%s: no native runner for program "%s"' % (w, value))
                     scn.program = value.lower()
+                elif key == 'station':
+                    if value != 'hidden':
+                        raise Failure('%s: station is hidden' % w)
+                    scn.station = value
                 elif key == 'beside':
                     for p in value.split():
                         if p.lower() not in PROGRAMS:
@@ -519,6 +524,8 @@ def machine_text(scn):
     lines = ['windir\t' + WINDOWS_DIR,
              'module\t%s\\%s' % (PROGRAM_FOLDER, exe),
              'wow64\t%d' % (1 if is32 and scn.prefix == 'win64' else 0)]
+    if scn.station:
+        lines.append('station\t' + scn.station)
     for p in scn.beside:
         lines.append('program\t%s\\%s' % (PROGRAM_FOLDER, PROGRAMS[p][0]))
     for n in scn.nodes:
@@ -713,7 +720,7 @@ class WineRun:
         clone(template, self.prefix)
         tools = self.path('C:\\e2e')
         os.makedirs(tools)
-        for f in ('seed.exe', 'holdport.exe'):
+        for f in ('seed.exe', 'holdport.exe', 'onstation.exe'):
             shutil.copy(self.fixture(f), tools)
         folder = self.path(PROGRAM_FOLDER + '\\')
         os.makedirs(folder)
@@ -800,8 +807,13 @@ class WineRun:
 
     def run_program(self):
         exe = '%s\\%s' % (PROGRAM_FOLDER, PROGRAMS[self.scn.program][0])
-        p = self.wine([exe], debug='-all,+debugstr,+relay',
+        # On a hidden station the program is started by onstation.exe, which
+        # passes its exit code on.
+        command = ['C:\\e2e\\onstation.exe', exe] if self.scn.station else [exe]
+        p = self.wine(command, debug='-all,+debugstr,+relay',
                       cwd=self.path(PROGRAM_FOLDER + '\\'))
+        if self.scn.station and p.stdout.strip():
+            raise Failure('onstation.exe: %s' % p.stdout.decode('latin-1').strip())
         return wine_records(p.returncode, p.stdout, p.stderr)
 
     def finish(self):

@@ -171,6 +171,23 @@ TEST_F(DeviceScan, ReadErrorAfterTheBufferWasAllocatedReleasesIt) {
     EXPECT_EQ(1, sim::Calls("LocalAlloc"));
 }
 
+// A driver that answers a too-small read with a size no larger than the
+// buffer it was given would have the read asked for again for ever.
+TEST_F(DeviceScan, SizeThatDoesNotGrowEndsTheScanAsAFailedRead) {
+    for (int lie : {0, 1, 5}) {
+        SetUp();
+        rec = Recorder();
+        sim::AddDevice("T1", GUID_DEVCLASS_USB, {kTarget1});
+        sim::AddDevice("LIAR", GUID_DEVCLASS_USB, {kTarget1}).hardwareIdRequiredSize = lie;
+        sim::AddDevice("T2", GUID_DEVCLASS_USB, {kTarget1});
+        EXPECT_EQ(22, Scan()) << lie;
+        EXPECT_EQ(std::vector<std::string>{"T1"}, Visited()) << lie;
+        // T1's two reads; the probe and at most one read at the size asked for.
+        EXPECT_LE(sim::Calls("SetupDiGetDeviceRegistryPropertyA"), 4) << lie;
+        EXPECT_EQ(0u, sim::HeapBytesNow()) << lie;
+    }
+}
+
 TEST_F(DeviceScan, FailedAllocationEndsTheScanWithoutANullBufferRead) {
     sim::AddDevice("T1", GUID_DEVCLASS_USB, {kTarget1});
     sim::AddDevice("T2", GUID_DEVCLASS_USB, {kTarget1});

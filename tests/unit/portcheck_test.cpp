@@ -40,6 +40,13 @@ TEST_F(PortCheck, BusyPortRefuses) {
     EXPECT_EQ((std::vector<std::string>{"Port Name: \\\\.\\COM7",
                                         "Open port failed, error code: 0x5, line: 366\n"}),
               Msgs());
+    // A port that another program holds with sharing, on a driver that
+    // allows that, is found busy only by an exclusive open for reading and writing.
+    SetUp();
+    AddModem("MDM\\1", "COM7");
+    sim::M().ports["COM7"].heldShared = true;
+    EXPECT_EQ(0, CheckPortBusy(0));
+    EXPECT_EQ("Open port failed, error code: 0x20, line: 366\n", Msgs().back());
 }
 
 TEST_F(PortCheck, PortThatDoesNotExistCountsAsBusy) {
@@ -53,7 +60,10 @@ TEST_F(PortCheck, FreePortIsOpenedExclusivelyAndClosedAtOnce) {
     AddPort("COM7", false);
     EXPECT_EQ(1, CheckPortBusy(0));
     EXPECT_EQ(std::vector<std::string>{"Port Name: \\\\.\\COM7"}, Msgs());
-    EXPECT_EQ(1, sim::Calls("CreateFileA"));
+    EXPECT_EQ(std::vector<std::string>{"\\\\.\\COM7 access=0xC0000000 share=0"},
+              sim::Arguments("CreateFileA"));
+    EXPECT_EQ(std::vector<std::string>{"scope=1 profile=0 type=1 access=0xF003F"},
+              sim::Arguments("SetupDiOpenDevRegKey"));
     EXPECT_EQ(0, OpenPorts());
 }
 
@@ -98,6 +108,15 @@ TEST_F(PortCheck, KeyThatCannotBeOpenedRefusesEvenWhenOthersAreFree) {
                                         "Open Registry failed, Error code: 0xe0000204\n, line: 307"}),
               Msgs());
     EXPECT_EQ(1, sim::Calls("CreateFileA"));
+    // The key is opened with every right: a process without administrator
+    // rights is refused it, and so the check refuses.
+    SetUp();
+    AddSerial("PRT\\1", "COM3");
+    AddPort("COM3", false);
+    sim::M().elevated = false;
+    EXPECT_EQ(0, CheckPortBusy(1));
+    EXPECT_EQ(std::vector<std::string>{"Open Registry failed, Error code: 0x       5\n, line: 307"},
+              Msgs());
 }
 
 TEST_F(PortCheck, UnexpectedHardwareIdReadErrorRefuses) {

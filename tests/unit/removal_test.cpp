@@ -57,6 +57,8 @@ TEST_F(Removal, InfGoesBeforeItsNodeAndEveryTargetNodeIsHandledOnce) {
                                         "USB\\B"}),
               order);
     EXPECT_EQ(2, sim::Calls("SetupDiOpenDevRegKey"));
+    for (const auto &a : sim::Arguments("SetupDiOpenDevRegKey"))
+        EXPECT_EQ("scope=1 profile=0 type=2 access=0xF003F", a);
     EXPECT_EQ(2, sim::Calls("SetupDiCallClassInstaller"));
 }
 
@@ -99,7 +101,9 @@ TEST_F(Removal, TwoNodesNamingOneInfCountOnce) {
     EXPECT_EQ(1u, g_RemovedDevices);
     EXPECT_EQ(std::vector<std::string>{InfPath("oem5.inf")}, DeletedFiles());
     EXPECT_EQ((std::vector<std::string>{"USB\\A", "USB\\B"}), RemovedIds());
-    EXPECT_EQ(2, sim::Calls("DeleteFileA"));
+    // The second uninstall finds the INF gone and so does its deletion by hand.
+    EXPECT_EQ(2, sim::Calls("SetupUninstallOEMInfA"));
+    EXPECT_EQ(1, sim::Calls("DeleteFileA"));
 }
 
 TEST_F(Removal, ReadOnlyHiddenSystemInfIsDeleted) {
@@ -121,6 +125,7 @@ TEST_F(Removal, FailedAttributeResetDoesNotStopTheDeletion) {
 
 TEST_F(Removal, FailedDeletionIsNotTracedNorCounted) {
     AddInstalled("USB\\A", GUID_DEVCLASS_USB, {kTarget1}, "oem4.inf");
+    sim::FailCall("SetupUninstallOEMInfA", 1, ERROR_ACCESS_DENIED);
     sim::FailCall("DeleteFileA", 1, ERROR_ACCESS_DENIED);
     RemoveTargetDevices();
     EXPECT_EQ(0u, g_RemovedDevices);
@@ -142,6 +147,80 @@ TEST_F(Removal, FailedRemovalIsTracedAndTheNextNodeStillHandled) {
     auto msgs = Msgs();
     ASSERT_EQ(5u, msgs.size()) << Join(msgs);
     EXPECT_EQ("Remove failed!\n", msgs[2]);
+}
+
+// ---- the driver store ----
+
+// An OEM INF with its .pnf and its package in the store, removed by the
+// device removal (stage 0) or found by the sweep (stage 1). The uninstall
+// takes all three; where it fails, the INF file goes by hand and the .pnf
+// and the package stay.
+struct StoreCase {
+    const char *what;
+    void (*fault)();
+    bool uninstalled;  // the package left the store with its .inf and .pnf
+    bool deleted;      // the .inf is gone
+};
+
+void PrintTo(const StoreCase &c, std::ostream *os) { *os << c.what; }
+
+class DriverStore : public Removal, public ::testing::WithParamInterface<StoreCase> {};
+
+TEST_P(DriverStore, OemInfLeavesWithItsPackageOrAtLeastTheFileGoes) {
+    const std::string content = "[Version]\r\nSignature=\"$Windows NT$\"\r\n[Manufacturer]\r\n"
+                                "Omrak\r\n[Omrak]\r\nModem=M,USB\\Vid_1F3C&Pid_3A41\r\n";
+    for (int stage = 0; stage < 2; ++stage) {
+        SetUp();
+        sim::AddFile(InfPath("oem7.inf"), content, FILE_ATTRIBUTE_READONLY);
+        sim::AddFile(InfPath("oem7.pnf"), "binary");
+        sim::M().driverStore.insert("oem7.inf");
+        if (stage == 0)
+            AddInstalled("USB\\A", GUID_DEVCLASS_MODEM, {kTarget1}, "oem7.inf", true, false);
+        GetParam().fault();
+        if (stage == 0)
+            RemoveTargetDevices();
+        else
+            ScanInfFile(InfPath("oem7.inf").c_str());
+        const std::string where = stage == 0 ? "removal" : "sweep";
+        EXPECT_EQ(GetParam().uninstalled, sim::M().driverStore.empty()) << where;
+        EXPECT_EQ(GetParam().uninstalled, !sim::FileExists(InfPath("oem7.pnf"))) << where;
+        EXPECT_EQ(GetParam().deleted, !sim::FileExists(InfPath("oem7.inf"))) << where;
+        EXPECT_EQ(std::vector<std::string>{"oem7.inf flags=1"}, sim::Arguments("SetupUninstallOEMInfA"))
+            << where << ": by its name, forced";
+        if (stage == 0) EXPECT_EQ(GetParam().deleted ? 1u : 0u, g_RemovedDevices);
+        TearDown();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, DriverStore,
+    ::testing::Values(
+        StoreCase{"uninstalled", [] {}, true, true},
+        StoreCase{"refused (Wine: read-only)",
+                  [] { sim::FailCall("SetupUninstallOEMInfA", 1, ERROR_ACCESS_DENIED); }, false, true},
+        StoreCase{"refused under WOW64", [] { sim::M().wow64 = sim::Wow64True; }, false, true},
+        StoreCase{"refused, and the deletion too",
+                  [] {
+                      sim::FailCall("SetupUninstallOEMInfA");
+                      sim::FailCall("DeleteFileA");
+                  },
+                  false, false}));
+
+// Without the uninstall function at all, the file still goes by hand.
+TEST_F(Removal, WindowsWithoutTheUninstallFunctionDeletesTheFile) {
+    const std::function<void()> ways[] = {[] { sim::M().noUninstallOemInf = true; },
+                                          [] { sim::FailCall("GetModuleHandleA"); },
+                                          [] { sim::FailCall("GetProcAddress"); }};
+    for (const auto &way : ways) {
+        SetUp();
+        AddInstalled("USB\\A", GUID_DEVCLASS_USB, {kTarget1}, "oem4.inf");
+        way();
+        RemoveTargetDevices();
+        EXPECT_FALSE(sim::FileExists(InfPath("oem4.inf")));
+        EXPECT_EQ(0, sim::Calls("SetupUninstallOEMInfA"));
+        EXPECT_EQ(1u, g_RemovedDevices);
+        TearDown();
+    }
 }
 
 // ---- INF files that are not deleted ----

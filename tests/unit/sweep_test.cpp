@@ -130,7 +130,9 @@ TEST_F(Sweep, SecondTargetInCapitalsWithInterfaceSuffixDeletesTheFile) {
                                       "[Omrak]\r\n%Modem%=Modem_Install,USB\\VID_1F3C&PID_3A42&MI_02\r\n"));
     EXPECT_EQ(Found(Path("oem3.inf"), "Modem_Install,USB\\VID_1F3C&PID_3A42&MI_02"), msgs);
     EXPECT_FALSE(sim::FileExists(Path("oem3.inf")));
-    EXPECT_EQ(1, sim::Calls("SetFileAttributesA"));
+    // An OEM INF leaves through the driver store's own uninstall.
+    EXPECT_EQ(std::vector<std::string>{"oem3.inf flags=1"}, sim::Arguments("SetupUninstallOEMInfA"));
+    EXPECT_EQ(0, sim::Calls("DeleteFileA"));
 }
 
 TEST_F(Sweep, TargetInALaterFieldOrThroughStringsDeletesTheFile) {
@@ -146,6 +148,9 @@ TEST_F(Sweep, TargetInALaterFieldOrThroughStringsDeletesTheFile) {
     EXPECT_EQ(Found(Path("strings.inf"), "Modem_Install,USB\\Vid_1F3C&Pid_3A41"), msgs);
     EXPECT_FALSE(sim::FileExists(Path("later.inf")));
     EXPECT_FALSE(sim::FileExists(Path("strings.inf")));
+    // Names that are not OEM INF names are deleted by hand.
+    EXPECT_EQ(0, sim::Calls("SetupUninstallOEMInfA"));
+    EXPECT_EQ(2, sim::Calls("DeleteFileA"));
 }
 
 TEST_F(Sweep, ReadOnlyMatchingFileIsDeleted) {
@@ -289,6 +294,8 @@ TEST_F(Sweep, OneSweepDeletesEveryMatchingFileAndGoesOnPastRefusals) {
         expected.insert(expected.end(), t.begin(), t.end());
     EXPECT_EQ(expected, Msgs());
     for (const char *gone : {"A.INF", "b.inf", "f.inf"}) EXPECT_FALSE(sim::FileExists(Path(gone))) << gone;
+    EXPECT_EQ(6u, sim::Arguments("SetupOpenInfFileA").size());
+    for (const auto &a : sim::Arguments("SetupOpenInfFileA")) EXPECT_EQ("style=3", a);
     for (const char *kept : {"c.inf", "d.inf", "e.inf", "g.pnf"}) EXPECT_TRUE(sim::FileExists(Path(kept))) << kept;
 }
 

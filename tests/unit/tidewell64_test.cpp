@@ -103,10 +103,14 @@ TEST_F(Tidewell64Test, RemovesProductNodesAndTheirPackagesOnly) {
                                         Found("Other\\Thing"), InfPath("OEM12.INF"), kRemoved,
                                         Uninstalled("OEM12.INF")}),
               Msgs());
-    // Read, remove, uninstall: per node, the package goes after its node.
-    EXPECT_EQ((std::vector<std::string>{"removed:USB\\VID_1F3C&PID_3A41\\A", "uninstalled:oem5.inf",
+    // Read, remove, uninstall: per node, the package goes after its node,
+    // its .inf and .pnf with it.
+    EXPECT_EQ((std::vector<std::string>{"removed:USB\\VID_1F3C&PID_3A41\\A",
+                                        "deleted:C:\\Windows\\inf\\oem5.inf",
+                                        "deleted:C:\\Windows\\inf\\oem5.pnf", "uninstalled:oem5.inf",
                                         "removed:USB\\VID_1F3C&PID_3A42&MI_01\\B",
-                                        "uninstalled:OEM12.INF"}),
+                                        "deleted:C:\\Windows\\inf\\OEM12.INF",
+                                        "deleted:C:\\Windows\\inf\\OEM12.pnf", "uninstalled:OEM12.INF"}),
               Effects());
     EXPECT_FALSE(sim::FileExists(Inf("oem5.inf")));
     EXPECT_FALSE(sim::FileExists(Inf("oem5.pnf")));

@@ -2,6 +2,8 @@
 // decision, the 64-bit hand-off and its helpers.
 #include <string.h>
 
+#include <algorithm>
+
 #include "tidewell_fixture.h"
 
 namespace {
@@ -21,21 +23,31 @@ protected:
         AddInstalled("USB\\VID_1F3C&PID_3A41\\1", GUID_DEVCLASS_USB, {kTarget1}, "oem3.inf");
     }
 
-    void ExpectRefusedOnce() {
-        ASSERT_EQ(1u, sim::M().messageBoxes.size());
-        const auto &box = sim::M().messageBoxes[0];
-        EXPECT_TRUE(box.ownerNull);
-        EXPECT_EQ("Please close all program", box.text);
-        EXPECT_EQ("Uninstall Drv", box.caption);
-        EXPECT_EQ((UINT)MB_OK, box.type);
-        // Nothing after the box: no removal, no deletion, no sweep.
+    // One refusal: the message box, or (box false) its text as the last
+    // trace line where nobody could see a box.
+    void ExpectRefusedOnce(bool box = true) {
+        if (box) {
+            ASSERT_EQ(1u, sim::M().messageBoxes.size());
+            const auto &b = sim::M().messageBoxes[0];
+            EXPECT_TRUE(b.ownerNull);
+            EXPECT_EQ("Please close all program", b.text);
+            EXPECT_EQ("Uninstall Drv", b.caption);
+            EXPECT_EQ((UINT)MB_OK, b.type);
+            EXPECT_EQ(sim::Event::MessageBox, sim::M().events.back().kind);
+        } else {
+            EXPECT_TRUE(sim::M().messageBoxes.empty());
+            auto msgs = Msgs();
+            ASSERT_FALSE(msgs.empty());
+            EXPECT_EQ("Please close all program\n", msgs.back());
+            EXPECT_EQ(1, std::count(msgs.begin(), msgs.end(), msgs.back()));
+        }
+        // Nothing after the refusal: no removal, no deletion, no sweep.
         EXPECT_TRUE(EventsOf(sim::Event::DeviceRemoved).empty());
         EXPECT_TRUE(EventsOf(sim::Event::FileDeleted).empty());
         EXPECT_TRUE(sim::FileExists(InfPath("oem3.inf")));
         EXPECT_FALSE(HasMsg("Need search..\n"));
         EXPECT_EQ(0, sim::Calls("FindFirstFileA"));
         EXPECT_EQ(0, sim::Calls("GetModuleFileNameA"));
-        EXPECT_EQ(sim::Event::MessageBox, sim::M().events.back().kind);
     }
 };
 
@@ -66,6 +78,58 @@ TEST_F(Refusal, BusyPortsPortAfterAFreeModemShowsTheBoxOnce) {
                                         "Open port failed, error code: 0x5, line: 366\n"}),
               Msgs());
 }
+
+// Where the refusal's box would be seen by nobody, its text goes to the trace.
+struct Display {
+    const char *what;
+    void (*setUp)();
+    bool box;
+};
+
+void PrintTo(const Display &d, std::ostream *os) { *os << d.what; }
+
+class RefusalDisplay : public Refusal, public ::testing::WithParamInterface<Display> {};
+
+TEST_P(RefusalDisplay, BoxOnlyWhereSomeoneCanSeeIt) {
+    AddPortDevice("MDM\\1", GUID_DEVCLASS_MODEM, {kTarget1}, "AttachedTo", "COM7");
+    AddPort("COM7", true);
+    GetParam().setUp();
+    EXPECT_EQ(0, RunTidewell());
+    ExpectRefusedOnce(GetParam().box);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stations, RefusalDisplay,
+    ::testing::Values(
+        Display{"an interactive user's session", [] {}, true},
+        Display{"a station without visible display surfaces",
+                [] { sim::M().stationVisible = false; }, false},
+        Display{"flags that cannot be read", [] {
+                    sim::M().stationVisible = false;
+                    sim::M().stationFlagsFail = true;
+                }, true},
+        Display{"no station handle", [] {
+                    sim::M().stationVisible = false;
+                    sim::FailCall("GetProcessWindowStation");
+                }, true},
+        Display{"session 0 while the console shows session 1",
+                [] { sim::M().sessionId = 0; }, false},
+        Display{"session 0 while the console is switching", [] {
+                    sim::M().sessionId = 0;
+                    sim::M().consoleSessionId = 0xFFFFFFFF;
+                }, false},
+        Display{"session 0 as the console's own (Windows XP)", [] {
+                    sim::M().sessionId = 0;
+                    sim::M().consoleSessionId = 0;
+                }, true},
+        Display{"session 0 on a Windows without the session functions", [] {
+                    sim::M().sessionId = 0;
+                    sim::M().noSessionFunctions = true;
+                }, true},
+        Display{"session 0 that cannot be read", [] {
+                    sim::M().sessionId = 0;
+                    sim::FailCall("ProcessIdToSessionId");
+                }, true}));
 
 TEST_F(Refusal, FreePortsLetTheRunGoOnWithoutABox) {
     AddPortDevice("MDM\\1", GUID_DEVCLASS_MODEM, {kTarget1}, "AttachedTo", "COM7");

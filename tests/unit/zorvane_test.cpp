@@ -98,12 +98,19 @@ TEST_F(ZorvaneTest, DriverlessTargetsOfAnyClassAttachedOrNotAreRemoved) {
 
 TEST_F(ZorvaneTest, TargetWithDriverKeyIsNeitherTracedNorRemoved) {
     Target("USB\\WITHDRIVER\\1", {kTarget1}, true);
+    // A driver key whose name fills the 512-byte buffer but for its NUL.
+    Target("USB\\LONGKEY\\3", {kTarget1}, true).driverKeyName = std::string(511, 'k');
     Target("USB\\DRIVERLESS\\2", {kTarget2});
 
     EXPECT_EQ(1, Run());
     EXPECT_EQ((std::vector<std::string>{kStart, Found(kTarget2), kRemoved, kRefresh}), Msgs());
     EXPECT_FALSE(Removed("USB\\WITHDRIVER\\1"));
+    EXPECT_FALSE(Removed("USB\\LONGKEY\\3"));
     EXPECT_TRUE(Removed("USB\\DRIVERLESS\\2"));
+    std::vector<std::string> driverReads;
+    for (const auto &a : sim::Arguments("SetupDiGetDeviceRegistryPropertyA"))
+        if (a.compare(0, 11, "property=9 ") == 0) driverReads.push_back(a);
+    EXPECT_EQ(std::vector<std::string>(3, "property=9 size=512"), driverReads);
 }
 
 // Only "no such property" means driverless: any other failed read of the

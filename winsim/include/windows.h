@@ -48,6 +48,7 @@ typedef struct HINSTANCE__ *HINSTANCE;
 typedef HINSTANCE HMODULE;
 typedef struct HWND__ *HWND;
 typedef struct HKEY__ *HKEY;
+typedef struct HWINSTA__ *HWINSTA;
 typedef HANDLE HLOCAL;
 typedef INT_PTR (WINAPI *FARPROC)(void);
 
@@ -103,6 +104,12 @@ typedef struct _PROCESS_INFORMATION {
     DWORD dwThreadId;
 } PROCESS_INFORMATION, *PPROCESS_INFORMATION, *LPPROCESS_INFORMATION;
 
+typedef struct tagUSEROBJECTFLAGS {
+    BOOL fInherit;
+    BOOL fReserved;
+    DWORD dwFlags;
+} USEROBJECTFLAGS, *PUSEROBJECTFLAGS;
+
 typedef struct _WIN32_FIND_DATAA {
     DWORD dwFileAttributes;
     FILETIME ftCreationTime;
@@ -126,6 +133,7 @@ typedef struct _WIN32_FIND_DATAA {
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_INVALID_DATA 13L
+#define ERROR_NOACCESS 998L
 #define ERROR_OUTOFMEMORY 14L
 #define ERROR_NO_MORE_FILES 18L
 #define ERROR_SHARING_VIOLATION 32L
@@ -144,10 +152,13 @@ typedef struct _WIN32_FIND_DATAA {
 #define ERROR_GEN_FAILURE 31L
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_INVALID_USER_BUFFER 1784L
+#define ERROR_INVALID_WINDOW_HANDLE 1400L
 
 // Files.
 #define GENERIC_READ 0x80000000
 #define GENERIC_WRITE 0x40000000
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
 #define OPEN_EXISTING 3
 #define FILE_ATTRIBUTE_READONLY 0x00000001
 #define FILE_ATTRIBUTE_HIDDEN 0x00000002
@@ -173,9 +184,19 @@ typedef struct _WIN32_FIND_DATAA {
 // User interface.
 #define MB_OK 0x00000000L
 #define IDOK 1
+#define UOI_FLAGS 1
+#define UOI_NAME 2
+#define WSF_VISIBLE 0x0001L
 
 // Registry.
 #define KEY_QUERY_VALUE 0x0001
+#define KEY_SET_VALUE 0x0002
+#define KEY_CREATE_SUB_KEY 0x0004
+#define KEY_CREATE_LINK 0x0020
+#define DELETE 0x00010000L
+#define WRITE_DAC 0x00040000L
+#define WRITE_OWNER 0x00080000L
+#define KEY_WRITE 0x20006
 #define KEY_READ 0x20019
 #define KEY_ALL_ACCESS 0xF003F
 #define REG_NONE 0
@@ -218,9 +239,15 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
 HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes);
 HLOCAL WINAPI LocalFree(HLOCAL hMem);
 int WINAPI lstrlenA(LPCSTR lpString);
+DWORD WINAPI GetCurrentProcessId(void);
+BOOL WINAPI ProcessIdToSessionId(DWORD dwProcessId, DWORD *pSessionId);
+DWORD WINAPI WTSGetActiveConsoleSessionId(void);
 
 // user32
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
+HWINSTA WINAPI GetProcessWindowStation(void);
+BOOL WINAPI GetUserObjectInformationA(HANDLE hObj, int nIndex, PVOID pvInfo, DWORD nLength,
+                                      LPDWORD lpnLengthNeeded);
 
 // advapi32
 LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved,

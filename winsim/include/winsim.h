@@ -10,6 +10,7 @@
 #include <functional>
 #include <initializer_list>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,10 @@ struct Device {
     bool hasDriverKey = false;      // DIREG_DRV key; SPDRP_DRIVER exists with it
     RegKey driverKey;
     DWORD hardwareIdReadError = 0;  // non-zero: every SPDRP_HARDWAREID read fails so
+    // 0 or more: the size a too-small SPDRP_HARDWAREID read reports instead
+    // of the real one (a driver that answers a size no larger than it needs).
+    long long hardwareIdRequiredSize = -1;
+    std::string driverKeyName;      // SPDRP_DRIVER's text; empty: "{class}\<nnnn>"
     DWORD driverReadError = 0;      // non-zero: every SPDRP_DRIVER read fails so
     DWORD removeError = 0;          // non-zero: DIF_REMOVE fails so
     DWORD removeNeedsFlags = 0;     // DI_NEEDREBOOT / DI_NEEDRESTART set by a removal
@@ -61,6 +66,9 @@ struct File {
 
 struct Port {
     bool heldByOther = false;  // another program has it open exclusively
+    // Another program has it open for reading and writing, sharing both, on
+    // a driver that allows shared opens: NT's share rules decide.
+    bool heldShared = false;
     int openByUs = 0;
 };
 
@@ -109,6 +117,7 @@ struct Event {
         DeviceRemoved,   // text: instance ID
         FileDeleted,     // text: path
         PackageUninstalled,  // text: INF name
+        StoreRemoved,    // text: published name of a package taken out of the driver store
         Reenumerated,
     } kind;
     std::string text;
@@ -117,6 +126,10 @@ struct Event {
 struct Machine {
     std::vector<Device> devices;
     std::map<std::string, File, CaseLess> files;  // key: full path
+    // The driver store: one package per published name ("oem12.inf"), whose
+    // .inf (and .pnf) are in the inf folder while it is installed.
+    std::set<std::string, CaseLess> driverStore;
+    bool elevated = true;  // false: keys cannot be opened for writing
     std::string windowsDir = "C:\\Windows";
     bool windowsDirFails = false;
     std::map<std::string, Port, CaseLess> ports;  // key: "COM7"
@@ -127,6 +140,14 @@ struct Machine {
     // while the starter waits for it (or when it closes the handle unwaited).
     std::map<std::string, std::function<void()>, CaseLess> programs;
     CONFIGRET locateResult = CR_SUCCESS;
+    // The process's window station and session.
+    bool stationVisible = true;      // WSF_VISIBLE
+    bool stationFlagsFail = false;   // its flags cannot be read
+    DWORD sessionId = 1;
+    DWORD consoleSessionId = 1;      // the session attached to the console
+    // Older Windows versions: functions that GetProcAddress does not find.
+    bool noUninstallOemInf = false;  // setupapi without SetupUninstallOEMInfA
+    bool noSessionFunctions = false; // kernel32 without the two session functions
     CONFIGRET reenumerateResult = CR_SUCCESS;
 
     // What happened.
@@ -136,6 +157,8 @@ struct Machine {
     std::vector<ProcessStart> processStarts;
     std::vector<CmCall> cmCalls;
     std::vector<std::string> problems;  // misuse: double free, unknown handle...
+    // The arguments of calls whose arguments matter: (api, text).
+    std::vector<std::pair<std::string, std::string>> arguments;
 };
 
 Machine &M();
@@ -155,6 +178,8 @@ const Device *FindDevice(const std::string &instanceId);
 // nth = 0 fails every call of it.
 void FailCall(const std::string &api, int nth = 1, DWORD error = 0);
 int Calls(const std::string &api);  // how many times api was called
+// The recorded arguments of each call of api, in order.
+std::vector<std::string> Arguments(const std::string &api);
 // Every fallible call counts; the nth of all of them (1-based) can be made to fail.
 int FallibleCalls();
 const std::vector<std::string> &FallibleLog();  // api name of each fallible call

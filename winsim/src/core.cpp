@@ -147,6 +147,13 @@ int Calls(const std::string &api) {
     return it == g_faults.calls.end() ? 0 : it->second;
 }
 
+std::vector<std::string> Arguments(const std::string &api) {
+    std::vector<std::string> out;
+    for (const auto &a : g_machine.arguments)
+        if (a.first == api) out.push_back(a.second);
+    return out;
+}
+
 int FallibleCalls() { return (int)g_faults.fallibleLog.size(); }
 const std::vector<std::string> &FallibleLog() { return g_faults.fallibleLog; }
 void FailFallibleCall(int nth) { g_faults.failFallible = nth; }
@@ -269,6 +276,26 @@ bool Fault(const char *api, DWORD defaultError, DWORD *pError) {
 void Note(const char *api) { ++g_faults.calls[api]; }
 
 void Log(Event::Kind kind, const std::string &text) { g_machine.events.push_back({kind, text}); }
+
+void Arguments(const char *api, const std::string &text) {
+    g_machine.arguments.push_back({api, text});
+}
+
+void CheckBuffer(const char *api, const void *p, size_t size) {
+    if (!p || !size) return;
+    const char *c = (const char *)p;
+    auto it = g_heap.blocks.upper_bound((void *)c);
+    if (it == g_heap.blocks.begin()) return;
+    --it;
+    const char *start = (const char *)it->first;
+    if (c >= start + it->second) return;  // not in a heap block: a local buffer
+    if (c + size > start + it->second) {
+        char text[160];
+        snprintf(text, sizeof text, "%s: a buffer size of %zu bytes where the block holds %zu",
+                 api, size, (size_t)(start + it->second - c));
+        Problem(text);
+    }
+}
 
 std::string NormalPath(const std::string &path) {
     std::vector<std::string> parts;

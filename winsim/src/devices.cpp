@@ -23,7 +23,8 @@ struct DevInfoSet {
 
 struct KeyData {
     size_t device;
-    int which;  // DIREG_DEV or DIREG_DRV
+    int which;      // DIREG_DEV or DIREG_DRV
+    REGSAM access;  // as granted
 };
 
 bool SameGuid(const GUID &a, const GUID &b) { return memcmp(&a, &b, sizeof a) == 0; }
@@ -161,6 +162,11 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
         SetLastError(ERROR_INVALID_USER_BUFFER);
         return FALSE;
     }
+    char args[48];
+    snprintf(args, sizeof args, "property=%u size=%u", (unsigned)Property,
+             (unsigned)PropertyBufferSize);
+    Arguments("SetupDiGetDeviceRegistryPropertyA", args);
+    CheckBuffer("SetupDiGetDeviceRegistryPropertyA", PropertyBuffer, PropertyBufferSize);
     std::vector<BYTE> value;
     DWORD type;
     if (Property == SPDRP_HARDWAREID) {
@@ -186,7 +192,8 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
         char text[64];
         snprintf(text, sizeof text, "%s\\%04u", GuidText(d.classGuid).c_str(),
                  (unsigned)e->device);
-        value.assign(text, text + strlen(text) + 1);
+        std::string name = d.driverKeyName.empty() ? std::string(text) : d.driverKeyName;
+        value.assign(name.c_str(), name.c_str() + name.size() + 1);
         type = REG_SZ;
     } else {
         SetLastError(ERROR_INVALID_DATA);
@@ -195,6 +202,8 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
     if (RequiredSize) *RequiredSize = (DWORD)value.size();
     if (PropertyRegDataType) *PropertyRegDataType = type;
     if (PropertyBufferSize < value.size()) {
+        if (RequiredSize && Property == SPDRP_HARDWAREID && d.hardwareIdRequiredSize >= 0)
+            *RequiredSize = (DWORD)d.hardwareIdRequiredSize;
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
@@ -205,8 +214,10 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
 HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                  DWORD Scope, DWORD HwProfile, DWORD KeyType,
                                  REGSAM samDesired) {
-    (void)samDesired;
-    (void)HwProfile;
+    char args[80];
+    snprintf(args, sizeof args, "scope=%u profile=%u type=%u access=0x%X", (unsigned)Scope,
+             (unsigned)HwProfile, (unsigned)KeyType, (unsigned)samDesired);
+    Arguments("SetupDiOpenDevRegKey", args);
     DWORD error;
     if (Fault("SetupDiOpenDevRegKey", ERROR_ACCESS_DENIED, &error)) {
         SetLastError(error);
@@ -230,7 +241,16 @@ HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
         SetLastError(ERROR_KEY_DOES_NOT_EXIST);
         return (HKEY)INVALID_HANDLE_VALUE;
     }
-    KeyData *k = new KeyData{e->device, (int)KeyType};
+    // A device's keys live under HKLM\SYSTEM: only an elevated process may
+    // open them for writing. (With the global scope the hardware profile is
+    // not used.)
+    const REGSAM writing =
+        KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC | WRITE_OWNER;
+    if (!M().elevated && (samDesired & writing)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return (HKEY)INVALID_HANDLE_VALUE;
+    }
+    KeyData *k = new KeyData{e->device, (int)KeyType, samDesired};
     std::string what = std::string(KeyType == DIREG_DEV ? "hardware" : "driver") + " key of " +
                        d.instanceId;
     return (HKEY)NewHandle(KKey, what, k);
@@ -244,6 +264,7 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
     if (!o) return ERROR_INVALID_HANDLE;
     if (lpReserved) return ERROR_INVALID_PARAMETER;
     if (lpData && !lpcbData) return ERROR_INVALID_PARAMETER;
+    if (!(((KeyData *)o->data)->access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     RegKey *key = KeyOf((KeyData *)o->data);
     if (!key) return ERROR_KEY_DELETED;
     auto it = key->find(lpValueName ? lpValueName : "");
@@ -256,6 +277,7 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
         *lpcbData = size;
         return ERROR_SUCCESS;
     }
+    CheckBuffer("RegQueryValueExA", lpData, *lpcbData);
     if (*lpcbData < size) {
         *lpcbData = size;
         return ERROR_MORE_DATA;
@@ -353,6 +375,9 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
 }
 
 BOOL WINAPI SetupUninstallOEMInfA(PCSTR InfFileName, DWORD Flags, PVOID Reserved) {
+    char args[40];
+    snprintf(args, sizeof args, " flags=%u", (unsigned)Flags);
+    Arguments("SetupUninstallOEMInfA", (InfFileName ? InfFileName : "(null)") + std::string(args));
     DWORD error;
     if (Fault("SetupUninstallOEMInfA", ERROR_ACCESS_DENIED, &error)) {
         SetLastError(error);
@@ -362,9 +387,17 @@ BOOL WINAPI SetupUninstallOEMInfA(PCSTR InfFileName, DWORD Flags, PVOID Reserved
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    if (M().wow64 == Wow64True) {
+        // The driver store cannot be changed from a 32-bit process on
+        // 64-bit Windows.
+        SetLastError(ERROR_IN_WOW64);
+        return FALSE;
+    }
     std::string infDir = M().windowsDir + "\\inf\\";
     std::string path = infDir + InfFileName;
     if (!FindFile(path)) {
+        // Also when its package is still in the store: without its
+        // published .inf the package cannot be named any more.
         SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;
     }
@@ -386,8 +419,13 @@ BOOL WINAPI SetupUninstallOEMInfA(PCSTR InfFileName, DWORD Flags, PVOID Reserved
     // The package leaves the driver store; the .inf and its .pnf go with it,
     // whatever their attributes.
     std::string pnf = path.substr(0, path.size() >= 4 ? path.size() - 4 : 0) + ".pnf";
-    M().files.erase(NormalPath(path));
-    M().files.erase(NormalPath(pnf));
+    for (const std::string &p : {path, pnf}) {
+        File *f = FindFile(p);
+        if (!f) continue;
+        Log(Event::FileDeleted, f->path);
+        M().files.erase(NormalPath(p));
+    }
+    if (M().driverStore.erase(InfFileName)) Log(Event::StoreRemoved, InfFileName);
     Log(Event::PackageUninstalled, InfFileName);
     return TRUE;
 }

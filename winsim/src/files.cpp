@@ -1,6 +1,7 @@
 // Files, folder searches and serial ports of the simulated layer.
 #include "internal.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include <algorithm>
@@ -64,7 +65,10 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     (void)lpSecurityAttributes;
     (void)dwFlagsAndAttributes;
     (void)hTemplateFile;
-    (void)dwDesiredAccess;
+    char args[64];
+    snprintf(args, sizeof args, " access=0x%X share=%u", (unsigned)dwDesiredAccess,
+             (unsigned)dwShareMode);
+    Arguments("CreateFileA", (lpFileName ? lpFileName : "(null)") + std::string(args));
     DWORD error;
     if (Fault("CreateFileA", ERROR_ACCESS_DENIED, &error)) {
         SetLastError(error);
@@ -82,13 +86,22 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
         return INVALID_HANDLE_VALUE;
     }
     Port &port = it->second;
-    // A COM port is exclusive whatever the share mode: Windows reports a port
-    // in use with ERROR_ACCESS_DENIED.
+    // The serial driver lets one open at a time, whatever the share mode:
+    // Windows reports a port in use with ERROR_ACCESS_DENIED.
     if (port.heldByOther || port.openByUs > 0) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
-    (void)dwShareMode;
+    // A driver that allows shared opens leaves it to NT's share check. The
+    // other program reads and writes, sharing both; an open without read or
+    // write access is not checked at all.
+    const DWORD data = GENERIC_READ | GENERIC_WRITE;
+    if (port.heldShared && (dwDesiredAccess & data) &&
+        (dwShareMode & (FILE_SHARE_READ | FILE_SHARE_WRITE)) !=
+            (FILE_SHARE_READ | FILE_SHARE_WRITE)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
     ++port.openByUs;
     return NewHandle(KPort, std::string("port ") + lpFileName, &port);
 }

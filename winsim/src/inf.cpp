@@ -528,7 +528,9 @@ DWORD ReadInf(const std::string &bytes, DWORD style, InfFile *inf, UINT *pErrorL
         if (pErrorLine) *pErrorLine = p.firstStray;
         return ERROR_EXPECTED_SECTION_NAME;
     }
-    if (wrongStyle) {
+    // A file with a Windows signature is of INF_STYLE_WIN4: a caller that
+    // asks only for other styles does not get it.
+    if (wrongStyle || (!(style & INF_STYLE_WIN4) && HasSignature(*inf))) {
         if (pErrorLine) *pErrorLine = 0;
         return ERROR_WRONG_INF_STYLE;
     }
@@ -687,6 +689,7 @@ extern "C" {
 
 HINF WINAPI SetupOpenInfFileA(PCSTR FileName, PCSTR InfClass, DWORD InfStyle, PUINT ErrorLine) {
     (void)InfClass;  // the programs pass none
+    Arguments("SetupOpenInfFileA", "style=" + std::to_string(InfStyle));
     DWORD error;
     if (Fault("SetupOpenInfFileA", ERROR_NOT_ENOUGH_MEMORY, &error)) {
         SetLastError(error);
@@ -814,6 +817,7 @@ BOOL WINAPI SetupGetLineTextA(PINFCONTEXT Context, HINF InfHandle, PCSTR Section
     DWORD size = (DWORD)text.size() + 1;  // with the terminating NUL
     if (RequiredSize) *RequiredSize = size;
     if (ReturnBuffer) {
+        CheckBuffer("SetupGetLineTextA", ReturnBuffer, ReturnBufferSize);
         if (ReturnBufferSize < size) {
             SetLastError(ERROR_INSUFFICIENT_BUFFER);
             return FALSE;

@@ -32,6 +32,11 @@ bool Fault(const char *api, DWORD defaultError, DWORD *pError);
 void Note(const char *api);  // counts a call that cannot fail
 
 void Log(Event::Kind kind, const std::string &text);
+void Arguments(const char *api, const std::string &text);
+
+// A program's buffer of size bytes at p: when p lies in a heap block, that
+// block must hold all size bytes (a misuse is recorded otherwise).
+void CheckBuffer(const char *api, const void *p, size_t size);
 
 // Paths: "\" and "/" alike, "." and ".." resolved, no trailing "\".
 std::string NormalPath(const std::string &path);

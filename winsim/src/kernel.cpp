@@ -2,6 +2,8 @@
 // modules, processes, memory and the message box.
 #include "internal.h"
 
+#include <setupapi.h>
+
 #include <stdlib.h>
 #include <string.h>
 
@@ -12,6 +14,9 @@ namespace {
 
 thread_local DWORD g_lastError = 0;
 int g_kernel32Tag;
+int g_setupapiTag;
+int g_stationTag;  // the process's window station: a handle nobody closes
+const DWORD kProcessId = 0x200;
 
 BOOL WINAPI SimIsWow64Process(HANDLE hProcess, PBOOL Wow64Process) {
     DWORD error;
@@ -50,6 +55,9 @@ void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
     std::string text = lpOutputString ? lpOutputString : "";
     M().debug.push_back(text);
     Log(Event::Debug, text);
+    // Windows does not keep the caller's last error: without a debugger its
+    // search for a debug-output viewer leaves ERROR_FILE_NOT_FOUND.
+    SetLastError(ERROR_FILE_NOT_FOUND);
 }
 
 DWORD WINAPI GetLastError(void) { return g_lastError; }
@@ -64,6 +72,7 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
     if (!lpModuleName) return (HMODULE)&M();  // the program itself
     std::string name = Lower(lpModuleName);
     if (name == "kernel32" || name == "kernel32.dll") return (HMODULE)&g_kernel32Tag;
+    if (name == "setupapi" || name == "setupapi.dll") return (HMODULE)&g_setupapiTag;
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
 }
@@ -74,14 +83,52 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
         SetLastError(error);
         return nullptr;
     }
-    if (hModule == (HMODULE)&g_kernel32Tag && lpProcName &&
-        strcmp(lpProcName, "IsWow64Process") == 0 && M().wow64 != Wow64Absent)
-        return (FARPROC)(void (*)(void))SimIsWow64Process;
+    std::string name = lpProcName ? lpProcName : "";
+    if (hModule == (HMODULE)&g_kernel32Tag) {
+        if (name == "IsWow64Process" && M().wow64 != Wow64Absent)
+            return (FARPROC)(void (*)(void))SimIsWow64Process;
+        if (name == "ProcessIdToSessionId" && !M().noSessionFunctions)
+            return (FARPROC)(void (*)(void))ProcessIdToSessionId;
+        if (name == "WTSGetActiveConsoleSessionId" && !M().noSessionFunctions)
+            return (FARPROC)(void (*)(void))WTSGetActiveConsoleSessionId;
+    }
+    if (hModule == (HMODULE)&g_setupapiTag && name == "SetupUninstallOEMInfA" &&
+        !M().noUninstallOemInf)
+        return (FARPROC)(void (*)(void))SetupUninstallOEMInfA;
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
 }
 
 HANDLE WINAPI GetCurrentProcess(void) { return (HANDLE)(LONG_PTR)-1; }
+
+DWORD WINAPI GetCurrentProcessId(void) {
+    Note("GetCurrentProcessId");
+    return kProcessId;
+}
+
+BOOL WINAPI ProcessIdToSessionId(DWORD dwProcessId, DWORD *pSessionId) {
+    DWORD error;
+    if (Fault("ProcessIdToSessionId", ERROR_ACCESS_DENIED, &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    if (!pSessionId) {
+        SetLastError(ERROR_NOACCESS);
+        return FALSE;
+    }
+    if (dwProcessId != kProcessId) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *pSessionId = M().sessionId;
+    return TRUE;
+}
+
+// 0xFFFFFFFF while no session is attached to the console (it is switching).
+DWORD WINAPI WTSGetActiveConsoleSessionId(void) {
+    Note("WTSGetActiveConsoleSessionId");
+    return M().consoleSessionId;
+}
 
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
     DWORD error;
@@ -249,6 +296,43 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
     M().messageBoxes.push_back(c);
     Log(Event::MessageBox, c.text);
     return IDOK;
+}
+
+HWINSTA WINAPI GetProcessWindowStation(void) {
+    DWORD error;
+    if (Fault("GetProcessWindowStation", ERROR_ACCESS_DENIED, &error)) {
+        SetLastError(error);
+        return nullptr;
+    }
+    return (HWINSTA)&g_stationTag;
+}
+
+BOOL WINAPI GetUserObjectInformationA(HANDLE hObj, int nIndex, PVOID pvInfo, DWORD nLength,
+                                      LPDWORD lpnLengthNeeded) {
+    DWORD error;
+    if (Fault("GetUserObjectInformationA", ERROR_ACCESS_DENIED, &error) || M().stationFlagsFail) {
+        SetLastError(M().stationFlagsFail ? ERROR_ACCESS_DENIED : error);
+        return FALSE;
+    }
+    if (hObj != (HANDLE)&g_stationTag) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (nIndex != UOI_FLAGS) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (lpnLengthNeeded) *lpnLengthNeeded = sizeof(USEROBJECTFLAGS);
+    if (!pvInfo || nLength < sizeof(USEROBJECTFLAGS)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    CheckBuffer("GetUserObjectInformationA", pvInfo, nLength);
+    USEROBJECTFLAGS *flags = (USEROBJECTFLAGS *)pvInfo;
+    flags->fInherit = FALSE;
+    flags->fReserved = FALSE;
+    flags->dwFlags = M().stationVisible ? WSF_VISIBLE : 0;
+    return TRUE;
 }
 
 UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
