@@ -21,9 +21,11 @@ int main(int argc, char **argv, char **envp)
         RemoveTargetDevices();
     else
         HandOff64();
-    if (g_RemovedDevices != 2) {
-        Trace("Need search..\n");
-        SweepInfFolder();
-    }
+    // The sweep runs whatever the removal counted. Two deletions do not show
+    // that nothing of the product is left: a run cut short and started again
+    // counts only what is left of its work, and the product's INF files that
+    // no node names any more are found by the sweep alone.
+    Trace("Need search..\n");
+    SweepInfFolder();
     return 0;
 }

@@ -2,8 +2,8 @@
 // 64-bit process can remove devices through the class installer, so the
 // uninstaller starts this program for the removal and sweeps the inf folder
 // itself once it has ended. For each product node: read its OEM INF name,
-// remove the node quietly, then take the driver package out of the driver
-// store (or, failing that, at least delete its INF file).
+// take the driver package out of the driver store (or, failing that, at
+// least delete its INF file), then remove the node quietly.
 #include <windows.h>
 #include <setupapi.h>
 
@@ -67,10 +67,16 @@ static int RemoveNodeAndPackage(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData
 
     CopyFirstHwid(firstHwid, sizeof(firstHwid), pHwIds, cbHwIds);
     Trace("Found! [%s]\n", firstHwid);
-    // The name is read first: the removal takes the driver key with it.
+    // The package goes first, while the node still names it: a run ended
+    // between the two then leaves a node that the next run removes, never
+    // a package that no node names any more. It goes also when the node
+    // stays: the product is being uninstalled, and the node then falls back
+    // to no driver.
     if (OpenDeviceInfName(hDevInfo, pDevInfoData, &hKey, &pInfName)) {
         RegCloseKey(hKey);
         Trace("InfPath: [%s]\n", pInfName);
+        UninstallPackage(pInfName);
+        LocalFree(pInfName);
     }
     SetQuietInstall(hDevInfo, pDevInfoData);
     if (!SetupDiCallClassInstaller(DIF_REMOVE, hDevInfo, pDevInfoData)) {
@@ -79,12 +85,6 @@ static int RemoveNodeAndPackage(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData
         Trace("SetupDiCallClassInstaller successful\n");
         if (NeedsReboot(hDevInfo, pDevInfoData))
             *pNeedReboot = 1;
-    }
-    // The package goes also when the node stayed: the product is being
-    // uninstalled, and the node then falls back to no driver.
-    if (pInfName != NULL) {
-        UninstallPackage(pInfName);
-        LocalFree(pInfName);
     }
     return 1;
 }

@@ -5,7 +5,8 @@
 #include <windows.h>
 #include <setupapi.h>
 
-// Number of OEM INF files the device removal deleted in this run.
+// Number of OEM INF files the device removal deleted in this run (the
+// 64-bit hand-off sets it to 0).
 extern DWORD g_RemovedDevices;
 
 // Entry and 64-bit hand-off.

@@ -339,6 +339,7 @@ struct Outcome {
     std::vector<std::string> problems;
     size_t messageBoxes = 0;
     size_t refusals = 0;  // message boxes and the refusal's text traced instead
+    bool ended = false;   // the process ended before the program did
     std::string stdoutText;
     std::map<std::string, int> calls;  // every call of the run, fallible or not
 };
@@ -356,6 +357,9 @@ struct Scenario {
     // The normal run refuses where nobody sees a box (its text is traced);
     // otherwise it goes through and every refusal a failure causes is a box.
     bool refuses = false;
+    // What a run started again after one cut short may write that one whole
+    // run does not (a trailing "*" matches any rest).
+    std::vector<std::string> secondRunMayWrite;
     std::function<void(Ownership &)> setUp;
     std::function<int()> run;
     StageRule stages;
@@ -365,17 +369,20 @@ struct Scenario {
     std::function<bool(const Ownership &, const std::string &)> mayDelete;
 };
 
-Outcome RunOnce(const Scenario &s, Ownership &own, int failCall) {
-    sim::Reset();
-    own = Ownership();
-    s.setUp(own);
-    if (failCall > 0) sim::FailFallibleCall(failCall);
+// One run of the program on the machine as it is. A process ended on the
+// way has no exit code; Windows then releases what it held.
+Outcome Run(const Scenario &s) {
     std::vector<std::string> filesBefore;
     for (const auto &f : sim::M().files) filesBefore.push_back(f.second.path);
     const std::set<std::string, sim::CaseLess> storeBefore = sim::M().driverStore;
     Outcome o;
     sim::BeginStdoutCapture();
-    o.exitCode = s.run();
+    try {
+        o.exitCode = s.run();
+    } catch (const sim::ProcessEnded &) {
+        o.ended = true;
+        sim::EndProcess();
+    }
     o.stdoutText = sim::EndStdoutCapture();
     o.messages = sim::Messages(s.prefix);
     o.fallible = sim::FallibleLog();
@@ -400,6 +407,18 @@ Outcome RunOnce(const Scenario &s, Ownership &own, int failCall) {
         if (m == "Please close all program\n") ++o.refusals;
     for (const auto &api : o.fallible) ++o.calls[api];
     return o;
+}
+
+// A run over a fresh machine, with one call failing (failCall), or the
+// process ending right before or right after one call (endCall, endAfter).
+Outcome RunOnce(const Scenario &s, Ownership &own, int failCall, int endCall = 0,
+                bool endAfter = false) {
+    sim::Reset();
+    own = Ownership();
+    s.setUp(own);
+    if (failCall > 0) sim::FailFallibleCall(failCall);
+    if (endCall > 0) sim::EndProcessAt(endCall, endAfter);
+    return Run(s);
 }
 
 std::string Join(const std::vector<std::string> &v) {
@@ -435,7 +454,7 @@ bool LeftForTheSweep(const Outcome &base, const std::string &failureKey) {
 
 // Checks that hold for every run, faulted or not.
 void CheckClean(const Scenario &s, const Ownership &own, const Outcome &o, const std::string &what) {
-    EXPECT_EQ(s.exitCode, o.exitCode) << what;
+    if (!o.ended) EXPECT_EQ(s.exitCode, o.exitCode) << what;
     EXPECT_TRUE(o.open.empty()) << what << ": left open:\n" << Join(o.open);
     EXPECT_TRUE(o.problems.empty()) << what << ": platform misuse:\n" << Join(o.problems);
     for (const auto &id : o.removed)
@@ -572,6 +591,125 @@ int SweepMoreFaults(const Scenario &s) {
     std::printf("fault sweep %s: %d runs with two calls or every call of one api failing\n",
                 s.name.c_str(), runs);
     return runs;
+}
+
+// ---------------------------------------------------------------------------
+// A run cut short, then run again: the process ends right before each
+// fallible call of the normal run, and separately right after it has taken
+// effect; the same program then runs again on the machine as it was left,
+// and must leave it exactly as one uninterrupted run does.
+
+// What a run leaves for the next one.
+struct State {
+    std::set<std::string> nodes;          // instance IDs of the nodes still there
+    std::map<std::string, DWORD> files;   // path, lower case: attributes
+    std::set<std::string> store;          // driver-store packages, lower case
+    bool operator==(const State &o) const {
+        return nodes == o.nodes && files == o.files && store == o.store;
+    }
+};
+
+State Snapshot() {
+    State st;
+    for (const auto &d : sim::M().devices)
+        if (!d.removed) st.nodes.insert(d.instanceId);
+    for (const auto &f : sim::M().files) st.files[sim::Lower(f.second.path)] = f.second.attributes;
+    for (const auto &p : sim::M().driverStore) st.store.insert(sim::Lower(p));
+    return st;
+}
+
+std::string Difference(const State &want, const State &got) {
+    std::string out;
+    auto side = [&](const std::set<std::string> &a, const std::set<std::string> &b, const char *what) {
+        for (const auto &x : a)
+            if (!b.count(x)) out += std::string("  ") + what + " " + x + "\n";
+    };
+    side(want.nodes, got.nodes, "node gone:");
+    side(got.nodes, want.nodes, "node left:");
+    side(want.store, got.store, "package gone:");
+    side(got.store, want.store, "package left:");
+    for (const auto &f : want.files) {
+        auto it = got.files.find(f.first);
+        if (it == got.files.end()) out += "  file gone: " + f.first + "\n";
+        else if (it->second != f.second) out += "  attributes changed: " + f.first + "\n";
+    }
+    for (const auto &f : got.files)
+        if (!want.files.count(f.first)) out += "  file left: " + f.first + "\n";
+    return out;
+}
+
+int SweepEndings(const Scenario &s) {
+    Ownership own;
+    const Outcome clean = RunOnce(s, own, 0);
+    const State cleanEnd = Snapshot();
+    const int calls = (int)clean.fallible.size();
+    int runs = 0, sweepDiffers = 0, writesMore = 0;
+    for (int k = 1; k <= calls; ++k) {
+        for (bool after : {false, true}) {
+            std::string what = s.name + ", ended " + (after ? "after" : "before") + " call " +
+                               std::to_string(k) + " (" + clean.fallible[k - 1] + ")";
+            Outcome first = RunOnce(s, own, 0, k, after);
+            EXPECT_TRUE(first.ended || (after && k == calls)) << what << ": the process went on";
+            CheckClean(s, own, first, what + ", cut short");
+            sim::NewProcess();
+            Outcome second = Run(s);
+            ++runs;
+            EXPECT_FALSE(second.ended) << what;
+            CheckClean(s, own, second, what + ", run again");
+            const State end = Snapshot();
+            EXPECT_TRUE(end == cleanEnd) << what << ": run again, it leaves the machine otherwise "
+                                         << "than one whole run:\n" << Difference(cleanEnd, end);
+            sweepDiffers += HasMessage(second, "Need search..\n") != HasMessage(clean, "Need search..\n");
+            bool differs = false;
+            for (const auto &m : second.messages) {
+                if (HasMessage(clean, m)) continue;
+                differs = true;
+                bool stated = false;
+                for (const auto &p : s.secondRunMayWrite) stated = stated || MessageMatches(m, p);
+                EXPECT_TRUE(stated) << what << ": run again, it writes [" << m
+                                    << "], which one whole run does not";
+            }
+            writesMore += differs;
+        }
+    }
+    EXPECT_EQ(0, sweepDiffers) << s.name << ": second runs that sweep where one whole run does "
+                                          "not, or the other way round";
+    std::printf("runs cut short %s: %d calls, %d runs cut short and run again, all converging; "
+                "%d second runs write what one whole run does not\n",
+                s.name.c_str(), calls, runs, writesMore);
+    return runs;
+}
+
+// A second run after a clean one only looks: it removes and deletes
+// nothing and writes what it writes on the machine without the product.
+void CheckSecondRunOnlyLooks(const Scenario &s) {
+    Ownership own;
+    const Outcome clean = RunOnce(s, own, 0);
+    const State cleanEnd = Snapshot();
+    sim::NewProcess();
+    const Outcome again = Run(s);
+    EXPECT_EQ(s.exitCode, again.exitCode) << s.name;
+    EXPECT_TRUE(again.removed.empty()) << s.name << ": removed\n" << Join(again.removed);
+    EXPECT_TRUE(again.deleted.empty()) << s.name << ": deleted\n" << Join(again.deleted);
+    EXPECT_TRUE(again.packages.empty()) << s.name << ": uninstalled\n" << Join(again.packages);
+    EXPECT_TRUE(Snapshot() == cleanEnd) << s.name << Difference(cleanEnd, Snapshot());
+    EXPECT_TRUE(again.open.empty()) << s.name << Join(again.open);
+    // The same machine with the product taken off by hand.
+    sim::Reset();
+    own = Ownership();
+    s.setUp(own);
+    for (auto &d : sim::M().devices)
+        if (own.productNodes.count(d.instanceId)) d.removed = true;
+    for (const auto &path : own.productFiles) {
+        sim::M().files.erase(path);
+        std::string name = path.substr(std::string(kInf).size());
+        sim::M().driverStore.erase(name);
+    }
+    const Outcome without = Run(s);
+    EXPECT_EQ(without.messages, again.messages) << s.name << ": run again after a clean run:\n"
+                                               << Join(again.messages) << "without the product:\n"
+                                               << Join(without.messages);
+    EXPECT_EQ(without.stdoutText, again.stdoutText) << s.name;
 }
 
 // ---------------------------------------------------------------------------
@@ -766,6 +904,25 @@ TEST(FaultSweep, TidewellOn64BitWindowsWithSibling) {
     EXPECT_GT(SweepMoreFaults(s), 40);
 }
 
+TEST(RunCutShort, TidewellOn32BitWindows) { EXPECT_GT(SweepEndings(TidewellScenario(false)), 400); }
+
+TEST(RunCutShort, TidewellOn64BitWindowsWithSibling) {
+    EXPECT_GT(SweepEndings(TidewellScenario(true)), 200);
+}
+
+TEST(RunCutShort, SecondRunAfterACleanOneOnlyLooks) {
+    for (bool wow64 : {false, true}) {
+        Scenario s = TidewellScenario(wow64);
+        // Every removal succeeds, so that one run leaves nothing to do.
+        auto setUp = s.setUp;
+        s.setUp = [setUp](Ownership &own) {
+            setUp(own);
+            for (auto &d : sim::M().devices) d.removeError = 0;
+        };
+        CheckSecondRunOnlyLooks(s);
+    }
+}
+
 #elif defined(SWEEP_TIDEWELL64)
 
 std::string Tidewell64Stages(const std::string &api, const std::string &stage, const std::string &,
@@ -800,7 +957,7 @@ Table Tidewell64Table() {
     return t;
 }
 
-TEST(FaultSweep, Tidewell64) {
+Scenario Tidewell64Scenario() {
     Scenario s;
     s.name = "Tidewell64";
     s.prefix = "..Tidewell64 - Omrak";
@@ -818,6 +975,10 @@ TEST(FaultSweep, Tidewell64) {
     s.mayRemove = [](const Ownership &own, const std::string &id) {
         return own.productNodes.count(id) != 0;
     };
+    // A run ended after a package went and before its node did leaves the
+    // node naming an INF that is gone: the next run's uninstall and deletion
+    // of it fail (traced, as for two nodes of one package), and the node goes.
+    s.secondRunMayWrite = {"File full path: C:\\Windows\\inf\\oem1*"};
     // Only the packages of the product's nodes: the sibling never sweeps.
     s.mayDelete = [](const Ownership &, const std::string &path) {
         std::string name = sim::Lower(path);
@@ -825,7 +986,11 @@ TEST(FaultSweep, Tidewell64) {
             if (name == sim::Lower(kInf + std::string(p))) return true;
         return false;
     };
+    return s;
+}
 
+TEST(FaultSweep, Tidewell64) {
+    Scenario s = Tidewell64Scenario();
     Ownership own;
     Outcome base = RunOnce(s, own, 0);
     // The normal run reaches the fall-back deletion (the second node of
@@ -835,6 +1000,17 @@ TEST(FaultSweep, Tidewell64) {
     EXPECT_EQ(3u, base.packages.size());
     EXPECT_GT(Sweep(s), 50);
     EXPECT_GT(SweepMoreFaults(s), 100);
+}
+
+TEST(RunCutShort, Tidewell64) {
+    EXPECT_GT(SweepEndings(Tidewell64Scenario()), 200);
+    Scenario s = Tidewell64Scenario();
+    auto setUp = s.setUp;
+    s.setUp = [setUp](Ownership &own) {
+        setUp(own);
+        for (auto &d : sim::M().devices) d.removeError = 0;
+    };
+    CheckSecondRunOnlyLooks(s);
 }
 
 #elif defined(SWEEP_ZORVANE)
@@ -866,7 +1042,7 @@ Table ZorvaneTable() {
     return t;
 }
 
-TEST(FaultSweep, Zorvane64) {
+Scenario ZorvaneScenario() {
     Scenario s;
     s.name = "Zorvane64";
     s.prefix = kPrefix;
@@ -885,13 +1061,28 @@ TEST(FaultSweep, Zorvane64) {
         return own.driverlessProductNodes.count(id) != 0;
     };
     s.mayDelete = [](const Ownership &, const std::string &) { return false; };
+    return s;
+}
 
+TEST(FaultSweep, Zorvane64) {
+    Scenario s = ZorvaneScenario();
     Ownership own;
     Outcome base = RunOnce(s, own, 0);
     ASSERT_EQ(1u, base.removed.size());
     EXPECT_EQ("USB\\VID_1F3C&PID_3A42&MI_01\\6&6", base.removed[0]);
     EXPECT_GT(Sweep(s), 50);
     EXPECT_GT(SweepMoreFaults(s), 100);
+}
+
+TEST(RunCutShort, Zorvane64) {
+    EXPECT_GT(SweepEndings(ZorvaneScenario()), 100);
+    Scenario s = ZorvaneScenario();
+    auto setUp = s.setUp;
+    s.setUp = [setUp](Ownership &own) {
+        setUp(own);
+        for (auto &d : sim::M().devices) d.removeError = 0;
+    };
+    CheckSecondRunOnlyLooks(s);
 }
 
 #endif

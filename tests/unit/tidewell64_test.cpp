@@ -99,18 +99,19 @@ TEST_F(Tidewell64Test, RemovesProductNodesAndTheirPackagesOnly) {
 
     EXPECT_EQ(0, Tidewell64Main(2, argv, nullptr));
     EXPECT_EQ((std::vector<std::string>{kStart, Found("USB\\VID_1F3C&PID_3A41&REV_0100"),
-                                        InfPath("oem5.inf"), kRemoved, Uninstalled("oem5.inf"),
-                                        Found("Other\\Thing"), InfPath("OEM12.INF"), kRemoved,
-                                        Uninstalled("OEM12.INF")}),
+                                        InfPath("oem5.inf"), Uninstalled("oem5.inf"), kRemoved,
+                                        Found("Other\\Thing"), InfPath("OEM12.INF"),
+                                        Uninstalled("OEM12.INF"), kRemoved}),
               Msgs());
-    // Read, remove, uninstall: per node, the package goes after its node,
-    // its .inf and .pnf with it.
-    EXPECT_EQ((std::vector<std::string>{"removed:USB\\VID_1F3C&PID_3A41\\A",
-                                        "deleted:C:\\Windows\\inf\\oem5.inf",
+    // Read, uninstall, remove: per node, the package goes before its node
+    // (its .inf and .pnf with it), so that a run ended between the two
+    // leaves a node naming it for the next run.
+    EXPECT_EQ((std::vector<std::string>{"deleted:C:\\Windows\\inf\\oem5.inf",
                                         "deleted:C:\\Windows\\inf\\oem5.pnf", "uninstalled:oem5.inf",
-                                        "removed:USB\\VID_1F3C&PID_3A42&MI_01\\B",
+                                        "removed:USB\\VID_1F3C&PID_3A41\\A",
                                         "deleted:C:\\Windows\\inf\\OEM12.INF",
-                                        "deleted:C:\\Windows\\inf\\OEM12.pnf", "uninstalled:OEM12.INF"}),
+                                        "deleted:C:\\Windows\\inf\\OEM12.pnf", "uninstalled:OEM12.INF",
+                                        "removed:USB\\VID_1F3C&PID_3A42&MI_01\\B"}),
               Effects());
     EXPECT_FALSE(sim::FileExists(Inf("oem5.inf")));
     EXPECT_FALSE(sim::FileExists(Inf("oem5.pnf")));
@@ -204,12 +205,12 @@ TEST_F(Tidewell64Test, FailedUninstallFallsBackToDeletingTheInf) {
     sim::FailCall("SetupUninstallOEMInfA", 1, ERROR_ACCESS_DENIED);
 
     EXPECT_EQ(0, Run());
-    EXPECT_EQ((std::vector<std::string>{kStart, Found(kTarget1), InfPath("oem5.inf"), kRemoved,
+    EXPECT_EQ((std::vector<std::string>{kStart, Found(kTarget1), InfPath("oem5.inf"),
                                         "SetupUninstallOEMInfA failed, Error code: 0x5\n",
                                         "Delete file in Skarnel\n",
-                                        "File full path: C:\\Windows\\inf\\oem5.inf\n"}),
+                                        "File full path: C:\\Windows\\inf\\oem5.inf\n", kRemoved}),
               Msgs());
-    EXPECT_EQ((std::vector<std::string>{"removed:USB\\A", "deleted:C:\\Windows\\inf\\oem5.inf"}),
+    EXPECT_EQ((std::vector<std::string>{"deleted:C:\\Windows\\inf\\oem5.inf", "removed:USB\\A"}),
               Effects());
     EXPECT_FALSE(sim::FileExists(Inf("oem5.inf")));
 }
@@ -220,13 +221,13 @@ TEST_F(Tidewell64Test, TwoNodesOfOnePackage) {
 
     EXPECT_EQ(0, Run());
     // The second finds the package gone; so does its fallback deletion.
-    EXPECT_EQ((std::vector<std::string>{kStart, Found(kTarget1), InfPath("oem5.inf"), kRemoved,
-                                        Uninstalled("oem5.inf"), Found(kTarget2),
-                                        InfPath("oem5.inf"), kRemoved,
+    EXPECT_EQ((std::vector<std::string>{kStart, Found(kTarget1), InfPath("oem5.inf"),
+                                        Uninstalled("oem5.inf"), kRemoved, Found(kTarget2),
+                                        InfPath("oem5.inf"),
                                         "SetupUninstallOEMInfA failed, Error code: 0x2\n",
                                         "Delete file in Skarnel\n",
                                         "File full path: C:\\Windows\\inf\\oem5.inf\n",
-                                        "Delete INF failed, Error code: 0x2\n"}),
+                                        "Delete INF failed, Error code: 0x2\n", kRemoved}),
               Msgs());
     EXPECT_TRUE(Removed("USB\\A"));
     EXPECT_TRUE(Removed("USB\\B"));
@@ -239,9 +240,9 @@ TEST_F(Tidewell64Test, FailedRemovalIsTracedAndThePackageStillGoes) {
 
     EXPECT_EQ(0, Run());
     EXPECT_EQ((std::vector<std::string>{kStart, Found(kTarget1), InfPath("oem5.inf"),
-                                        "Remove failed! Error code: 0x5\n",
-                                        Uninstalled("oem5.inf"), Found(kTarget2),
-                                        InfPath("oem6.inf"), kRemoved, Uninstalled("oem6.inf")}),
+                                        Uninstalled("oem5.inf"), "Remove failed! Error code: 0x5\n",
+                                        Found(kTarget2), InfPath("oem6.inf"),
+                                        Uninstalled("oem6.inf"), kRemoved}),
               Msgs());
     EXPECT_FALSE(Removed("USB\\STUCK"));
     EXPECT_TRUE(Removed("USB\\NEXT"));
@@ -253,8 +254,9 @@ TEST_F(Tidewell64Test, InstallParameterFailuresAreTracedAndTheRunGoesOn) {
     sim::FailCall("SetupDiGetDeviceInstallParamsA", 1, ERROR_INVALID_PARAMETER);
     EXPECT_EQ(0, Run());
     EXPECT_EQ((std::vector<std::string>{kStart, Found(kTarget1), InfPath("oem5.inf"),
+                                        Uninstalled("oem5.inf"),
                                         "SetupDiGetDeviceInstallParamsA failed, Error code: 0x57\n",
-                                        kRemoved, Uninstalled("oem5.inf")}),
+                                        kRemoved}),
               Msgs());
     EXPECT_EQ(0, sim::Calls("SetupDiSetDeviceInstallParamsA"));
     EXPECT_EQ(0u, sim::FindDevice("USB\\A")->removedWithFlags & DI_QUIETINSTALL);
@@ -264,8 +266,9 @@ TEST_F(Tidewell64Test, InstallParameterFailuresAreTracedAndTheRunGoesOn) {
     sim::FailCall("SetupDiSetDeviceInstallParamsA", 1, ERROR_INVALID_FLAGS);
     EXPECT_EQ(0, Run());
     EXPECT_EQ((std::vector<std::string>{kStart, Found(kTarget1), InfPath("oem5.inf"),
+                                        Uninstalled("oem5.inf"),
                                         "SetupDiSetDeviceInstallParamsA failed, Error code: 0x3ec\n",
-                                        kRemoved, Uninstalled("oem5.inf")}),
+                                        kRemoved}),
               Msgs());
 
     // After the removal (Wine fails this read for a removed node): no reboot claimed.
@@ -273,9 +276,9 @@ TEST_F(Tidewell64Test, InstallParameterFailuresAreTracedAndTheRunGoesOn) {
     Node("USB\\A", GUID_DEVCLASS_USB, {kTarget1}, "oem5.inf").removeNeedsFlags = DI_NEEDREBOOT;
     sim::FailCall("SetupDiGetDeviceInstallParamsA", 2, ERROR_NO_SUCH_DEVINST);
     EXPECT_EQ(0, Run());
-    EXPECT_EQ((std::vector<std::string>{kStart, Found(kTarget1), InfPath("oem5.inf"), kRemoved,
-                                        "SetupDiGetDeviceInstallParamsA failed, Error code: 0xe000020b\n",
-                                        Uninstalled("oem5.inf")}),
+    EXPECT_EQ((std::vector<std::string>{kStart, Found(kTarget1), InfPath("oem5.inf"),
+                                        Uninstalled("oem5.inf"), kRemoved,
+                                        "SetupDiGetDeviceInstallParamsA failed, Error code: 0xe000020b\n"}),
               Msgs());
 }
 

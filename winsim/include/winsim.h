@@ -185,6 +185,23 @@ int FallibleCalls();
 const std::vector<std::string> &FallibleLog();  // api name of each fallible call
 void FailFallibleCall(int nth);
 
+// ---- ending the process ----
+// Thrown out of the layer into the program when its process ends.
+struct ProcessEnded {};
+// The process ends right before its nth fallible call (after false), or,
+// with after, right after that call has taken effect: at its next call into
+// the platform, whatever that is.
+void EndProcessAt(int nth, bool after);
+bool ProcessWasEnded();  // whether this run's process ended that way
+// What Windows does when a process ends: its handles are closed (a program
+// it started runs on), its keys, sets, INF and search handles and its memory
+// released.
+void EndProcess();
+// A new process on the machine as it is: the logs of what happened, the
+// faults and the call counts start afresh; devices, files, the driver store,
+// ports and settings stay.
+void NewProcess();
+
 // ---- accounting ----
 // Every handle, key, set, INF handle, search handle and heap block still open.
 std::vector<std::string> OpenResources();

@@ -2,6 +2,7 @@
 #include "internal.h"
 
 #include <devguid.h>
+#include <setupapi.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -33,7 +34,18 @@ struct FaultState {
     std::map<std::string, int> calls;
     std::vector<std::string> fallibleLog;
     int failFallible = 0;
+    int endAt = 0;          // the process ends at this fallible call
+    bool endAfter = false;  // ... after it has taken effect
+    bool endPending = false;
+    bool ended = false;
 } g_faults;
+
+void EndNowIfPending() {
+    if (!g_faults.endPending) return;
+    g_faults.endPending = false;
+    g_faults.ended = true;
+    throw ProcessEnded();
+}
 
 struct HandleTable {
     std::map<uintptr_t, detail::Object> open;
@@ -167,6 +179,62 @@ std::vector<std::string> OpenResources() {
     return out;
 }
 
+void EndProcessAt(int nth, bool after) {
+    g_faults.endAt = nth;
+    g_faults.endAfter = after;
+}
+
+bool ProcessWasEnded() { return g_faults.ended; }
+
+void EndProcess() {
+    g_faults.endAt = 0;
+    g_faults.endPending = false;
+    std::vector<std::pair<uintptr_t, detail::Kind>> open;
+    for (const auto &h : g_handles.open) open.push_back({h.first, h.second.kind});
+    for (const auto &h : open) {
+        HANDLE handle = (HANDLE)h.first;
+        if (!g_handles.open.count(h.first)) continue;  // gone with another (a thread with its process)
+        switch (h.second) {
+        case detail::KProcess:
+        case detail::KThread:
+        case detail::KPort:
+            CloseHandle(handle);
+            break;
+        case detail::KFind:
+            FindClose(handle);
+            break;
+        case detail::KKey:
+            RegCloseKey((HKEY)handle);
+            break;
+        case detail::KDevInfo:
+            SetupDiDestroyDeviceInfoList(handle);
+            break;
+        case detail::KInf:
+            SetupCloseInfFile(handle);
+            break;
+        case detail::KModule:
+            detail::Release(handle, detail::KModule, "process end");
+            break;
+        }
+    }
+    for (auto &b : g_heap.blocks) free(b.first);
+    g_heap.blocks.clear();
+    g_heap.now = 0;
+}
+
+void NewProcess() {
+    Machine &m = g_machine;
+    m.events.clear();
+    m.debug.clear();
+    m.messageBoxes.clear();
+    m.processStarts.clear();
+    m.cmCalls.clear();
+    m.problems.clear();
+    m.arguments.clear();
+    g_faults = FaultState();
+    SetLastError(0);
+}
+
 size_t HeapBytesNow() { return g_heap.now; }
 size_t HeapBytesPeak() { return g_heap.peak; }
 
@@ -259,6 +327,14 @@ bool HeapRemove(void *p) {
 }
 
 bool Fault(const char *api, DWORD defaultError, DWORD *pError) {
+    EndNowIfPending();
+    if (g_faults.endAt == (int)g_faults.fallibleLog.size() + 1) {
+        if (!g_faults.endAfter) {
+            g_faults.ended = true;
+            throw ProcessEnded();
+        }
+        g_faults.endPending = true;  // once this call has returned
+    }
     int n = ++g_faults.calls[api];
     g_faults.fallibleLog.push_back(api);
     bool fail = g_faults.failFallible == (int)g_faults.fallibleLog.size();
@@ -273,7 +349,10 @@ bool Fault(const char *api, DWORD defaultError, DWORD *pError) {
     return fail;
 }
 
-void Note(const char *api) { ++g_faults.calls[api]; }
+void Note(const char *api) {
+    EndNowIfPending();
+    ++g_faults.calls[api];
+}
 
 void Log(Event::Kind kind, const std::string &text) { g_machine.events.push_back({kind, text}); }
 
