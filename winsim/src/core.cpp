@@ -101,6 +101,7 @@ void Reset() {
     g_faults = FaultState();
     detail::ResetHandles();
     detail::ResetInf();
+    detail::ResetLibraries();
 }
 
 Device &AddDevice(const std::string &instanceId, const GUID &classGuid,
@@ -153,8 +154,7 @@ void FailFallibleCall(int nth) { g_faults.failFallible = nth; }
 
 std::vector<std::string> OpenResources() {
     std::vector<std::string> out;
-    for (const auto &h : g_handles.open)
-        if (h.second.kind != detail::KModule) out.push_back(h.second.what);
+    for (const auto &h : g_handles.open) out.push_back(h.second.what);
     for (const auto &b : g_heap.blocks)
         out.push_back("heap block of " + std::to_string(b.second) + " bytes");
     return out;
