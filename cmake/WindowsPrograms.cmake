@@ -24,6 +24,9 @@ else()
     add_windows_program(Tidewell64
         SOURCES ${TIDEWELL64_SOURCES} ${COMMON_SOURCES} uninstaller/Tidewell64.rc
         LIBS setupapi advapi32 user32 kernel32)
+    # Its application manifest (asInvoker) is embedded by the .rc file.
+    set_source_files_properties(uninstaller/Tidewell64.rc PROPERTIES
+        OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/uninstaller/Tidewell64.manifest)
 endif()
 
 # Small Windows programs the end-to-end tests use to seed Wine prefixes.
