@@ -260,6 +260,14 @@ TEST_F(ZorvaneTest, PlantedCfgMgrBesideTheProgramIsNeverLoaded) {
         for (const auto &e : sim::M().events)
             if (e.kind == sim::Event::LibraryLoaded) loaded.push_back(e.text);
         EXPECT_EQ((std::vector<std::string>{"C:\\Windows\\system32\\cfgmgr32.dll"}), loaded);
+        // Where the search flag is refused, the full path, whose own folder
+        // is then searched first for what the library needs.
+        std::vector<std::string> calls;
+        for (const auto &l : sim::M().libraryLoads)
+            calls.push_back(l.name + " " + std::to_string(l.flags));
+        std::vector<std::string> want = {"cfgmgr32.dll 2048"};
+        if (!searchFlags) want.push_back("C:\\Windows\\system32\\cfgmgr32.dll 8");
+        EXPECT_EQ(want, calls) << "LOAD_LIBRARY_SEARCH_SYSTEM32 is 2048, LOAD_WITH_ALTERED_SEARCH_PATH 8";
         EXPECT_EQ(searchFlags, !sim::M().events.empty() &&
                                    sim::M().events[0].kind == sim::Event::DllDirectoriesSet);
         EXPECT_TRUE(sim::OpenResources().empty()) << Join(sim::OpenResources());
