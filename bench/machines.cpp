@@ -116,6 +116,7 @@ void Rewind() {
     saved.messageBoxes.clear();
     saved.processStarts.clear();
     saved.cmCalls.clear();
+    saved.libraryLoads.clear();
     saved.problems.clear();
     sim::Reset();
     sim::M() = std::move(saved);

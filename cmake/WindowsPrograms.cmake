@@ -1,5 +1,5 @@
 # The deliverables: GUI-subsystem programs linked statically, so that they
-# import Windows system DLLs only.
+# import KnownDLLs only (Windows maps those from the system folder alone).
 enable_language(RC)
 
 function(add_windows_program name)
@@ -15,13 +15,18 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
         SOURCES ${TIDEWELL_SOURCES} ${COMMON_SOURCES} uninstaller/Tidewell.rc
         LIBS setupapi advapi32 user32 kernel32)
 else()
-    # cfgmgr32 ahead of setupapi: the CM_* functions come from CFGMGR32.dll.
+    # No cfgmgr32: it is no KnownDLL, so an import of it would be searched
+    # for in the program's folder first. Zorvane64 loads it from the system
+    # folder at run time.
     add_windows_program(Zorvane64
         SOURCES ${ZORVANE_SOURCES} ${COMMON_SOURCES} devsetup/Zorvane64.rc
-        LIBS cfgmgr32 setupapi user32 kernel32)
+        LIBS setupapi user32 kernel32)
     add_windows_program(Tidewell64
         SOURCES ${TIDEWELL64_SOURCES} ${COMMON_SOURCES} uninstaller/Tidewell64.rc
         LIBS setupapi advapi32 user32 kernel32)
+    # Its application manifest (asInvoker) is embedded by the .rc file.
+    set_source_files_properties(uninstaller/Tidewell64.rc PROPERTIES
+        OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/uninstaller/Tidewell64.manifest)
 endif()
 
 # Small Windows programs the end-to-end tests use to seed Wine prefixes.

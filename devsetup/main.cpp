@@ -2,6 +2,7 @@
 // driver, then has the configuration manager re-enumerate the device tree.
 #include "zorvane.h"
 
+#include "../common/dllsearch.h"
 #include "../common/trace.h"
 
 const char TracePrefix[] = "..Zorvane64 - Omrak";
@@ -12,6 +13,7 @@ int main(int argc, char **argv, char **envp)
     (void)argv;
     (void)envp;
 
+    LimitDllSearch();
     Trace("Setup Device for 64bit OS\n");
     PurgeDriverlessDevices();
     RefreshDeviceTree();

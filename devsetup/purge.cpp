@@ -9,6 +9,11 @@
 
 #define DRIVER_KEY_BUFFER_SIZE 512
 
+typedef CONFIGRET(WINAPI *LPFN_CM_LOCATE_DEVNODE_EXA)(PDEVINST pdnDevInst, DEVINSTID_A pDeviceID,
+                                                     ULONG ulFlags, HMACHINE hMachine);
+typedef CONFIGRET(WINAPI *LPFN_CM_REENUMERATE_DEVNODE_EX)(DEVINST dnDevInst, ULONG ulFlags,
+                                                         HMACHINE hMachine);
+
 // Removes the device when it has no driver key.
 static int RemoveIfDriverless(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData,
                               const char *pHwIds, DWORD cbHwIds, void *pContext)
@@ -56,14 +61,50 @@ void PurgeDriverlessDevices(void)
     ScanDevices(&setup);
 }
 
+// The configuration manager's library from the system folder, never from
+// our own folder: a DLL planted beside the program would run with its
+// rights. Windows Vista and 7 without the loader update refuse the search
+// flag; there the full path in the system folder is loaded, and the folder
+// the module lies in is searched first for what it needs.
+static HMODULE LoadCfgMgr(void)
+{
+    char path[MAX_PATH];
+    UINT cchDir;
+    HMODULE hModule;
+
+    hModule = LoadLibraryExA("cfgmgr32.dll", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (hModule != NULL || GetLastError() != ERROR_INVALID_PARAMETER)
+        return hModule;
+    cchDir = GetSystemDirectoryA(path, MAX_PATH);
+    if (cchDir == 0 || cchDir >= MAX_PATH)
+        return NULL;
+    if (!FormatText(path + cchDir, MAX_PATH - cchDir, "\\cfgmgr32.dll"))
+        return NULL;
+    return LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 void RefreshDeviceTree(void)
 {
+    HMODULE hCfgMgr;
+    LPFN_CM_LOCATE_DEVNODE_EXA fnLocate = NULL;
+    LPFN_CM_REENUMERATE_DEVNODE_EX fnReenumerate = NULL;
     DEVINST root = 0;
 
-    if (CM_Locate_DevNode_ExA(&root, NULL, CM_LOCATE_DEVNODE_NORMAL, NULL) != CR_SUCCESS) {
-        Trace("Get device node failed, return");
-        return;
+    // A library or function that cannot be had counts as its call failing.
+    hCfgMgr = LoadCfgMgr();
+    if (hCfgMgr != NULL) {
+        fnLocate = (LPFN_CM_LOCATE_DEVNODE_EXA)(void (*)(void))GetProcAddress(
+            hCfgMgr, "CM_Locate_DevNode_ExA");
+        fnReenumerate = (LPFN_CM_REENUMERATE_DEVNODE_EX)(void (*)(void))GetProcAddress(
+            hCfgMgr, "CM_Reenumerate_DevNode_Ex");
     }
-    Trace("Refresh device node");
-    CM_Reenumerate_DevNode_Ex(root, CM_REENUMERATE_NORMAL, NULL);
+    if (fnLocate == NULL || fnLocate(&root, NULL, CM_LOCATE_DEVNODE_NORMAL, NULL) != CR_SUCCESS) {
+        Trace("Get device node failed, return");
+    } else {
+        Trace("Refresh device node");
+        if (fnReenumerate != NULL)
+            fnReenumerate(root, CM_REENUMERATE_NORMAL, NULL);
+    }
+    if (hCfgMgr != NULL)
+        FreeLibrary(hCfgMgr);
 }

@@ -2,6 +2,7 @@
 // product's device nodes and OEM INF files, then sweeps the inf folder.
 #include "tidewell.h"
 
+#include "../common/dllsearch.h"
 #include "../common/trace.h"
 
 const char TracePrefix[] = "..Tidewell - Omrak";
@@ -12,6 +13,7 @@ int main(int argc, char **argv, char **envp)
     (void)argv;
     (void)envp;
 
+    LimitDllSearch();
     Trace("Uninstall Device\n");
     if (!CheckPortBusy(0) || !CheckPortBusy(1)) {
         ShowRefusal();

@@ -10,6 +10,7 @@
 #include "oeminf.h"
 
 #include "../common/devscan.h"
+#include "../common/dllsearch.h"
 #include "../common/trace.h"
 
 const char TracePrefix[] = "..Tidewell64 - Omrak";
@@ -97,6 +98,7 @@ int main(int argc, char **argv, char **envp)
     (void)argv;
     (void)envp;
 
+    LimitDllSearch();
     Trace("Uninstall Device for 64bit OS\n");
     ScanProductNodes(RemoveNodeAndPackage, &needReboot);
     if (needReboot)

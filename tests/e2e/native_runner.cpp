@@ -7,7 +7,8 @@
 //   module <path>                     the running program's own file
 //   wow64 0|1                         whether the program runs under WOW64
 //   station hidden                    its window station has no visible display
-//   program <path>                    another program file beside it
+//   program <path>                    another program file beside it (or a
+//                                     DLL planted there)
 //   device <name> <class GUID> 0|1    node ROOT\<name>\0000, attached or not
 //   hwid <entry>                      a hardware-ID entry of the last node
 //   key dev|drv                       the last node's hardware / driver key
@@ -36,6 +37,7 @@
 //   exit <code>
 //   node <instance ID> 0|1 <hardware-ID entry>...   (1: has a driver key)
 //   file <name> <attributes hex>      what is left in the inf folder
+//   library <path>                    a DLL the program loaded
 //   problem <text>                    a resource left open or misused
 #include "native_runner.h"
 
@@ -284,6 +286,8 @@ void WriteOutcome(int exitCode, const std::string &out) {
         if (name.find('\\') != std::string::npos) continue;
         printf("file\t%s\t%X\n", Escape(name).c_str(), f.second.attributes);
     }
+    for (const sim::Event &e : m.events)
+        if (e.kind == sim::Event::LibraryLoaded) printf("library\t%s\n", Escape(e.text).c_str());
     for (const std::string &r : sim::OpenResources())
         printf("problem\t%s\n", Escape("left open: " + r).c_str());
     for (const std::string &p : m.problems) printf("problem\t%s\n", Escape(p).c_str());

@@ -57,7 +57,16 @@ WINDOWS_DIR = 'C:\\windows'
 # Wine-side settings that the layer can take on to show what Wine does.
 SETTINGS = ('all-present', 'locate-fails')
 
+# DLLs a scenario can plant beside the program (fixtures of the win64 build):
+# each leaves this marker file in its folder when a process loads it. The
+# control program imports the DLL statically and so must load the planted one.
+PLANTS = ('cfgmgr32',)
+PLANT_MARKER = 'planted-dll-loaded.txt'
+PLANT_CONTROL = 'plantcontrol.exe'
+
 WINE_CALL_TIMEOUT = 60
+# Wine's loader of 64-bit programs, which needs no i386 support of the host.
+WINE64 = '/usr/lib/wine/wine64'
 ATTRIBUTE_NAMES = (('readonly', 0x1), ('hidden', 0x2), ('system', 0x4), ('directory', 0x10))
 
 
@@ -190,6 +199,7 @@ class Scenario:
         self.program = None
         self.beside = []
         self.station = None  # 'hidden': the program runs on a window station nobody sees
+        self.plant = None
         self.nodes = []
         self.files = []
         self.ports = {}  # name -> free|held
@@ -285,6 +295,10 @@ def load(path):
                         if p.lower() not in PROGRAMS:
                             raise Failure('%s: unknown program "%s"' % (w, p))
                         scn.beside.append(p.lower())
+                elif key == 'plant':
+                    if value.lower() not in PLANTS:
+                        raise Failure('%s: plant is one of %s' % (w, ', '.join(PLANTS)))
+                    scn.plant = value.lower()
                 else:
                     raise Failure('%s: unknown key "%s"' % (w, key))
         elif kind == 'node':
@@ -384,6 +398,8 @@ def load(path):
         raise Failure('%s: [scenario] needs prefix and program' % path)
     if scn.program != 'tidewell' and scn.prefix == 'win32':
         raise Failure('%s: a 64-bit program needs the win64 prefix' % path)
+    if scn.plant and PROGRAMS[scn.program][4]:
+        raise Failure('%s: the planted DLLs are 64-bit: plant beside a 64-bit program' % path)
     if scn.expect is None:
         raise Failure('%s: no [expect] section' % path)
     return scn
@@ -445,6 +461,7 @@ class Outcome:
         self.files = []     # inf folder entries left: "name" or "name (readonly ...)"
         self.foreign = []   # nodes the scenario did not make (Wine's own)
         self.problems = []  # the layer's account: resources left open, misuse
+        self.libraries = []  # the layer's DLLs loaded, by full path
 
     def text(self):
         out = ['log:']
@@ -500,6 +517,8 @@ def outcome_from(records, scn):
             o.files.append(r[1] + (' (%s)' % ' '.join(flags) if flags else ''))
         elif r[0] == 'problem':
             o.problems.append(r[1])
+        elif r[0] == 'library':
+            o.libraries.append(r[1])
     o.nodes.sort(key=str.lower)
     o.files.sort(key=str.lower)
     return o
@@ -528,6 +547,9 @@ def machine_text(scn):
         lines.append('station\t' + scn.station)
     for p in scn.beside:
         lines.append('program\t%s\\%s' % (PROGRAM_FOLDER, PROGRAMS[p][0]))
+    if scn.plant:
+        # A file beside the program, as another program would be.
+        lines.append('program\t%s\\%s.dll' % (PROGRAM_FOLDER, scn.plant))
     for n in scn.nodes:
         lines.append('device\t%s\t%s\t%d' % (n.name, n.guid, 1 if n.attached else 0))
         lines += ['hwid\t' + h for h in n.hwids]
@@ -693,6 +715,7 @@ class WineRun:
         self.env = wine_env(self.prefix, self.kind, display)
         self.holders = []
         self.started = False
+        self.plant_problems = []
 
     def path(self, windows_path):
         """The unix path of a path on drive C: of the prefix."""
@@ -726,15 +749,23 @@ class WineRun:
         os.makedirs(folder)
         for p in [self.scn.program] + self.scn.beside:
             shutil.copy(self.exe(p), folder)
+        if self.scn.plant:
+            shutil.copy(self.fixture(self.scn.plant + '.dll'), folder)
+            shutil.copy(self.fixture(PLANT_CONTROL), folder)
         # From here on the prefix may have a server to end.
         self.started = True
         p = call(['wineserver', '-p'], self.env, timeout=30)
         if p.returncode != 0:
             raise Failure('wineserver -p failed: %s' % p.stderr.decode('latin-1'))
 
-    def wine(self, args, stdin=None, debug='-all', timeout=WINE_CALL_TIMEOUT, cwd=None):
+    def wine(self, args, stdin=None, debug='-all', timeout=WINE_CALL_TIMEOUT, cwd=None,
+             loader='wine', planted=False):
         env = dict(self.env, WINEDEBUG=debug)
-        return call(['wine'] + args, env, timeout=timeout, input=stdin, cwd=cwd or self.dir)
+        if planted:
+            # Wine takes its own DLL of the name unless told to search for a
+            # Windows one first, in the program's folder as Windows does.
+            env['WINEDLLOVERRIDES'] += ';%s=n,b' % self.scn.plant
+        return call([loader] + args, env, timeout=timeout, input=stdin, cwd=cwd or self.dir)
 
     def seed_tool(self, verb, stdin=None):
         p = self.wine(['C:\\e2e\\seed.exe', verb], stdin=stdin)
@@ -811,10 +842,40 @@ class WineRun:
         # passes its exit code on.
         command = ['C:\\e2e\\onstation.exe', exe] if self.scn.station else [exe]
         p = self.wine(command, debug='-all,+debugstr,+relay',
-                      cwd=self.path(PROGRAM_FOLDER + '\\'))
+                      cwd=self.path(PROGRAM_FOLDER + '\\'), planted=bool(self.scn.plant))
         if self.scn.station and p.stdout.strip():
             raise Failure('onstation.exe: %s' % p.stdout.decode('latin-1').strip())
+        if self.scn.plant:
+            self.check_plant(PROGRAMS[self.scn.program][0])
         return wine_records(p.returncode, p.stdout, p.stderr)
+
+    def check_plant(self, program):
+        """The program must not have loaded the planted DLL; the control,
+        run after it from the same folder, must load it, or the scenario
+        could not have shown a program that does."""
+        marker = self.path('%s\\%s' % (PROGRAM_FOLDER, PLANT_MARKER))
+        dll = self.scn.plant + '.dll'
+        if os.path.exists(marker):
+            with open(marker, 'rb') as f:
+                loaders = f.read().decode('latin-1').split()
+            self.plant_problems.append('the DLL %s planted beside %s was loaded by: %s' %
+                                       (dll, program, ', '.join(loaders)))
+            os.unlink(marker)
+        else:
+            print('planted %s: not loaded by %s' % (dll, program))
+        # A 64-bit program, started the way Wine starts one directly.
+        loader = WINE64 if os.path.exists(WINE64) else 'wine'
+        p = self.wine(['%s\\%s' % (PROGRAM_FOLDER, PLANT_CONTROL)], loader=loader,
+                      cwd=self.path(PROGRAM_FOLDER + '\\'), planted=True)
+        if not os.path.exists(marker):
+            self.plant_problems.append(
+                'the control %s, which imports %s statically, did not load the planted one '
+                '(exit code %d): the scenario cannot show a planted DLL' %
+                (PLANT_CONTROL, dll, p.returncode))
+        else:
+            with open(marker, 'rb') as f:
+                print('planted %s: loaded by the control (marker: %s)' %
+                      (dll, ', '.join(f.read().decode('latin-1').split())))
 
     def finish(self):
         self.release_ports()
@@ -925,6 +986,7 @@ def run_wine(scn, args):
         if sorted(before) != sorted(outcome.foreign):
             outcome.problems.append('nodes the scenario did not make changed:\n  before: %s\n'
                                     '  after: %s' % (before, outcome.foreign))
+        outcome.problems += run.plant_problems
         ok = True
         return outcome
     finally:
@@ -982,6 +1044,12 @@ def check_layer(scn, args, failures):
     print('\n== simulated layer (as Windows behaves)\n' + windows.text())
     if windows.problems:
         failures.append('the layer reports: ' + '; '.join(windows.problems))
+    if scn.plant:
+        print('libraries loaded: %s' % (', '.join(windows.libraries) or 'none'))
+        planted = [lib for lib in windows.libraries
+                   if lib.lower() == ('%s\\%s.dll' % (PROGRAM_FOLDER, scn.plant)).lower()]
+        if planted:
+            failures.append('the layer loaded the DLL planted beside the program: ' + planted[0])
     want = expected_outcome(scn)
     if want.text() != windows.text():
         failures.append('the layer does not meet the expectations:\n' +

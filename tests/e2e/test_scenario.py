@@ -180,6 +180,8 @@ class ScenarioFiles(unittest.TestCase):
             'a file in a folder': '[file a\\b.inf]\n',
             'an unknown key': '[node A]\nclass = USB\ncolour = red\n',
             'an unended block': '[file a.inf]\ncontent = <<END\nx\n',
+            'a plant that does not exist': '[scenario]\nplant = version\n',
+            'a 64-bit DLL planted beside a 32-bit program': '[scenario]\nplant = cfgmgr32\n',
         }
         for what, extra in bad.items():
             with self.subTest(what):

@@ -310,6 +310,12 @@ Expect Says(std::vector<std::string> messages, bool refuses = false) {
     return e;
 }
 
+// The DLL search restricted at the start of main: a failure changes nothing.
+void AddDllSearch(Table &t) {
+    for (const char *api : {"GetModuleHandleA", "GetProcAddress", "SetDefaultDllDirectories"})
+        t.Add("dlls", api, 0, Silent());
+}
+
 bool IsFailureMessage(const std::string &m) {
     return m.find("fail") != std::string::npos || m.find("INVALID_HANDLE_VALUE") == 0 ||
            m.find("Error code") == 0;
@@ -729,8 +735,10 @@ std::string TidewellStages(const std::string &api, const std::string &stage,
         int k = opened[api]++;
         return k < 3 ? scans[k] : "unexpected";
     }
-    // The WOW64 check follows the two port checks; later module look-ups
-    // belong to the stage that makes them.
+    // The first look-up in kernel32 restricts the DLL search, the one after
+    // the two port checks is the WOW64 check; later module look-ups belong
+    // to the stage that makes them.
+    if (api == "GetModuleHandleA" && stage == "start") return "dlls";
     if (api == "GetModuleHandleA" && stage == "ports") return "wow";
     if (api == "GetModuleFileNameA") return "handoff";
     if (api == "GetProcessWindowStation") return "refusal";
@@ -744,6 +752,7 @@ std::string TidewellStages(const std::string &api, const std::string &stage,
 
 Table TidewellTable(bool wow64) {
     Table t;
+    AddDllSearch(t);
     for (const char *pass : {"modem", "ports"}) {
         t.Add(pass, "SetupDiGetClassDevsA", 0, Silent());
         t.Add(pass, "SetupDiEnumDeviceInfo", 0, Silent());
@@ -871,6 +880,9 @@ TEST(FaultSweep, TidewellRefusingUnseen) {
     Scenario s = TidewellScenario(false);
     s.name = "Tidewell refusing in session 0";
     s.refuses = true;
+    // The DLL search restricted or not, the run still refuses.
+    for (auto &e : s.table.byPlace)
+        if (e.first.compare(0, 5, "dlls/") == 0) e.second.refuses = true;
     s.setUp = [](Ownership &own) {
         sim::AddDirectory("C:\\Windows");
         sim::AddDirectory("C:\\Windows\\inf");
@@ -927,11 +939,13 @@ TEST(RunCutShort, SecondRunAfterACleanOneOnlyLooks) {
 
 std::string Tidewell64Stages(const std::string &api, const std::string &stage, const std::string &,
                              std::map<std::string, int> &) {
+    if (api == "GetModuleHandleA") return "dlls";
     return api == "SetupDiGetClassDevsA" ? "removal" : stage;
 }
 
 Table Tidewell64Table() {
     Table t;
+    AddDllSearch(t);
     t.Add("removal", "SetupDiGetClassDevsA", 0, Silent());
     t.Add("removal", "SetupDiEnumDeviceInfo", 0, Silent());
     t.Add("removal", "SetupDiGetDeviceRegistryPropertyA", 0, Silent());
@@ -1019,13 +1033,15 @@ const char kPrefix[] = "..Zorvane64 - Omrak";
 
 std::string ZorvaneStages(const std::string &api, const std::string &stage, const std::string &,
                           std::map<std::string, int> &) {
+    if (api == "GetModuleHandleA") return "dlls";
     if (api == "SetupDiGetClassDevsA") return "purge";
-    if (api == "CM_Locate_DevNode_ExA") return "refresh";
+    if (api == "LoadLibraryExA") return "refresh";
     return stage;
 }
 
 Table ZorvaneTable() {
     Table t;
+    AddDllSearch(t);
     t.Add("purge", "SetupDiGetClassDevsA", 0, Silent());
     t.Add("purge", "SetupDiEnumDeviceInfo", 0, Silent());
     // The two reads of the hardware IDs and the buffer between them: the scan ends.
@@ -1036,19 +1052,32 @@ Table ZorvaneTable() {
     // The driver read failing otherwise than with "no such property": left alone.
     t.Add("purge", "SetupDiGetDeviceRegistryPropertyA", 3, Silent());
     t.Add("purge", "SetupDiCallClassInstaller", 0, Says({"Found! [*", "Remove failed!\n"}));
+    // The configuration manager's library (either way of loading it), its
+    // locate function and the locate itself: the locate fails.
+    Expect notLocated = Says({"Get device node failed, return"});
+    notLocated.forbiddenCalls = {"CM_Locate_DevNode_ExA", "CM_Reenumerate_DevNode_Ex"};
+    t.Add("refresh", "LoadLibraryExA", 0, notLocated);
+    t.Add("refresh", "GetSystemDirectoryA", 0, notLocated);
+    t.Add("refresh", "GetProcAddress", 1, notLocated);
     t.Add("refresh", "CM_Locate_DevNode_ExA", 0, Says({"Get device node failed, return"}));
     t.byPlace["refresh/CM_Locate_DevNode_ExA/0"].forbiddenCalls = {"CM_Reenumerate_DevNode_Ex"};
+    // The re-enumeration function or call: not traced.
+    t.Add("refresh", "GetProcAddress", 2, Silent());
+    t.byPlace["refresh/GetProcAddress/2"].forbiddenCalls = {"CM_Reenumerate_DevNode_Ex"};
     t.Add("refresh", "CM_Reenumerate_DevNode_Ex", 0, Silent());
     return t;
 }
 
-Scenario ZorvaneScenario() {
+// searchFlags false: a Windows without the loader's search flags, where the
+// library is loaded by its full path in the system folder.
+Scenario ZorvaneScenario(bool searchFlags) {
     Scenario s;
-    s.name = "Zorvane64";
+    s.name = searchFlags ? "Zorvane64" : "Zorvane64 without the loader's search flags";
     s.prefix = kPrefix;
     s.exitCode = 1;
-    s.setUp = [](Ownership &own) {
+    s.setUp = [searchFlags](Ownership &own) {
         BuildMachine(own);
+        sim::M().loaderSearchFlags = searchFlags;
         // A product node whose driver read fails otherwise: it keeps its node.
         sim::Device &d = Product(own, "USB\\VID_1F3C&PID_3A41&MI_08\\6&C", kHidClass,
                                  {"USB\\VID_1F3C&PID_3A41&MI_08"});
@@ -1065,18 +1094,23 @@ Scenario ZorvaneScenario() {
 }
 
 TEST(FaultSweep, Zorvane64) {
-    Scenario s = ZorvaneScenario();
-    Ownership own;
-    Outcome base = RunOnce(s, own, 0);
-    ASSERT_EQ(1u, base.removed.size());
-    EXPECT_EQ("USB\\VID_1F3C&PID_3A42&MI_01\\6&6", base.removed[0]);
-    EXPECT_GT(Sweep(s), 50);
-    EXPECT_GT(SweepMoreFaults(s), 100);
+    for (bool searchFlags : {true, false}) {
+        Scenario s = ZorvaneScenario(searchFlags);
+        Ownership own;
+        Outcome base = RunOnce(s, own, 0);
+        ASSERT_EQ(1u, base.removed.size());
+        EXPECT_EQ("USB\\VID_1F3C&PID_3A42&MI_01\\6&6", base.removed[0]);
+        // The normal run re-enumerates: its library was found either way.
+        EXPECT_TRUE(HasMessage(base, "Refresh device node"));
+        EXPECT_EQ(searchFlags ? 0 : 1, base.calls["GetSystemDirectoryA"]);
+        EXPECT_GT(Sweep(s), 50);
+        EXPECT_GT(SweepMoreFaults(s), 100);
+    }
 }
 
 TEST(RunCutShort, Zorvane64) {
-    EXPECT_GT(SweepEndings(ZorvaneScenario()), 100);
-    Scenario s = ZorvaneScenario();
+    EXPECT_GT(SweepEndings(ZorvaneScenario(true)), 100);
+    Scenario s = ZorvaneScenario(true);
     auto setUp = s.setUp;
     s.setUp = [setUp](Ownership &own) {
         setUp(own);

@@ -98,6 +98,10 @@ TEST_F(Tidewell64Test, RemovesProductNodesAndTheirPackagesOnly) {
     char *argv[] = {arg0, arg1, nullptr};
 
     EXPECT_EQ(0, Tidewell64Main(2, argv, nullptr));
+    // Before anything else, later DLL loads are kept to the system folder.
+    ASSERT_FALSE(sim::M().events.empty());
+    EXPECT_EQ(sim::Event::DllDirectoriesSet, sim::M().events[0].kind);
+    EXPECT_EQ("0x800", sim::M().events[0].text);
     EXPECT_EQ((std::vector<std::string>{kStart, Found("USB\\VID_1F3C&PID_3A41&REV_0100"),
                                         InfPath("oem5.inf"), Uninstalled("oem5.inf"), kRemoved,
                                         Found("Other\\Thing"), InfPath("OEM12.INF"),

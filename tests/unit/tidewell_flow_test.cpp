@@ -195,6 +195,16 @@ TEST_F(TidewellTest, CommandLineArgumentsChangeNothing) {
     EXPECT_EQ(removed, EventsOf(sim::Event::DeviceRemoved));
 }
 
+// Before its first trace the uninstaller keeps every later DLL load
+// (SetupAPI's class installers among them) to the system folder.
+TEST_F(TidewellTest, DllSearchIsRestrictedFirstOfAll) {
+    AddInstalled("USB\\VID_1F3C&PID_3A41\\1", GUID_DEVCLASS_USB, {kTarget1}, "oem1.inf");
+    EXPECT_EQ(0, RunTidewell());
+    ASSERT_FALSE(sim::M().events.empty());
+    EXPECT_EQ(sim::Event::DllDirectoriesSet, sim::M().events[0].kind);
+    EXPECT_EQ("0x800", sim::M().events[0].text) << "LOAD_LIBRARY_SEARCH_SYSTEM32";
+}
+
 // ---- telling 64-bit Windows apart ----
 
 class Wow64Detection : public TidewellTest {

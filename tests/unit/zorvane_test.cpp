@@ -4,6 +4,7 @@
 
 #include <devguid.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -230,12 +231,97 @@ TEST_F(ZorvaneTest, ConfigurationManagerCallsTargetTheLocalRoot) {
     EXPECT_EQ(1u, calls[1].devInst) << "the node that the locate call filled in";
     EXPECT_EQ(0u, calls[1].flags);
     EXPECT_TRUE(calls[1].machineNull);
-    // The purge is over before the tree is re-enumerated.
+    // The DLL search is restricted first of all, before the first trace; the
+    // purge is over before the configuration manager is loaded and the tree
+    // re-enumerated.
+    ASSERT_FALSE(sim::M().events.empty());
+    EXPECT_EQ(sim::Event::DllDirectoriesSet, sim::M().events[0].kind);
+    EXPECT_EQ("0x800", sim::M().events[0].text) << "LOAD_LIBRARY_SEARCH_SYSTEM32";
     std::vector<sim::Event::Kind> kinds;
     for (const auto &e : sim::M().events)
         if (e.kind != sim::Event::Debug) kinds.push_back(e.kind);
-    EXPECT_EQ((std::vector<sim::Event::Kind>{sim::Event::DeviceRemoved, sim::Event::Reenumerated}),
+    EXPECT_EQ((std::vector<sim::Event::Kind>{sim::Event::DllDirectoriesSet,
+                                             sim::Event::DeviceRemoved, sim::Event::LibraryLoaded,
+                                             sim::Event::Reenumerated}),
               kinds);
+}
+
+// ---- the configuration manager's library: from the system folder only ----
+
+// A cfgmgr32.dll planted beside the program is never loaded, on a Windows
+// with the loader's search flags and on one without them (no
+// SetDefaultDllDirectories, the flag refused), where the run goes on as usual.
+TEST_F(ZorvaneTest, PlantedCfgMgrBesideTheProgramIsNeverLoaded) {
+    for (bool searchFlags : {true, false}) {
+        SCOPED_TRACE(searchFlags ? "with the search flags" : "without the search flags");
+        sim::Reset();
+        sim::M().loaderSearchFlags = searchFlags;
+        sim::M().moduleFileName = "C:\\Users\\Public\\Downloads\\Zorvane64.exe";
+        sim::AddDirectory("C:\\Users\\Public\\Downloads");
+        sim::AddFile("C:\\Users\\Public\\Downloads\\cfgmgr32.dll", "MZ");
+
+        EXPECT_EQ(1, Run());
+        EXPECT_EQ((std::vector<std::string>{kStart, kRefresh}), Msgs());
+        EXPECT_EQ(1, Reenumerations());
+        std::vector<std::string> loaded;
+        for (const auto &e : sim::M().events)
+            if (e.kind == sim::Event::LibraryLoaded) loaded.push_back(e.text);
+        EXPECT_EQ((std::vector<std::string>{"C:\\Windows\\system32\\cfgmgr32.dll"}), loaded);
+        // Where the search flag is refused, the full path, whose own folder
+        // is then searched first for what the library needs.
+        std::vector<std::string> calls;
+        for (const auto &l : sim::M().libraryLoads)
+            calls.push_back(l.name + " " + std::to_string(l.flags));
+        std::vector<std::string> want = {"cfgmgr32.dll 2048"};
+        if (!searchFlags) want.push_back("C:\\Windows\\system32\\cfgmgr32.dll 8");
+        EXPECT_EQ(want, calls) << "LOAD_LIBRARY_SEARCH_SYSTEM32 is 2048, LOAD_WITH_ALTERED_SEARCH_PATH 8";
+        EXPECT_EQ(searchFlags, !sim::M().events.empty() &&
+                                   sim::M().events[0].kind == sim::Event::DllDirectoriesSet);
+        EXPECT_TRUE(sim::OpenResources().empty()) << Join(sim::OpenResources());
+    }
+}
+
+// No library, or no locate function in it: the locate's failure, and nothing
+// re-enumerated; the library is released all the same.
+TEST_F(ZorvaneTest, CfgMgrOrItsLocateMissingIsTheLocateFailing) {
+    struct Case {
+        const char *what;
+        std::function<void()> setUp;
+    };
+    const Case cases[] = {
+        {"cfgmgr32.dll missing", [] { sim::M().systemDlls.erase("cfgmgr32.dll"); }},
+        {"cfgmgr32.dll missing, no search flags",
+         [] {
+             sim::M().loaderSearchFlags = false;
+             sim::M().systemDlls.erase("cfgmgr32.dll");
+         }},
+        // The first lookup is SetDefaultDllDirectories in kernel32.
+        {"no CM_Locate_DevNode_ExA", [] { sim::FailCall("GetProcAddress", 2); }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        sim::Reset();
+        Target("USB\\DRIVERLESS\\1", {kTarget1});
+        c.setUp();
+
+        EXPECT_EQ(1, Run());
+        EXPECT_EQ((std::vector<std::string>{kStart, Found(kTarget1), kRemoved,
+                                            "Get device node failed, return"}),
+                  Msgs());
+        EXPECT_TRUE(sim::M().cmCalls.empty());
+        EXPECT_EQ(0, Reenumerations());
+        EXPECT_TRUE(sim::OpenResources().empty()) << Join(sim::OpenResources());
+    }
+}
+
+TEST_F(ZorvaneTest, MissingReenumerateIsTheReenumerationFailing) {
+    sim::FailCall("GetProcAddress", 3);
+
+    EXPECT_EQ(1, Run());
+    EXPECT_EQ((std::vector<std::string>{kStart, kRefresh}), Msgs());
+    ASSERT_EQ(1u, sim::M().cmCalls.size());
+    EXPECT_EQ("CM_Locate_DevNode_ExA", sim::M().cmCalls[0].api);
+    EXPECT_EQ(0, Reenumerations());
 }
 
 TEST_F(ZorvaneTest, FailedReenumerationIsNotTraced) {

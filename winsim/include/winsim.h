@@ -105,6 +105,13 @@ struct CmCall {
     bool machineNull = true;
 };
 
+// One LoadLibraryExA call: what was asked for and the file it loaded.
+struct LibraryLoad {
+    std::string name;
+    DWORD flags = 0;
+    std::string loaded;  // full path of the module; empty when the call failed
+};
+
 // Everything that happened, in order.
 struct Event {
     enum Kind {
@@ -119,6 +126,8 @@ struct Event {
         PackageUninstalled,  // text: INF name
         StoreRemoved,    // text: published name of a package taken out of the driver store
         Reenumerated,
+        DllDirectoriesSet,  // text: the flags SetDefaultDllDirectories took, "0x800"
+        LibraryLoaded,      // text: full path of the module loaded
     } kind;
     std::string text;
 };
@@ -149,6 +158,18 @@ struct Machine {
     bool noUninstallOemInf = false;  // setupapi without SetupUninstallOEMInfA
     bool noSessionFunctions = false; // kernel32 without the two session functions
     CONFIGRET reenumerateResult = CR_SUCCESS;
+    // Windows 8 and later, and Windows Vista and 7 with the loader update,
+    // have SetDefaultDllDirectories and LoadLibraryExA's LOAD_LIBRARY_SEARCH_*
+    // flags; false: a Windows without them (no such export, the flags
+    // refused with ERROR_INVALID_PARAMETER).
+    bool loaderSearchFlags = true;
+    // The DLLs of the system folder (<windowsDir>\system32) that can be
+    // loaded. A DLL anywhere else is a file of the machine (files).
+    std::set<std::string, CaseLess> systemDlls{"kernel32.dll", "advapi32.dll", "user32.dll",
+                                                "setupapi.dll", "msvcrt.dll", "cfgmgr32.dll"};
+    // The process's default DLL directories (SetDefaultDllDirectories);
+    // 0: the standard search order, the program's own folder first.
+    DWORD defaultDllDirectories = 0;
 
     // What happened.
     std::vector<Event> events;
@@ -156,6 +177,7 @@ struct Machine {
     std::vector<MessageBoxCall> messageBoxes;
     std::vector<ProcessStart> processStarts;
     std::vector<CmCall> cmCalls;
+    std::vector<LibraryLoad> libraryLoads;
     std::vector<std::string> problems;  // misuse: double free, unknown handle...
     // The arguments of calls whose arguments matter: (api, text).
     std::vector<std::pair<std::string, std::string>> arguments;
@@ -203,7 +225,8 @@ void EndProcess();
 void NewProcess();
 
 // ---- accounting ----
-// Every handle, key, set, INF handle, search handle and heap block still open.
+// Every handle, key, set, INF handle, search handle, loaded library and heap
+// block still open.
 std::vector<std::string> OpenResources();
 size_t HeapBytesNow();
 size_t HeapBytesPeak();

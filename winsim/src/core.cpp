@@ -113,6 +113,7 @@ void Reset() {
     g_faults = FaultState();
     detail::ResetHandles();
     detail::ResetInf();
+    detail::ResetLibraries();
 }
 
 Device &AddDevice(const std::string &instanceId, const GUID &classGuid,
@@ -172,8 +173,7 @@ void FailFallibleCall(int nth) { g_faults.failFallible = nth; }
 
 std::vector<std::string> OpenResources() {
     std::vector<std::string> out;
-    for (const auto &h : g_handles.open)
-        if (h.second.kind != detail::KModule) out.push_back(h.second.what);
+    for (const auto &h : g_handles.open) out.push_back(h.second.what);
     for (const auto &b : g_heap.blocks)
         out.push_back("heap block of " + std::to_string(b.second) + " bytes");
     return out;
@@ -217,6 +217,7 @@ void EndProcess() {
             break;
         }
     }
+    detail::ResetLibraries();  // its modules are unloaded
     for (auto &b : g_heap.blocks) free(b.first);
     g_heap.blocks.clear();
     g_heap.now = 0;
@@ -231,6 +232,8 @@ void NewProcess() {
     m.cmCalls.clear();
     m.problems.clear();
     m.arguments.clear();
+    m.libraryLoads.clear();
+    m.defaultDllDirectories = 0;
     g_faults = FaultState();
     SetLastError(0);
 }

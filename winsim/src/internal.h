@@ -51,6 +51,7 @@ bool HeapRemove(void *p);
 // Per-module reset hooks, called by sim::Reset.
 void ResetHandles();
 void ResetInf();
+void ResetLibraries();
 
 }  // namespace detail
 }  // namespace sim

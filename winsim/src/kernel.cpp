@@ -1,9 +1,10 @@
 // kernel32 and user32 of the simulated layer: debug output, last error,
-// modules, processes, memory and the message box.
+// modules and the DLL search, processes, memory and the message box.
 #include "internal.h"
 
 #include <setupapi.h>
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -30,6 +31,113 @@ BOOL WINAPI SimIsWow64Process(HANDLE hProcess, PBOOL Wow64Process) {
     }
     *Wow64Process = M().wow64 == Wow64True ? TRUE : FALSE;
     return TRUE;
+}
+
+BOOL WINAPI SimSetDefaultDllDirectories(DWORD DirectoryFlags) {
+    DWORD error;
+    if (Fault("SetDefaultDllDirectories", ERROR_INVALID_PARAMETER, &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    const DWORD valid = LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS |
+                        LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+    if (DirectoryFlags == 0 || (DirectoryFlags & ~valid) != 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    M().defaultDllDirectories = DirectoryFlags;
+    char text[16];
+    snprintf(text, sizeof text, "0x%X", DirectoryFlags);
+    Log(Event::DllDirectoriesSet, text);
+    return TRUE;
+}
+
+// ---- loaded libraries ----
+
+const DWORD kSearchFlags = LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_APPLICATION_DIR |
+                           LOAD_LIBRARY_SEARCH_USER_DIRS | LOAD_LIBRARY_SEARCH_SYSTEM32 |
+                           LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+
+struct Library {
+    std::string path;  // full path of the module file
+    bool system = false;
+    HMODULE handle = nullptr;
+    int refs = 0;
+};
+
+// By full path; each handle's object points at its entry here.
+std::map<std::string, Library, CaseLess> g_libraries;
+
+bool SameName(const std::string &a, const std::string &b) {
+    return !CaseLess()(a, b) && !CaseLess()(b, a);
+}
+
+std::string SystemDir() { return NormalPath(M().windowsDir + "\\system32"); }
+std::string ProgramDir() { return ParentOf(NormalPath(M().moduleFileName)); }
+
+// The KnownDLLs the programs use: Windows maps these from the system folder
+// whatever the search order says.
+bool IsKnownDll(const std::string &name) {
+    for (const char *k : {"kernel32.dll", "advapi32.dll", "user32.dll", "setupapi.dll", "msvcrt.dll"})
+        if (SameName(name, k)) return true;
+    return false;
+}
+
+// Whether the module file exists: the system folder's DLLs by the machine's
+// list, any other as a file of the machine.
+bool ModuleFileExists(const std::string &path, bool *pSystem) {
+    *pSystem = SameName(ParentOf(path), SystemDir());
+    if (*pSystem) return M().systemDlls.count(NameOf(path)) != 0;
+    File *f = FindFile(path);
+    return f != nullptr && !(f->attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The full path LoadLibraryExA takes the module from, or empty.
+std::string FindModule(const std::string &fileName, DWORD flags, bool *pSystem) {
+    if (fileName.find_first_of("\\/") != std::string::npos) {
+        // A path: that file alone (only full paths are modelled).
+        if (fileName.size() < 3 || fileName[1] != ':') return std::string();
+        std::string path = NormalPath(fileName);
+        return ModuleFileExists(path, pSystem) ? path : std::string();
+    }
+    // No extension: ".dll" is added; a trailing point means none.
+    std::string name = fileName;
+    if (name.find('.') == std::string::npos)
+        name += ".dll";
+    else if (name.back() == '.')
+        name.pop_back();
+    // A module of that name already loaded is the one taken.
+    for (const auto &l : g_libraries)
+        if (SameName(NameOf(l.second.path), name)) {
+            *pSystem = l.second.system;
+            return l.second.path;
+        }
+    std::vector<std::string> dirs;
+    DWORD search = (flags & kSearchFlags) ? (flags & kSearchFlags) : M().defaultDllDirectories;
+    if (search != 0) {
+        // Folders added with AddDllDirectory (USER_DIRS) and a DLL's own
+        // folder (DLL_LOAD_DIR, with a path only) add nothing here.
+        if (search & (LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS))
+            dirs.push_back(ProgramDir());
+        if (search & (LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS))
+            dirs.push_back(SystemDir());
+    } else if (IsKnownDll(name)) {
+        dirs.push_back(SystemDir());
+    } else {
+        // The standard order: the program's own folder first (then the
+        // current folder and PATH, which the machine does not have).
+        dirs = {ProgramDir(), SystemDir(), NormalPath(M().windowsDir)};
+    }
+    for (const auto &dir : dirs) {
+        std::string path = dir + "\\" + name;
+        if (ModuleFileExists(path, pSystem)) return path;
+    }
+    return std::string();
+}
+
+Library *LoadedLibrary(HMODULE h) {
+    Object *o = Lookup((HANDLE)h, KModule);
+    return o ? (Library *)o->data : nullptr;
 }
 
 struct ProcessData {
@@ -83,20 +191,84 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
         SetLastError(error);
         return nullptr;
     }
-    std::string name = lpProcName ? lpProcName : "";
+    // A value below 0x10000 is an ordinal: none is exported here.
+    std::string name = ((uintptr_t)lpProcName >> 16) != 0 ? lpProcName : "";
     if (hModule == (HMODULE)&g_kernel32Tag) {
         if (name == "IsWow64Process" && M().wow64 != Wow64Absent)
             return (FARPROC)(void (*)(void))SimIsWow64Process;
+        if (name == "SetDefaultDllDirectories" && M().loaderSearchFlags)
+            return (FARPROC)(void (*)(void))SimSetDefaultDllDirectories;
         if (name == "ProcessIdToSessionId" && !M().noSessionFunctions)
             return (FARPROC)(void (*)(void))ProcessIdToSessionId;
         if (name == "WTSGetActiveConsoleSessionId" && !M().noSessionFunctions)
             return (FARPROC)(void (*)(void))WTSGetActiveConsoleSessionId;
+    } else if (hModule == (HMODULE)&g_setupapiTag) {
+        if (name == "SetupUninstallOEMInfA" && !M().noUninstallOemInf)
+            return (FARPROC)(void (*)(void))SetupUninstallOEMInfA;
+    } else if (Library *l = LoadedLibrary(hModule)) {
+        if (l->system && SameName(NameOf(l->path), "cfgmgr32.dll")) {
+            if (name == "CM_Locate_DevNode_ExA") return (FARPROC)(void (*)(void))CM_Locate_DevNode_ExA;
+            if (name == "CM_Reenumerate_DevNode_Ex")
+                return (FARPROC)(void (*)(void))CM_Reenumerate_DevNode_Ex;
+        }
+    } else if (hModule != (HMODULE)&M()) {
+        Problem("GetProcAddress on a module that is not loaded");
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
     }
-    if (hModule == (HMODULE)&g_setupapiTag && name == "SetupUninstallOEMInfA" &&
-        !M().noUninstallOemInf)
-        return (FARPROC)(void (*)(void))SetupUninstallOEMInfA;
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
+}
+
+HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
+    LibraryLoad call;
+    call.name = lpLibFileName ? lpLibFileName : "";
+    call.flags = dwFlags;
+    M().libraryLoads.push_back(call);
+    DWORD error;
+    if (Fault("LoadLibraryExA", ERROR_MOD_NOT_FOUND, &error)) {
+        SetLastError(error);
+        return nullptr;
+    }
+    DWORD search = dwFlags & kSearchFlags;
+    // Without the loader update Windows refuses the search flags; they never
+    // go with LOAD_WITH_ALTERED_SEARCH_PATH; hFile is reserved.
+    if (!lpLibFileName || hFile || (search && !M().loaderSearchFlags) ||
+        (search && (dwFlags & LOAD_WITH_ALTERED_SEARCH_PATH))) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    bool system = false;
+    std::string path = FindModule(lpLibFileName, dwFlags, &system);
+    if (path.empty()) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    Library &l = g_libraries[path];
+    if (l.refs++ == 0) {
+        l.path = path;
+        l.system = system;
+        l.handle = (HMODULE)NewHandle(KModule, "library " + path, &l);
+        Log(Event::LibraryLoaded, path);
+    }
+    M().libraryLoads.back().loaded = path;
+    return l.handle;
+}
+
+BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
+    Note("FreeLibrary");
+    Library *l = LoadedLibrary(hLibModule);
+    if (!l) {
+        Problem("FreeLibrary of a module that is not loaded");
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (--l->refs == 0) {
+        std::string path = l->path;
+        Release((HANDLE)hLibModule, KModule, "FreeLibrary");
+        g_libraries.erase(path);
+    }
+    return TRUE;
 }
 
 HANDLE WINAPI GetCurrentProcess(void) { return (HANDLE)(LONG_PTR)-1; }
@@ -347,4 +519,24 @@ UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
     return (UINT)dir.size();
 }
 
+UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
+    DWORD error;
+    if (Fault("GetSystemDirectoryA", ERROR_NOT_ENOUGH_MEMORY, &error)) {
+        SetLastError(error);
+        return 0;
+    }
+    const std::string dir = SystemDir();
+    if (!lpBuffer || dir.size() + 1 > uSize) return (UINT)dir.size() + 1;  // size needed
+    memcpy(lpBuffer, dir.c_str(), dir.size() + 1);
+    return (UINT)dir.size();
+}
+
 }  // extern "C"
+
+namespace sim {
+namespace detail {
+
+void ResetLibraries() { g_libraries.clear(); }
+
+}  // namespace detail
+}  // namespace sim
