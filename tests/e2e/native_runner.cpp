@@ -22,6 +22,12 @@
 //   setting locate-fails              the root device node cannot be located
 //   hwraw <hex bytes>                 the last node's hardware IDs as stored
 //   rawvalue dev|drv <name> <type> <hex bytes>
+//   runs <n>                          the program runs n times, one process
+//                                     after the other, on the machine as left
+//   end-after <file name> <text>      in the first run, a program of that name
+//                                     that the run starts ends right after it
+//                                     writes the (escaped) debug text
+//   end-after-message <text>          this program ends so
 // Other instructions (the Wine seeder's) are ignored.
 //
 // A program beside the one that runs can be given a runner of its own
@@ -34,7 +40,9 @@
 //   debug <text>                      one OutputDebugStringA call
 //   stdout <text>                     everything written to standard output
 //   messagebox <text> <caption> <type hex>
-//   exit <code>
+//   exit <code>                       (a run that was ended has none)
+//   run <n>                           what follows, up to the next run or the
+//                                     machine's state, is the nth run's
 //   node <instance ID> 0|1 <hardware-ID entry>...   (1: has a driver key)
 //   file <name> <attributes hex>      what is left in the inf folder
 //   library <path>                    a DLL the program loaded
@@ -146,6 +154,10 @@ int Bad(const std::string &line) {
 
 // Runners of programs that the program under test may start, by file name.
 std::map<std::string, std::string, sim::CaseLess> g_runners;
+// Started programs that end after writing a text, in the first run.
+std::map<std::string, std::string, sim::CaseLess> g_endAfter;
+int g_runs = 1;
+int g_run = 1;
 
 void RunStartedProgram(const std::string &runner, const std::string &module);
 
@@ -174,6 +186,12 @@ int Load(std::istream &in) {
                 std::string runner = r->second, module = f[1];
                 sim::M().programs[module] = [runner, module] { RunStartedProgram(runner, module); };
             }
+        } else if (op == "runs" && f.size() == 2 && atoi(f[1].c_str()) >= 1) {
+            g_runs = atoi(f[1].c_str());
+        } else if (op == "end-after" && f.size() == 3) {
+            g_endAfter[f[1]] = Unescape(f[2]);
+        } else if (op == "end-after-message" && f.size() == 2) {
+            sim::EndProcessAfterMessage(Unescape(f[1]));
         } else if (op == "station" && f.size() == 2 && f[1] == "hidden") {
             sim::M().stationVisible = false;
         } else if (op == "wow64" && f.size() == 2) {
@@ -255,14 +273,25 @@ int Load(std::istream &in) {
     return 0;
 }
 
-void WriteOutcome(int exitCode, const std::string &out) {
+// What one run did; an ended run has no exit code.
+void WriteRun(bool ended, int exitCode, const std::string &out) {
     const sim::Machine &m = sim::M();
     for (const std::string &d : m.debug) printf("debug\t%s\n", Escape(d).c_str());
     if (!out.empty()) printf("stdout\t%s\n", Escape(out).c_str());
     for (const sim::MessageBoxCall &b : m.messageBoxes)
         printf("messagebox\t%s\t%s\t%X\n", Escape(b.text).c_str(), Escape(b.caption).c_str(),
                b.type);
-    printf("exit\t%d\n", exitCode);
+    if (!ended) printf("exit\t%d\n", exitCode);
+    for (const sim::Event &e : m.events)
+        if (e.kind == sim::Event::LibraryLoaded) printf("library\t%s\n", Escape(e.text).c_str());
+    for (const std::string &r : sim::OpenResources())
+        printf("problem\t%s\n", Escape("left open: " + r).c_str());
+    for (const std::string &p : m.problems) printf("problem\t%s\n", Escape(p).c_str());
+}
+
+// The machine as the runs left it.
+void WriteState() {
+    const sim::Machine &m = sim::M();
     for (const sim::Device &d : m.devices) {
         if (d.removed) continue;
         std::string line = "node\t" + Escape(d.instanceId) + "\t" + (d.hasDriverKey ? "1" : "0");
@@ -286,11 +315,6 @@ void WriteOutcome(int exitCode, const std::string &out) {
         if (name.find('\\') != std::string::npos) continue;
         printf("file\t%s\t%X\n", Escape(name).c_str(), f.second.attributes);
     }
-    for (const sim::Event &e : m.events)
-        if (e.kind == sim::Event::LibraryLoaded) printf("library\t%s\n", Escape(e.text).c_str());
-    for (const std::string &r : sim::OpenResources())
-        printf("problem\t%s\n", Escape("left open: " + r).c_str());
-    for (const std::string &p : m.problems) printf("problem\t%s\n", Escape(p).c_str());
 }
 
 // The machine as it is now, in the description form, for a started program's
@@ -299,6 +323,9 @@ std::string Describe(const std::string &module, const std::string &dir) {
     const sim::Machine &m = sim::M();
     std::ostringstream out;
     out << "windir\t" << m.windowsDir << "\nmodule\t" << module << "\nwow64\t0\n";
+    auto end = g_endAfter.find(module.substr(module.rfind('\\') + 1));
+    if (g_run == 1 && end != g_endAfter.end())
+        out << "end-after-message\t" << Escape(end->second) << "\n";
     for (const sim::Device &d : m.devices) {
         if (d.removed) continue;
         // ROOT\<NAME>\0000: the node's name is the middle part.
@@ -432,10 +459,24 @@ int RunScenario(ProgramMain program, int argc, char **argv) {
     char name[] = "program";
     char *programArgv[] = {name, nullptr};
     char *envp[] = {nullptr};
-    sim::BeginStdoutCapture();
-    int exitCode = program(1, programArgv, envp);
-    std::string out = sim::EndStdoutCapture();
-    WriteOutcome(exitCode, out);
+    for (g_run = 1; g_run <= g_runs; ++g_run) {
+        if (g_run > 1) {
+            printf("run\t%d\n", g_run);
+            sim::NewProcess();
+        }
+        int exitCode = 0;
+        bool ended = false;
+        sim::BeginStdoutCapture();
+        try {
+            exitCode = program(1, programArgv, envp);
+        } catch (const sim::ProcessEnded &) {
+            ended = true;  // as when it is killed: Windows releases what it held
+            sim::EndProcess();
+        }
+        std::string out = sim::EndStdoutCapture();
+        WriteRun(ended, exitCode, out);
+    }
+    WriteState();
     fflush(stdout);
     return 0;
 }

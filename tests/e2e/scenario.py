@@ -200,10 +200,13 @@ class Scenario:
         self.beside = []
         self.station = None  # 'hidden': the program runs on a window station nobody sees
         self.plant = None
+        self.runs = 1        # the program runs this often, one run after the other
+        self.interrupt = None  # (program, text): that program ends after writing text, in run 1
         self.nodes = []
         self.files = []
         self.ports = {}  # name -> free|held
         self.expect = None
+        self.expect_again = None  # the second run's part of the expectations
         self.differences = []
 
 
@@ -299,6 +302,15 @@ def load(path):
                     if value.lower() not in PLANTS:
                         raise Failure('%s: plant is one of %s' % (w, ', '.join(PLANTS)))
                     scn.plant = value.lower()
+                elif key == 'runs':
+                    if value not in ('1', '2'):
+                        raise Failure('%s: runs is 1 or 2' % w)
+                    scn.runs = int(value)
+                elif key == 'interrupt':
+                    m = re.fullmatch(r'(\w+) after (.+)', value)
+                    if not m or m.group(1).lower() not in PROGRAMS:
+                        raise Failure('%s: interrupt = <program> after <trace text>' % w)
+                    scn.interrupt = (m.group(1).lower(), m.group(2))
                 else:
                     raise Failure('%s: unknown key "%s"' % (w, key))
         elif kind == 'node':
@@ -362,7 +374,9 @@ def load(path):
             if state not in ('free', 'held'):
                 raise Failure('%s: a port is free or held' % where)
             scn.ports[name.upper()] = state
-        elif kind == 'expect':
+        elif kind == 'expect' and name == 'again':
+            scn.expect_again = load_expect(entries, scn, again=True)
+        elif kind == 'expect' and not name:
             scn.expect = load_expect(entries, scn)
         elif kind == 'difference':
             d = Difference(name or 'unnamed')
@@ -402,6 +416,12 @@ def load(path):
         raise Failure('%s: the planted DLLs are 64-bit: plant beside a 64-bit program' % path)
     if scn.expect is None:
         raise Failure('%s: no [expect] section' % path)
+    if (scn.runs == 2) != (scn.expect_again is not None):
+        raise Failure('%s: runs = 2 and an [expect again] section go together' % path)
+    if scn.interrupt and (scn.runs != 2 or scn.interrupt[0] not in scn.beside or
+                          PROGRAMS[scn.interrupt[0]][4]):
+        raise Failure('%s: interrupt ends a 64-bit program beside the one that runs, in the '
+                      'first of two runs' % path)
     return scn
 
 
@@ -415,7 +435,9 @@ def original_value_name(path, where):
     return key.split('.', 1)[1]
 
 
-def load_expect(entries, scn):
+def load_expect(entries, scn, again=False):
+    """[expect]: the first run and the machine after the last run; [expect
+    again]: what the second run writes and its exit code."""
     e = Expect()
     prefix = PROGRAMS[scn.program][3]
     for key, value, w in entries:
@@ -442,6 +464,10 @@ def load_expect(entries, scn):
                 if value != 'none' else []
         else:
             raise Failure('%s: unknown key "%s"' % (w, key))
+    if again:
+        if e.exit is None or e.nodes is not None or e.files is not None:
+            raise Failure('[expect again] needs exit and no nodes left or files left')
+        return e
     if e.exit is None or e.nodes is None or e.files is None:
         raise Failure('[expect] needs exit, nodes left and files left')
     return e
@@ -462,15 +488,20 @@ class Outcome:
         self.foreign = []   # nodes the scenario did not make (Wine's own)
         self.problems = []  # the layer's account: resources left open, misuse
         self.libraries = []  # the layer's DLLs loaded, by full path
+        self.again = None   # the second run's log, stdout, boxes and exit code
 
     def text(self):
-        out = ['log:']
-        out += ['  ' + line for line in self.log]
-        out.append('stdout:')
-        out += ['  ' + line for line in self.stdout]
-        out.append('message boxes:')
-        out += ['  ' + line for line in self.boxes]
-        out.append('exit code: %s' % self.exit)
+        out = []
+        for head, run in (('', self), ('second run ', self.again)):
+            if run is None:
+                continue
+            out.append(head + 'log:')
+            out += ['  ' + line for line in run.log]
+            out.append(head + 'stdout:')
+            out += ['  ' + line for line in run.stdout]
+            out.append(head + 'message boxes:')
+            out += ['  ' + line for line in run.boxes]
+            out.append(head + 'exit code: %s' % run.exit)
         out.append('nodes left: %s' % (', '.join(self.nodes) or 'none'))
         out.append('files left: %s' % (', '.join(self.files) or 'none'))
         return '\n'.join(out) + '\n'
@@ -481,7 +512,17 @@ PREFIX_LINE = re.compile(r'\.\..* - Omrak')
 
 def outcome_from(records, scn):
     """Builds an outcome from raw records: (kind, fields...) as the native
-    runner writes them and as the Wine side collects them."""
+    runner writes them and as the Wine side collects them. A record "run 2"
+    begins the second run's part."""
+    runs = [i for i, r in enumerate(records) if r[0] == 'run']
+    if runs:
+        o = outcome_from(records[:runs[0]], scn)
+        o.again = outcome_from(records[runs[0] + 1:], scn)
+        # The machine's state and the account come after the last run.
+        o.nodes, o.files, o.foreign = o.again.nodes, o.again.files, o.again.foreign
+        o.problems += o.again.problems
+        o.libraries += o.again.libraries
+        return o
     o = Outcome()
     debug = [r[1] for r in records if r[0] == 'debug']
     i = 0
@@ -545,6 +586,10 @@ def machine_text(scn):
              'wow64\t%d' % (1 if is32 and scn.prefix == 'win64' else 0)]
     if scn.station:
         lines.append('station\t' + scn.station)
+    if scn.runs > 1:
+        lines.append('runs\t%d' % scn.runs)
+    if scn.interrupt:
+        lines.append('end-after\t%s\t%s' % (PROGRAMS[scn.interrupt[0]][0], scn.interrupt[1]))
     for p in scn.beside:
         lines.append('program\t%s\\%s' % (PROGRAM_FOLDER, PROGRAMS[p][0]))
     if scn.plant:
@@ -730,10 +775,13 @@ class WineRun:
             raise Failure('%s is missing: build the %s preset first' % (path, build))
         return path
 
-    def fixture(self, name):
-        path = os.path.join(self.build, 'fixtures', name)
+    def fixture(self, name, kind=None):
+        """A fixture of the prefix's kind, or of the kind given."""
+        kind = kind or self.kind
+        build = self.args.win64_build if kind == 'win64' else self.args.win32_build
+        path = os.path.join(build, 'fixtures', name)
         if not os.path.isfile(path):
-            raise Failure('%s is missing: build the %s preset first' % (path, self.kind))
+            raise Failure('%s is missing: build the %s preset first' % (path, kind))
         return path
 
     def prepare(self):
@@ -836,7 +884,11 @@ class WineRun:
                 p.kill()
         self.holders = []
 
-    def run_program(self):
+    def run_program(self, first=True):
+        """One run of the program; in the first, a program to be interrupted
+        is stood in for by endafter.exe, which ends it at its trace."""
+        if first and self.scn.interrupt:
+            return self.run_interrupted()
         exe = '%s\\%s' % (PROGRAM_FOLDER, PROGRAMS[self.scn.program][0])
         # On a hidden station the program is started by onstation.exe, which
         # passes its exit code on.
@@ -848,6 +900,30 @@ class WineRun:
         if self.scn.plant:
             self.check_plant(PROGRAMS[self.scn.program][0])
         return wine_records(p.returncode, p.stdout, p.stderr)
+
+    def run_interrupted(self):
+        name = PROGRAMS[self.scn.interrupt[0]][0]
+        folder = self.path(PROGRAM_FOLDER + '\\')
+        stem = os.path.splitext(name)[0]
+        real = stem + '.real.exe'
+        os.rename(os.path.join(folder, name), os.path.join(folder, real))
+        shutil.copy(self.fixture('endafter.exe', 'win64'), os.path.join(folder, name))
+        with open(os.path.join(folder, stem + '.endafter'), 'wb') as f:
+            f.write(('%s\\%s\n' % (PROGRAM_FOLDER, real)).encode('latin-1') +
+                    unescape(self.scn.interrupt[1]).encode('latin-1'))
+        try:
+            records = self.run_program(first=False)
+            result_path = os.path.join(folder, stem + '.endafter.result')
+            result = open(result_path).read() if os.path.exists(result_path) else '(none)'
+            if result != 'ended':
+                raise Failure('%s was not ended where the scenario says (endafter.exe: %s)' %
+                              (name, result))
+            return records
+        finally:
+            for leftover in (name, stem + '.endafter', stem + '.endafter.result'):
+                if os.path.exists(os.path.join(folder, leftover)):
+                    os.unlink(os.path.join(folder, leftover))
+            os.rename(os.path.join(folder, real), os.path.join(folder, name))
 
     def check_plant(self, program):
         """The program must not have loaded the planted DLL; the control,
@@ -979,6 +1055,8 @@ def run_wine(scn, args):
         run.prepare()
         run.set_up()
         records = run.run_program()
+        if scn.runs == 2:
+            records += [['run', '2']] + run.run_program(first=False)
         after = run.finish()
         outcome = outcome_from(records + [r for r in after if r[0] in ('node', 'file')], scn)
         before = ['\t'.join(r[1:]) for r in run.foreign_before
@@ -1020,6 +1098,8 @@ def apply_differences(outcome, differences):
     o.exit, o.nodes = outcome.exit, list(outcome.nodes)
     o.files = sorted(outcome.files + [d.keeps for d in differences if d.keeps is not None],
                      key=str.lower)
+    if outcome.again is not None:
+        o.again = apply_differences(outcome.again, differences)
     return o
 
 
@@ -1028,6 +1108,11 @@ def expected_outcome(scn):
     o = Outcome()
     o.log, o.stdout, o.boxes = list(e.log), list(e.stdout), list(e.boxes)
     o.exit, o.nodes, o.files = e.exit, list(e.nodes), list(e.files)
+    if scn.expect_again is not None:
+        a = scn.expect_again
+        o.again = Outcome()
+        o.again.log, o.again.stdout, o.again.boxes = list(a.log), list(a.stdout), list(a.boxes)
+        o.again.exit = a.exit
     return o
 
 
@@ -1061,10 +1146,12 @@ def check_layer(scn, args, failures):
         if d.setting and run_native(scn, args, [d.setting]).text() == windows.text():
             failures.append('difference %s: the setting %s changes nothing here' %
                             (d.name, d.setting))
+        logs = as_wine.log + (as_wine.again.log if as_wine.again else [])
+        stdout = as_wine.stdout + (as_wine.again.stdout if as_wine.again else [])
         for text in (d.replace, d.after):
             if text is not None and not any(
-                    line.partition(' | ')[2] == text for line in as_wine.log) \
-                    and text not in as_wine.stdout:
+                    line.partition(' | ')[2] == text for line in logs) \
+                    and text not in stdout:
                 failures.append('difference %s: "%s" does not occur' % (d.name, text))
         if d.keeps is not None and (d.keeps in as_wine.files or not any(
                 f.name == d.keeps for f in scn.files)):

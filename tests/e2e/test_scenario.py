@@ -113,6 +113,18 @@ class Pairing(unittest.TestCase):
         self.assertEqual(['A.inf', 'b.inf (readonly)'], o.files)
 
 
+    def test_a_second_run_is_kept_apart_and_the_machine_is_the_last_runs(self):
+        scn = load_text(MINIMAL)
+        o = scenario.outcome_from([['debug', 'first'], ['exit', '0'], ['run', '2'],
+                                   ['debug', 'second'], ['exit', '0'], ['problem', 'p'],
+                                   ['file', 'a.inf', '20']], scn)
+        self.assertEqual(['bare | first'], o.log)
+        self.assertEqual(['bare | second'], o.again.log)
+        self.assertEqual((0, 0), (o.exit, o.again.exit))
+        self.assertEqual((['a.inf'], ['p']), (o.files, o.problems))
+        self.assertIn('second run log:\n  bare | second\n', o.text())
+
+
 class ScenarioFiles(unittest.TestCase):
     def test_a_full_scenario(self):
         scn = load_text("""
@@ -182,6 +194,13 @@ class ScenarioFiles(unittest.TestCase):
             'an unended block': '[file a.inf]\ncontent = <<END\nx\n',
             'a plant that does not exist': '[scenario]\nplant = version\n',
             'a 64-bit DLL planted beside a 32-bit program': '[scenario]\nplant = cfgmgr32\n',
+            'a station that is not hidden': '[scenario]\nstation = visible\n',
+            'two runs without their second expectations': '[scenario]\nruns = 2\n',
+            'second expectations for one run': '[expect again]\nexit = 0\n',
+            'an interrupt in the only run':
+                '[scenario]\nbeside = Tidewell64\ninterrupt = Tidewell64 after x\n',
+            'an interrupt of a program that is not beside it':
+                '[scenario]\nruns = 2\ninterrupt = Tidewell64 after x\n[expect again]\nexit = 0\n',
         }
         for what, extra in bad.items():
             with self.subTest(what):

@@ -214,6 +214,9 @@ struct ProcessEnded {};
 // with after, right after that call has taken effect: at its next call into
 // the platform, whatever that is.
 void EndProcessAt(int nth, bool after);
+// The process ends right after it has written this text with
+// OutputDebugStringA: at its next call into the platform.
+void EndProcessAfterMessage(const std::string &text);
 bool ProcessWasEnded();  // whether this run's process ended that way
 // What Windows does when a process ends: its handles are closed (a program
 // it started runs on), its keys, sets, INF and search handles and its memory

@@ -38,6 +38,7 @@ struct FaultState {
     bool endAfter = false;  // ... after it has taken effect
     bool endPending = false;
     bool ended = false;
+    std::string endAfterMessage;  // ends once this has been written
 } g_faults;
 
 void EndNowIfPending() {
@@ -183,6 +184,8 @@ void EndProcessAt(int nth, bool after) {
     g_faults.endAt = nth;
     g_faults.endAfter = after;
 }
+
+void EndProcessAfterMessage(const std::string &text) { g_faults.endAfterMessage = text; }
 
 bool ProcessWasEnded() { return g_faults.ended; }
 
@@ -355,6 +358,11 @@ bool Fault(const char *api, DWORD defaultError, DWORD *pError) {
 void Note(const char *api) {
     EndNowIfPending();
     ++g_faults.calls[api];
+}
+
+void Written(const std::string &debugText) {
+    if (!g_faults.endAfterMessage.empty() && debugText == g_faults.endAfterMessage)
+        g_faults.endPending = true;
 }
 
 void Log(Event::Kind kind, const std::string &text) { g_machine.events.push_back({kind, text}); }

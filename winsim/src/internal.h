@@ -30,6 +30,7 @@ void Problem(const std::string &text);
 // test chose one).
 bool Fault(const char *api, DWORD defaultError, DWORD *pError);
 void Note(const char *api);  // counts a call that cannot fail
+void Written(const std::string &debugText);  // a debug-output write has been made
 
 void Log(Event::Kind kind, const std::string &text);
 void Arguments(const char *api, const std::string &text);

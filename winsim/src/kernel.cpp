@@ -163,6 +163,7 @@ void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
     std::string text = lpOutputString ? lpOutputString : "";
     M().debug.push_back(text);
     Log(Event::Debug, text);
+    Written(text);
     // Windows does not keep the caller's last error: without a debugger its
     // search for a debug-output viewer leaves ERROR_FILE_NOT_FOUND.
     SetLastError(ERROR_FILE_NOT_FOUND);
