@@ -688,7 +688,13 @@ int SweepEndings(const Scenario &s) {
 
 // A second run after a clean one only looks: it removes and deletes
 // nothing and writes what it writes on the machine without the product.
-void CheckSecondRunOnlyLooks(const Scenario &s) {
+// Every removal succeeds here, so that one run leaves nothing to do.
+void CheckSecondRunOnlyLooks(Scenario s) {
+    auto setUp = s.setUp;
+    s.setUp = [setUp](Ownership &own) {
+        setUp(own);
+        for (auto &d : sim::M().devices) d.removeError = 0;
+    };
     Ownership own;
     const Outcome clean = RunOnce(s, own, 0);
     const State cleanEnd = Snapshot();
@@ -923,16 +929,7 @@ TEST(RunCutShort, TidewellOn64BitWindowsWithSibling) {
 }
 
 TEST(RunCutShort, SecondRunAfterACleanOneOnlyLooks) {
-    for (bool wow64 : {false, true}) {
-        Scenario s = TidewellScenario(wow64);
-        // Every removal succeeds, so that one run leaves nothing to do.
-        auto setUp = s.setUp;
-        s.setUp = [setUp](Ownership &own) {
-            setUp(own);
-            for (auto &d : sim::M().devices) d.removeError = 0;
-        };
-        CheckSecondRunOnlyLooks(s);
-    }
+    for (bool wow64 : {false, true}) CheckSecondRunOnlyLooks(TidewellScenario(wow64));
 }
 
 #elif defined(SWEEP_TIDEWELL64)
@@ -1018,13 +1015,7 @@ TEST(FaultSweep, Tidewell64) {
 
 TEST(RunCutShort, Tidewell64) {
     EXPECT_GT(SweepEndings(Tidewell64Scenario()), 200);
-    Scenario s = Tidewell64Scenario();
-    auto setUp = s.setUp;
-    s.setUp = [setUp](Ownership &own) {
-        setUp(own);
-        for (auto &d : sim::M().devices) d.removeError = 0;
-    };
-    CheckSecondRunOnlyLooks(s);
+    CheckSecondRunOnlyLooks(Tidewell64Scenario());
 }
 
 #elif defined(SWEEP_ZORVANE)
@@ -1110,13 +1101,7 @@ TEST(FaultSweep, Zorvane64) {
 
 TEST(RunCutShort, Zorvane64) {
     EXPECT_GT(SweepEndings(ZorvaneScenario(true)), 100);
-    Scenario s = ZorvaneScenario(true);
-    auto setUp = s.setUp;
-    s.setUp = [setUp](Ownership &own) {
-        setUp(own);
-        for (auto &d : sim::M().devices) d.removeError = 0;
-    };
-    CheckSecondRunOnlyLooks(s);
+    CheckSecondRunOnlyLooks(ZorvaneScenario(true));
 }
 
 #endif
