@@ -16,6 +16,12 @@ add_test(NAME e2e.driver_reading
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/test_scenario.py)
 set_tests_properties(e2e.driver_reading PROPERTIES LABELS unit TIMEOUT 60)
 
+# Setup's finding out how the host starts i386 programs, and what it does
+# about it, with the probe and the binfmt_misc folder replaced.
+add_test(NAME setup.i386_host
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/e2e/test_i386host.py)
+set_tests_properties(setup.i386_host PROPERTIES LABELS unit TIMEOUT 60)
+
 set(E2E_DRIVER ${CMAKE_CURRENT_SOURCE_DIR}/e2e/scenario.py)
 set(E2E_WORK ${CMAKE_BINARY_DIR}/e2e)
 set(E2E_ARGS
