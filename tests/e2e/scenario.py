@@ -15,6 +15,7 @@ Exit code 0 when every check passed, 1 when one failed or could not be made.
 
 import argparse
 import fcntl
+import functools
 import os
 import re
 import shutil
@@ -604,14 +605,10 @@ def wine_env(prefix, kind, display=None):
     return env
 
 
-_host = []
-
-
+@functools.lru_cache(maxsize=None)
 def host():
     """How this host starts i386 programs: native, emulated or none."""
-    if not _host:
-        _host.append(i386host.mode())
-    return _host[0]
+    return i386host.mode()
 
 
 def need_wine():
@@ -749,6 +746,7 @@ class WineRun:
     def exe(self, program):
         name, build, _, _, _ = PROGRAMS[program]
         if self.stand_in and program == 'tidewell':
+            build = 'win64'
             path = os.path.join(self.args.win64_build, 'stand-in', name)
         else:
             path = os.path.join(self.args.win64_build if build == 'win64'
@@ -975,6 +973,8 @@ def message_box_args(text):
 def run_wine(scn, args):
     need_wine()
     run = WineRun(scn, args)
+    if run.stand_in:
+        print('\n== ' + STAND_IN)
     ok = False
     try:
         run.prepare()
@@ -1084,8 +1084,6 @@ def check(scn, args, with_wine=True):
     wine_expected = check_layer(scn, args, failures)
     if not with_wine:
         return failures
-    if scn.prefix == 'win32' and host() == 'emulated':
-        print('\n== ' + STAND_IN)
     wine = run_wine(scn, args)
     print('\n== Wine\n' + wine.text())
     if wine.problems:

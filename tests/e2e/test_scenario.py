@@ -245,7 +245,7 @@ class Hosts(unittest.TestCase):
 
     def run_on(self, host, text=MINIMAL):
         args = types.SimpleNamespace(work='/w', win32_build='/b32', win64_build='/b64')
-        with mock.patch.object(scenario, '_host', [host]):
+        with mock.patch.object(scenario, 'host', lambda: host):
             run = scenario.WineRun(load_text(text), args)
             with mock.patch('os.path.isfile', lambda p: True):
                 exe = run.exe('tidewell')
