@@ -160,8 +160,12 @@ def enabling_commands():
 
 
 def cannot(why, missing):
-    lines = ['This host does not start i386 programs (%s), which Wine\'s 32-bit side '
-             'needs, and CPU emulation cannot be set up here: %s.' % (why, missing),
+    """Stops, naming what is missing; why is None in the forced mode."""
+    if why is None:
+        first = 'The emulated mode is asked for (OMRAK_EMULATE_I386)'
+    else:
+        first = 'This host does not start i386 programs (%s), which Wine\'s 32-bit side needs' % why
+    lines = ['%s, and CPU emulation cannot be set up here: %s.' % (first, missing),
              'As root, these two commands enable it (then run this command again):']
     lines += ['  ' + c for c in enabling_commands()]
     print('\n'.join(lines), file=sys.stderr)
@@ -192,7 +196,7 @@ def setup(state):
     if ok and not forced():
         return 0
     if ok:
-        why = 'they do, but the emulated mode is asked for'
+        why = None
     root = os.geteuid() == 0
     if entries is None and root and folder == BINFMT:
         subprocess.run(['mount', '-t', 'binfmt_misc', 'binfmt_misc', BINFMT],
@@ -208,8 +212,11 @@ def setup(state):
     if missing:
         return cannot(why, '; '.join(missing))
     if not os.path.exists(qemu_path()):
-        p = subprocess.run(['apt-get', 'install', '-y', '-q', '--no-install-recommends',
-                            QEMU_PACKAGE], env=dict(os.environ, DEBIAN_FRONTEND='noninteractive'))
+        env = dict(os.environ, DEBIAN_FRONTEND='noninteractive')
+        p = subprocess.run(['apt-get', 'update', '-q'], env=env)
+        if p.returncode == 0:
+            p = subprocess.run(['apt-get', 'install', '-y', '-q', '--no-install-recommends',
+                                QEMU_PACKAGE], env=env)
         if p.returncode != 0 or not os.path.exists(qemu_path()):
             return cannot(why, 'installing %s failed' % QEMU_PACKAGE)
     entry = os.path.join(folder, ENTRY)

@@ -156,6 +156,14 @@ class Host(unittest.TestCase):
         self.assertIn('do not start even with %s registered' % self.qemu, err)
         self.assertIn('Exec format error', err)
 
+    def test_cannot_in_the_forced_mode_says_it_was_asked_for(self):
+        self.env.update(OMRAK_I386_PROBE='true', OMRAK_EMULATE_I386='1')
+        os.unlink(self.register)
+        code, _, err = self.run_main('setup', self.state)
+        self.assertEqual(1, code)
+        self.assertTrue(err.startswith('The emulated mode is asked for (OMRAK_EMULATE_I386), '
+                                       'and CPU emulation cannot be set up here: no binfmt_misc'))
+
     def test_forced_mode_registers_and_undo_removes_only_its_own(self):
         self.env.update(OMRAK_I386_PROBE='true', OMRAK_EMULATE_I386='1')
         self.assertEqual((0, 'emulated\n', ''), self.run_main('mode'))
