@@ -91,7 +91,7 @@ def probe():
 
 def read_entry(path):
     """A binfmt_misc entry as its file shows it: enabled, interpreter,
-    flags, offset, magic and mask (bytes)."""
+    offset, magic and mask (bytes)."""
     entry = {'name': os.path.basename(path), 'enabled': False, 'offset': 0}
     with open(path) as f:
         for line in f.read().splitlines():
@@ -100,8 +100,6 @@ def read_entry(path):
                 entry['enabled'] = True
             elif key == 'interpreter':
                 entry['interpreter'] = value
-            elif key == 'flags:':
-                entry['flags'] = value
             elif key == 'offset':
                 entry['offset'] = int(value)
             elif key in ('magic', 'mask'):
@@ -111,8 +109,7 @@ def read_entry(path):
 
 def i386_entries():
     """The entries of the binfmt_misc folder that an i386 ELF program
-    matches, newest last as the folder lists them, or None when no
-    binfmt_misc is mounted there."""
+    matches, in name order, or None when no binfmt_misc is mounted there."""
     folder = binfmt_dir()
     if not os.path.exists(os.path.join(folder, 'register')):
         return None
