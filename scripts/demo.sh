@@ -11,6 +11,9 @@
 #   scripts/demo.sh --check    the demo, and exit 1 unless its outcome is right
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The emulated mode's registration (OMRAK_EMULATE_I386=1) goes at the end.
+trap '[ ! -f build/i386-registration ] || python3 scripts/i386host.py undo build/i386-registration' EXIT
+trap 'exit 1' INT TERM
 scripts/setup.sh
 
 mkdir -p build/demo
@@ -24,5 +27,5 @@ for preset in win32 win64; do
     fi
 done
 
-exec python3 tests/e2e/demo_machine.py --work build/demo \
+python3 tests/e2e/demo_machine.py --work build/demo \
     --win32-build build/win32 --win64-build build/win64 "$@"

@@ -1,7 +1,14 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on Debian 12, when missing.
 # Safe to run again: it installs nothing that is already there.
+# Then finds out whether this host starts i386 programs (Wine's 32-bit side
+# needs them) and, on a host that runs 64-bit code only, sets up CPU
+# emulation for them; it stops with what is missing where it cannot
+# (scripts/i386host.py). OMRAK_EMULATE_I386=1 sets up the emulation on any
+# host; the command that called this removes it at its end
+# (scripts/i386host.py undo).
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
@@ -11,14 +18,16 @@ for pkg in cmake g++ make clang libclang-rt-14-dev libgtest-dev libbenchmark-dev
            python3 x11-utils xdotool; do
     have "$pkg" || need+=("$pkg")
 done
-if [ ${#need[@]} -eq 0 ]; then
-    exit 0
+if [ ${#need[@]} -gt 0 ]; then
+    SUDO=""
+    [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        $SUDO dpkg --add-architecture i386
+    fi
+    echo "Installing: ${need[*]}"
+    $SUDO apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${need[@]}"
 fi
-SUDO=""
-[ "$(id -u)" -eq 0 ] || SUDO="sudo"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $SUDO dpkg --add-architecture i386
-fi
-echo "Installing: ${need[*]}"
-$SUDO apt-get update -q
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${need[@]}"
+
+mkdir -p build
+python3 scripts/i386host.py setup build/i386-registration

@@ -4,6 +4,9 @@
 # sanitizer build of the unit tests, then each fuzz target for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# The emulated mode's registration (OMRAK_EMULATE_I386=1) goes at the end.
+trap '[ ! -f build/i386-registration ] || python3 scripts/i386host.py undo build/i386-registration' EXIT
+trap 'exit 1' INT TERM
 scripts/setup.sh
 scripts/build.sh asan
 

@@ -135,6 +135,8 @@ def show_run(program, records):
                 print('  %-*s  %s' % (width, '(stdout)', line))
         elif r[0] == 'messagebox':
             print('  %-*s  %s | %s' % (width, '(message box)', r[1], r[2]))
+        elif r[0] == 'problem':
+            print('  %-*s  %s' % (width, '(problem)', r[1]))
 
 
 def checks(scn, before, after, runs, inf_dir, contents):
@@ -169,6 +171,8 @@ def checks(scn, before, after, runs, inf_dir, contents):
         failures.append('entries that were not there: %s' % ', '.join(extra))
     if foreign_after != foreign_before:
         failures.append("Wine's own nodes changed")
+    for records in runs:
+        failures += [r[1] for r in records if r[0] == 'problem']
     tidewell, zorvane = runs
     if exit_code(tidewell) != 0:
         failures.append('Tidewell.exe exit code %d, not 0' % exit_code(tidewell))
@@ -215,9 +219,7 @@ def main():
         show_machine('before', scn, before[0], before[1])
         runs = []
         for program in ('tidewell', 'zorvane64'):
-            exe = '%s\\%s' % (FOLDER, e2e.PROGRAMS[program][0])
-            p = run.wine([exe], debug='-all,+debugstr', cwd=run.path(FOLDER + '\\'))
-            runs.append(e2e.wine_records(p.returncode, p.stdout, p.stderr))
+            runs.append(run.run(program, debug='-all,+debugstr'))
             show_run(e2e.PROGRAMS[program][0], runs[-1])
         after = snapshot(run, scn)
         show_machine('after', scn, after[0], after[1])

@@ -15,6 +15,7 @@ Exit code 0 when every check passed, 1 when one failed or could not be made.
 
 import argparse
 import fcntl
+import functools
 import os
 import re
 import shutil
@@ -26,6 +27,8 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 INF_SOURCES = os.path.join(os.path.dirname(HERE), 'inf')
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(HERE)), 'scripts'))
+import i386host  # noqa: E402
 
 # Setup classes by name, as Windows defines their GUIDs.
 CLASSES = {
@@ -57,6 +60,11 @@ WINDOWS_DIR = 'C:\\windows'
 # Wine-side settings that the layer can take on to show what Wine does.
 SETTINGS = ('all-present', 'locate-fails')
 
+# 64-bit programs start through Wine's 64-bit loader directly: the `wine`
+# launcher is an i386 program, slow to start where i386 programs run under
+# CPU emulation.
+WINE64 = '/usr/lib/wine/wine64'
+
 # DLLs a scenario can plant beside the program (fixtures of the win64 build):
 # each leaves this marker file in its folder when a process loads it. The
 # control program imports the DLL statically and so must load the planted one.
@@ -65,8 +73,19 @@ PLANT_MARKER = 'planted-dll-loaded.txt'
 PLANT_CONTROL = 'plantcontrol.exe'
 
 WINE_CALL_TIMEOUT = 60
-# Wine's loader of 64-bit programs, which needs no i386 support of the host.
-WINE64 = '/usr/lib/wine/wine64'
+# A start of a 32-bit program (and of the `wine` launcher) under the emulator
+# takes about a minute; the first ones in a fresh prefix longer.
+EMULATED_CALL_TIMEOUT = 600
+
+# Where i386 programs start under CPU emulation only, a 32-bit Windows is
+# stood in for by the x86_64 build of the uninstaller in a 64-bit prefix:
+# IsWow64Process gives FALSE there too, and Wine lets a 64-bit process remove
+# devices. What differs from the real 32-bit program:
+STAND_IN = ('32-bit Windows stood in for: this host runs i386 programs under CPU emulation '
+            'only, so the x86_64 build of Tidewell runs in a 64-bit prefix with the 64-bit '
+            'fixtures. Records are those of a 64-bit program (SP_DEVINFO_DATA is 32 bytes, '
+            'not 28), and no WoW64 layer is in between (IsWow64Process gives FALSE, as on '
+            '32-bit Windows).')
 ATTRIBUTE_NAMES = (('readonly', 0x1), ('hidden', 0x2), ('system', 0x4), ('directory', 0x10))
 
 
@@ -658,14 +677,39 @@ def wine_env(prefix, kind, display=None):
     return env
 
 
+@functools.lru_cache(maxsize=None)
+def host():
+    """How this host starts i386 programs: native, emulated or none."""
+    return i386host.mode()
+
+
 def need_wine():
-    for tool in ('wine', 'wineserver', 'wineboot'):
+    for tool in ('wine', 'wineserver', WINE64):
         if not shutil.which(tool):
             raise Failure('%s is not installed: the Wine scenarios cannot run' % tool)
+    if host() == 'none':
+        raise Failure('this host does not start i386 programs (%s), which Wine needs: '
+                      'scripts/setup.sh, as root, sets up CPU emulation for them' %
+                      i386host.probe()[1])
+
+
+def launcher(kind, is32):
+    """The command that starts a program in a prefix of the kind."""
+    return WINE64 if kind == 'win64' and not is32 else 'wine'
+
+
+def call_timeout(is32):
+    return EMULATED_CALL_TIMEOUT if is32 and host() == 'emulated' else WINE_CALL_TIMEOUT
+
+
+def template_kinds():
+    """The prefixes the scenarios need: no 32-bit one where 32-bit Windows is
+    stood in for."""
+    return ('win64',) if host() == 'emulated' else ('win64', 'win32')
 
 
 def wine_version():
-    return subprocess.run(['wine', '--version'], stdout=subprocess.PIPE,
+    return subprocess.run([WINE64, '--version'], stdout=subprocess.PIPE,
                           stderr=subprocess.DEVNULL, timeout=30).stdout.decode().strip()
 
 
@@ -699,21 +743,25 @@ def make_template(work, kind):
         fcntl.flock(lock, fcntl.LOCK_EX)
         if os.path.isfile(stamp) and open(stamp).read() == want:
             return final
+        print('making the %s prefix template%s' % (kind, ' (a few minutes: i386 programs '
+              'run under CPU emulation here)' if host() == 'emulated' else ''), flush=True)
         shutil.rmtree(final, ignore_errors=True)
         tmp = final + '.new'
         shutil.rmtree(tmp, ignore_errors=True)
         env = wine_env(tmp, kind)
+        wine = launcher(kind, kind == 'win32')
         try:
-            p = call(['wineboot', '-i'], env, timeout=150)
+            # A 64-bit prefix's 32-bit half is made by 32-bit programs.
+            p = call([wine, 'wineboot', '-i'], env, timeout=max(150, call_timeout(True)))
             if p.returncode != 0:
                 raise Failure('wineboot failed for the %s template: %s' %
                               (kind, p.stderr.decode('latin-1')[-2000:]))
             # MessageBoxA calls show in the relay channel, and nothing else does.
-            p = call(['wine', 'reg', 'add', 'HKCU\\Software\\Wine\\Debug', '/v', 'RelayInclude',
+            p = call([wine, 'reg', 'add', 'HKCU\\Software\\Wine\\Debug', '/v', 'RelayInclude',
                       '/d', 'user32.MessageBoxA', '/f'], env)
             if p.returncode != 0:
                 raise Failure('setting RelayInclude failed: %s' % p.stderr.decode('latin-1'))
-            call(['wineserver', '-w'], env, timeout=60)
+            call(['wineserver', '-w'], env, timeout=call_timeout(True))
         finally:
             subprocess.run(['wineserver', '-k'], env=env, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=30)
@@ -750,12 +798,13 @@ class WineRun:
     """One scenario in a fresh copy of the template; the prefix's wineserver
     is ended, and every process of the prefix with it, when the run is over."""
 
-    def __init__(self, scn, args, display=None):
+    def __init__(self, scn, args, display=None, name=None):
         self.scn = scn
         self.args = args
-        self.kind = scn.prefix
+        self.stand_in = scn.prefix == 'win32' and host() == 'emulated'
+        self.kind = 'win64' if self.stand_in else scn.prefix
         self.build = args.win64_build if self.kind == 'win64' else args.win32_build
-        self.dir = os.path.join(args.work, 'runs', scn.name)
+        self.dir = os.path.join(args.work, 'runs', name or scn.name)
         self.prefix = os.path.join(self.dir, 'prefix')
         self.env = wine_env(self.prefix, self.kind, display)
         self.holders = []
@@ -769,8 +818,12 @@ class WineRun:
 
     def exe(self, program):
         name, build, _, _, _ = PROGRAMS[program]
-        path = os.path.join(self.args.win64_build if build == 'win64' else self.args.win32_build,
-                            name)
+        if self.stand_in and program == 'tidewell':
+            build = 'win64'
+            path = os.path.join(self.args.win64_build, 'stand-in', name)
+        else:
+            path = os.path.join(self.args.win64_build if build == 'win64'
+                                else self.args.win32_build, name)
         if not os.path.isfile(path):
             raise Failure('%s is missing: build the %s preset first' % (path, build))
         return path
@@ -806,14 +859,34 @@ class WineRun:
         if p.returncode != 0:
             raise Failure('wineserver -p failed: %s' % p.stderr.decode('latin-1'))
 
-    def wine(self, args, stdin=None, debug='-all', timeout=WINE_CALL_TIMEOUT, cwd=None,
-             loader='wine', planted=False):
+    def is32(self, program):
+        """Whether the program, as this run has it, is an i386 program."""
+        return PROGRAMS[program][4] and not self.stand_in
+
+    def wine(self, args, stdin=None, debug='-all', cwd=None, is32=False, planted=False):
         env = dict(self.env, WINEDEBUG=debug)
         if planted:
             # Wine takes its own DLL of the name unless told to search for a
             # Windows one first, in the program's folder as Windows does.
             env['WINEDLLOVERRIDES'] += ';%s=n,b' % self.scn.plant
-        return call([loader] + args, env, timeout=timeout, input=stdin, cwd=cwd or self.dir)
+        return call([launcher(self.kind, is32)] + args, env, timeout=call_timeout(is32),
+                    input=stdin, cwd=cwd or self.dir)
+
+    def run(self, program, debug='-all,+debugstr,+relay', starter=None, planted=False):
+        """Runs a program from its folder (through a starter fixture, such as
+        onstation.exe, which passes its exit code on); its raw records. A
+        program that wrote no trace did not run, whatever its exit code."""
+        exe = '%s\\%s' % (PROGRAM_FOLDER, PROGRAMS[program][0])
+        p = self.wine(([starter] if starter else []) + [exe], debug=debug,
+                      cwd=self.path(PROGRAM_FOLDER + '\\'), is32=self.is32(program),
+                      planted=planted)
+        if starter and p.stdout.strip():
+            raise Failure('%s: %s' % (starter, p.stdout.decode('latin-1').strip()))
+        records = wine_records(p.returncode, p.stdout, p.stderr)
+        if not any(r[0] == 'debug' for r in records):
+            raise Failure('%s did not run (exit code %d); its standard error ends:\n%s' % (
+                exe, p.returncode, '\n'.join(p.stderr.decode('latin-1').splitlines()[-20:])))
+        return records
 
     def seed_tool(self, verb, stdin=None):
         p = self.wine(['C:\\e2e\\seed.exe', verb], stdin=stdin)
@@ -867,7 +940,7 @@ class WineRun:
 
     def hold(self, port):
         env = dict(self.env)
-        p = subprocess.Popen(['wine', 'C:\\e2e\\holdport.exe', port], env=env,
+        p = subprocess.Popen([launcher(self.kind, False), 'C:\\e2e\\holdport.exe', port], env=env,
                              stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                              stderr=subprocess.DEVNULL, cwd=self.dir)
         self.holders.append(p)
@@ -889,17 +962,13 @@ class WineRun:
         is stood in for by endafter.exe, which ends it at its trace."""
         if first and self.scn.interrupt:
             return self.run_interrupted()
-        exe = '%s\\%s' % (PROGRAM_FOLDER, PROGRAMS[self.scn.program][0])
-        # On a hidden station the program is started by onstation.exe, which
-        # passes its exit code on.
-        command = ['C:\\e2e\\onstation.exe', exe] if self.scn.station else [exe]
-        p = self.wine(command, debug='-all,+debugstr,+relay',
-                      cwd=self.path(PROGRAM_FOLDER + '\\'), planted=bool(self.scn.plant))
-        if self.scn.station and p.stdout.strip():
-            raise Failure('onstation.exe: %s' % p.stdout.decode('latin-1').strip())
+        # On a hidden station the program is started by onstation.exe.
+        records = self.run(self.scn.program,
+                           starter='C:\\e2e\\onstation.exe' if self.scn.station else None,
+                           planted=bool(self.scn.plant))
         if self.scn.plant:
             self.check_plant(PROGRAMS[self.scn.program][0])
-        return wine_records(p.returncode, p.stdout, p.stderr)
+        return records
 
     def run_interrupted(self):
         name = PROGRAMS[self.scn.interrupt[0]][0]
@@ -939,9 +1008,8 @@ class WineRun:
             os.unlink(marker)
         else:
             print('planted %s: not loaded by %s' % (dll, program))
-        # A 64-bit program, started the way Wine starts one directly.
-        loader = WINE64 if os.path.exists(WINE64) else 'wine'
-        p = self.wine(['%s\\%s' % (PROGRAM_FOLDER, PLANT_CONTROL)], loader=loader,
+        # A 64-bit program, started through Wine's 64-bit loader.
+        p = self.wine(['%s\\%s' % (PROGRAM_FOLDER, PLANT_CONTROL)],
                       cwd=self.path(PROGRAM_FOLDER + '\\'), planted=True)
         if not os.path.exists(marker):
             self.plant_problems.append(
@@ -1023,6 +1091,9 @@ def wine_records(returncode, stdout, stderr):
         k = line.find(':Call user32.MessageBoxA(')
         if k >= 0:
             records.append(['messagebox'] + message_box_args(line[k + len(':Call user32.MessageBoxA('):]))
+            continue
+        if re.match(r'qemu[-\w]*: ', line):
+            records.append(['problem', 'the CPU emulator reports: ' + line])
     out = stdout.decode('latin-1')
     if out:
         records.append(['stdout', out])
@@ -1050,6 +1121,8 @@ def message_box_args(text):
 def run_wine(scn, args):
     need_wine()
     run = WineRun(scn, args)
+    if run.stand_in:
+        print('\n== ' + STAND_IN)
     ok = False
     try:
         run.prepare()
@@ -1208,7 +1281,10 @@ def message_box(scn, args):
         if not number.isdigit():
             raise Failure('Xvfb did not start')
         xenv = dict(os.environ, DISPLAY=':' + number)
-        run = WineRun(scn, args, display=':' + number)
+        # Its own run folder: the scenario itself may run at the same time.
+        run = WineRun(scn, args, display=':' + number, name=scn.name + '-xvfb')
+        if run.stand_in:
+            print('== ' + STAND_IN)
         run.prepare()
         # Without a window manager Wine draws the caption itself.
         p = run.wine(['reg', 'add', 'HKCU\\Software\\Wine\\X11 Driver', '/v', 'Managed',
@@ -1219,7 +1295,8 @@ def message_box(scn, args):
         exe = '%s\\%s' % (PROGRAM_FOLDER, PROGRAMS[scn.program][0])
         env = dict(run.env, WINEDEBUG='-all,+debugstr,+relay')
         out_file, err_file = tempfile.TemporaryFile(), tempfile.TemporaryFile()
-        program = subprocess.Popen(['wine', exe], env=env, stdin=subprocess.DEVNULL,
+        program = subprocess.Popen([launcher(run.kind, run.is32(scn.program)), exe], env=env,
+                                   stdin=subprocess.DEVNULL,
                                    stdout=out_file, stderr=err_file,
                                    cwd=run.path(PROGRAM_FOLDER + '\\'))
         window = None
@@ -1256,6 +1333,8 @@ def message_box(scn, args):
         after = run.finish()
         o = outcome_from(records + [r for r in after if r[0] in ('node', 'file')], scn)
         print('== Wine under Xvfb\n' + o.text())
+        if o.problems:
+            failures.append('Wine run: ' + '; '.join(o.problems))
         settings = [d.setting for d in scn.differences if d.setting]
         want = apply_differences(run_native(scn, args, settings), scn.differences)
         if not want.boxes:
@@ -1300,7 +1379,7 @@ def main():
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     try:
         if args.verb == 'templates':
-            for kind in ('win64', 'win32'):
+            for kind in template_kinds():
                 start = time.time()
                 print('%s template: %s (%.1f s)' % (kind, make_template(args.work, kind),
                                                     time.time() - start))

@@ -4,10 +4,13 @@ line of a message box, the pairing of prefix lines and messages, scenario
 files and the declared differences. Runs without Wine."""
 
 import os
+import subprocess
 import sys
 import tempfile
 import textwrap
+import types
 import unittest
+from unittest import mock
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import scenario  # noqa: E402
@@ -255,6 +258,52 @@ class Differences(unittest.TestCase):
                           '..B - Omrak | removed\\n', '..B - Omrak | params failed\\n',
                           'bare | removed'], got.log)
         self.assertEqual(['oem1.pnf', 'z.inf'], got.files)
+
+
+class Hosts(unittest.TestCase):
+    """What a Wine run starts, and how, on a host that runs i386 programs
+    natively and on one that runs them under CPU emulation only."""
+
+    def run_on(self, host, text=MINIMAL):
+        args = types.SimpleNamespace(work='/w', win32_build='/b32', win64_build='/b64')
+        with mock.patch.object(scenario, 'host', lambda: host):
+            run = scenario.WineRun(load_text(text), args)
+            with mock.patch('os.path.isfile', lambda p: True):
+                exe = run.exe('tidewell')
+            return run, exe, scenario.launcher(run.kind, run.is32('tidewell')), \
+                scenario.template_kinds()
+
+    def test_natively_32_bit_windows_is_a_32_bit_prefix(self):
+        run, exe, wine, kinds = self.run_on('native')
+        self.assertEqual(('win32', '/b32', '/b32/Tidewell.exe', 'wine'),
+                         (run.kind, run.build, exe, wine))
+        self.assertEqual(('win64', 'win32'), kinds)
+
+    def test_under_emulation_the_x86_64_build_stands_in_for_32_bit_windows(self):
+        run, exe, wine, kinds = self.run_on('emulated')
+        self.assertEqual(('win64', '/b64', '/b64/stand-in/Tidewell.exe', scenario.WINE64),
+                         (run.kind, run.build, exe, wine))
+        self.assertEqual(('win64',), kinds)
+
+    def test_the_real_uninstaller_still_runs_in_a_64_bit_prefix_under_emulation(self):
+        text = MINIMAL.replace('prefix = win32', 'prefix = win64')
+        for host in ('native', 'emulated'):
+            run, exe, wine, _ = self.run_on(host, text)
+            self.assertEqual(('win64', '/b32/Tidewell.exe', 'wine'), (run.kind, exe, wine))
+            self.assertEqual(scenario.WINE64, scenario.launcher('win64', run.is32('zorvane64')))
+
+    def test_an_emulator_report_is_a_problem_of_the_run(self):
+        err = b'qemu: uncaught target signal 11 (Segmentation fault) - core dumped\n'
+        o = scenario.outcome_from(scenario.wine_records(139, b'', err), load_text(MINIMAL))
+        self.assertEqual(['the CPU emulator reports: qemu: uncaught target signal 11 '
+                          '(Segmentation fault) - core dumped'], o.problems)
+
+    def test_a_program_that_wrote_no_trace_did_not_run(self):
+        run, _, _, _ = self.run_on('native')
+        died = subprocess.CompletedProcess([], 0, b'', b'wine: could not load kernel32.dll\n')
+        with mock.patch.object(run, 'wine', lambda *a, **k: died):
+            with self.assertRaisesRegex(scenario.Failure, '(?s)did not run.*could not load kernel32'):
+                run.run('tidewell')
 
 
 if __name__ == '__main__':

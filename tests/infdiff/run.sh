@@ -13,7 +13,10 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 [ $# -eq 6 ] || fail "usage: run.sh NATIVE EXE WORK_DIR EXCEPTIONS INF_DIR CORPUS_DIR"
 native=$1 exe=$2 work=$3 exceptions=$4 infdir=$5 corpus=$6
 
-command -v wine >/dev/null || fail "wine is not installed (scripts/setup.sh installs it)"
+# A 64-bit program in a 64-bit prefix: started through Wine's 64-bit loader,
+# not the i386 `wine` launcher (slow where i386 runs under CPU emulation).
+wine64=/usr/lib/wine/wine64
+[ -x "$wine64" ] || fail "wine64 is not installed (scripts/setup.sh installs it)"
 command -v wineserver >/dev/null || fail "wineserver is not installed"
 [ -x "$native" ] || fail "native infdump missing: $native"
 [ -f "$exe" ] || fail "Windows infdump missing: $exe (build the win64 preset first)"
@@ -33,12 +36,12 @@ export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all
 trap 'wineserver -k >/dev/null 2>&1' EXIT
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     rm -rf "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1 || fail "wineboot could not create $WINEPREFIX"
+    "$wine64" wineboot -i >/dev/null 2>&1 || fail "wineboot could not create $WINEPREFIX"
 fi
 
 winargs=()
 for f in "${files[@]}"; do winargs+=("Z:${f//\//\\}"); done
-wine "$exe" "${winargs[@]}" >"$work/wine.raw" 2>"$work/wine.err"
+"$wine64" "$exe" "${winargs[@]}" >"$work/wine.raw" 2>"$work/wine.err"
 rc=$?
 [ $rc -eq 0 ] || fail "infdump.exe under Wine exited with $rc (see $work/wine.err)"
 tr -d '\r' <"$work/wine.raw" >"$work/wine.out"
