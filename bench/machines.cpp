@@ -110,16 +110,8 @@ FolderFacts AddInfFolder(size_t files, size_t bigLineBytes) {
 }
 
 void Rewind() {
-    sim::Machine saved = std::move(sim::M());
-    saved.events.clear();
-    saved.debug.clear();
-    saved.messageBoxes.clear();
-    saved.processStarts.clear();
-    saved.cmCalls.clear();
-    saved.libraryLoads.clear();
-    saved.problems.clear();
-    sim::Reset();
-    sim::M() = std::move(saved);
+    sim::EndProcess();
+    sim::NewProcess();
 }
 
 NodeCalls CountNodeCalls(size_t productEvery) {

@@ -1,20 +1,24 @@
-#include <windows.h>
-
 #include "dllsearch.h"
 
 typedef BOOL(WINAPI *LPFN_SETDEFAULTDLLDIRECTORIES)(DWORD DirectoryFlags);
 
+FARPROC FindFunction(const char *pModule, const char *pName)
+{
+    HMODULE hModule;
+
+    hModule = GetModuleHandleA(pModule);
+    if (hModule == NULL)
+        return NULL;
+    return GetProcAddress(hModule, pName);
+}
+
 void LimitDllSearch(void)
 {
-    HMODULE hKernel32;
     LPFN_SETDEFAULTDLLDIRECTORIES fnSetDefaultDllDirectories;
 
-    // Looked up at run time: Windows without the loader update lacks it.
-    hKernel32 = GetModuleHandleA("kernel32");
-    if (hKernel32 == NULL)
-        return;
-    fnSetDefaultDllDirectories = (LPFN_SETDEFAULTDLLDIRECTORIES)(void (*)(void))GetProcAddress(
-        hKernel32, "SetDefaultDllDirectories");
+    // Windows without the loader update lacks it.
+    fnSetDefaultDllDirectories = (LPFN_SETDEFAULTDLLDIRECTORIES)(void (*)(void))FindFunction(
+        "kernel32", "SetDefaultDllDirectories");
     if (fnSetDefaultDllDirectories == NULL)
         return;
     fnSetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);

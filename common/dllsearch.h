@@ -1,6 +1,14 @@
-// Where the programs take DLLs from once they run: the system folder only.
+// Modules: the functions that older Windows versions lack, looked up at run
+// time, and where the programs take DLLs from once they run.
 #ifndef COMMON_DLLSEARCH_H
 #define COMMON_DLLSEARCH_H
+
+#include <windows.h>
+
+// The function pName of the module pModule, which the process has loaded
+// already ("kernel32", "setupapi"): GetModuleHandleA, then GetProcAddress.
+// NULL when either fails, as on a Windows version without the function.
+FARPROC FindFunction(const char *pModule, const char *pName);
 
 // Restricts every DLL this process loads from now on (SetupAPI's class
 // installers and their helpers included) to the system folder, so that no

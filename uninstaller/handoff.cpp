@@ -4,6 +4,7 @@
 
 #include "tidewell.h"
 
+#include "../common/dllsearch.h"
 #include "../common/trace.h"
 
 static const char SiblingFileName[] = "Tidewell64.exe";
@@ -14,14 +15,10 @@ BOOL IsWow64(void)
 {
     BOOL bIsWow64 = FALSE;
     LPFN_ISWOW64PROCESS fnIsWow64Process;
-    HMODULE hKernel32;
 
     // Looked up at run time: older Windows versions do not have it.
-    hKernel32 = GetModuleHandleA("kernel32");
-    if (hKernel32 == NULL)
-        return FALSE;
-    fnIsWow64Process = (LPFN_ISWOW64PROCESS)(void (*)(void))GetProcAddress(hKernel32,
-                                                                           "IsWow64Process");
+    fnIsWow64Process = (LPFN_ISWOW64PROCESS)(void (*)(void))FindFunction("kernel32",
+                                                                        "IsWow64Process");
     if (fnIsWow64Process == NULL)
         return FALSE;
     if (!fnIsWow64Process(GetCurrentProcess(), &bIsWow64))

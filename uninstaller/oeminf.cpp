@@ -3,6 +3,7 @@
 
 #include "oeminf.h"
 
+#include "../common/dllsearch.h"
 #include "../common/hwid.h"
 #include "../common/trace.h"
 
@@ -82,14 +83,10 @@ typedef BOOL(WINAPI *LPFN_SETUPUNINSTALLOEMINFA)(PCSTR InfFileName, DWORD Flags,
 // versions before XP do not have it.
 static BOOL UninstallOemInf(const char *pFileName)
 {
-    HMODULE hSetupApi;
     LPFN_SETUPUNINSTALLOEMINFA fnUninstall;
 
-    hSetupApi = GetModuleHandleA("setupapi");
-    if (hSetupApi == NULL)
-        return FALSE;
-    fnUninstall = (LPFN_SETUPUNINSTALLOEMINFA)(void (*)(void))GetProcAddress(
-        hSetupApi, "SetupUninstallOEMInfA");
+    fnUninstall = (LPFN_SETUPUNINSTALLOEMINFA)(void (*)(void))FindFunction(
+        "setupapi", "SetupUninstallOEMInfA");
     if (fnUninstall == NULL)
         return FALSE;
     return fnUninstall(pFileName, SUOI_FORCEDELETE, NULL);

@@ -2,6 +2,7 @@
 // someone can see it.
 #include "tidewell.h"
 
+#include "../common/dllsearch.h"
 #include "../common/trace.h"
 
 typedef BOOL(WINAPI *LPFN_PROCESSIDTOSESSIONID)(DWORD dwProcessId, DWORD *pSessionId);
@@ -16,18 +17,14 @@ typedef DWORD(WINAPI *LPFN_WTSGETACTIVECONSOLESESSIONID)(void);
 // where they are missing or fail, nothing is concluded.
 static int InUnseenSession(void)
 {
-    HMODULE hKernel32;
     LPFN_PROCESSIDTOSESSIONID fnProcessIdToSessionId;
     LPFN_WTSGETACTIVECONSOLESESSIONID fnConsoleSession;
     DWORD session = 0;
 
-    hKernel32 = GetModuleHandleA("kernel32");
-    if (hKernel32 == NULL)
-        return 0;
-    fnProcessIdToSessionId = (LPFN_PROCESSIDTOSESSIONID)(void (*)(void))GetProcAddress(
-        hKernel32, "ProcessIdToSessionId");
-    fnConsoleSession = (LPFN_WTSGETACTIVECONSOLESESSIONID)(void (*)(void))GetProcAddress(
-        hKernel32, "WTSGetActiveConsoleSessionId");
+    fnProcessIdToSessionId = (LPFN_PROCESSIDTOSESSIONID)(void (*)(void))FindFunction(
+        "kernel32", "ProcessIdToSessionId");
+    fnConsoleSession = (LPFN_WTSGETACTIVECONSOLESESSIONID)(void (*)(void))FindFunction(
+        "kernel32", "WTSGetActiveConsoleSessionId");
     if (fnProcessIdToSessionId == NULL || fnConsoleSession == NULL)
         return 0;
     if (!fnProcessIdToSessionId(GetCurrentProcessId(), &session))

@@ -438,9 +438,9 @@ def load(path):
     if (scn.runs == 2) != (scn.expect_again is not None):
         raise Failure('%s: runs = 2 and an [expect again] section go together' % path)
     if scn.interrupt and (scn.runs != 2 or scn.interrupt[0] not in scn.beside or
-                          PROGRAMS[scn.interrupt[0]][4]):
+                          PROGRAMS[scn.interrupt[0]][4] or scn.prefix != 'win64'):
         raise Failure('%s: interrupt ends a 64-bit program beside the one that runs, in the '
-                      'first of two runs' % path)
+                      'first of two runs in a 64-bit prefix' % path)
     return scn
 
 
@@ -828,13 +828,10 @@ class WineRun:
             raise Failure('%s is missing: build the %s preset first' % (path, build))
         return path
 
-    def fixture(self, name, kind=None):
-        """A fixture of the prefix's kind, or of the kind given."""
-        kind = kind or self.kind
-        build = self.args.win64_build if kind == 'win64' else self.args.win32_build
-        path = os.path.join(build, 'fixtures', name)
+    def fixture(self, name):
+        path = os.path.join(self.build, 'fixtures', name)
         if not os.path.isfile(path):
-            raise Failure('%s is missing: build the %s preset first' % (path, kind))
+            raise Failure('%s is missing: build the %s preset first' % (path, self.kind))
         return path
 
     def prepare(self):
@@ -976,7 +973,7 @@ class WineRun:
         stem = os.path.splitext(name)[0]
         real = stem + '.real.exe'
         os.rename(os.path.join(folder, name), os.path.join(folder, real))
-        shutil.copy(self.fixture('endafter.exe', 'win64'), os.path.join(folder, name))
+        shutil.copy(self.fixture('endafter.exe'), os.path.join(folder, name))
         with open(os.path.join(folder, stem + '.endafter'), 'wb') as f:
             f.write(('%s\\%s\n' % (PROGRAM_FOLDER, real)).encode('latin-1') +
                     unescape(self.scn.interrupt[1]).encode('latin-1'))
@@ -1177,15 +1174,15 @@ def apply_differences(outcome, differences):
 
 
 def expected_outcome(scn):
-    e = scn.expect
-    o = Outcome()
-    o.log, o.stdout, o.boxes = list(e.log), list(e.stdout), list(e.boxes)
-    o.exit, o.nodes, o.files = e.exit, list(e.nodes), list(e.files)
+    def run_of(e):
+        o = Outcome()
+        o.log, o.stdout, o.boxes, o.exit = list(e.log), list(e.stdout), list(e.boxes), e.exit
+        return o
+
+    o = run_of(scn.expect)
+    o.nodes, o.files = list(scn.expect.nodes), list(scn.expect.files)
     if scn.expect_again is not None:
-        a = scn.expect_again
-        o.again = Outcome()
-        o.again.log, o.again.stdout, o.again.boxes = list(a.log), list(a.stdout), list(a.boxes)
-        o.again.exit = a.exit
+        o.again = run_of(scn.expect_again)
     return o
 
 

@@ -124,7 +124,6 @@ struct Event {
         DeviceRemoved,   // text: instance ID
         FileDeleted,     // text: path
         PackageUninstalled,  // text: INF name
-        StoreRemoved,    // text: published name of a package taken out of the driver store
         Reenumerated,
         DllDirectoriesSet,  // text: the flags SetDefaultDllDirectories took, "0x800"
         LibraryLoaded,      // text: full path of the module loaded
@@ -217,14 +216,13 @@ void EndProcessAt(int nth, bool after);
 // The process ends right after it has written this text with
 // OutputDebugStringA: at its next call into the platform.
 void EndProcessAfterMessage(const std::string &text);
-bool ProcessWasEnded();  // whether this run's process ended that way
 // What Windows does when a process ends: its handles are closed (a program
 // it started runs on), its keys, sets, INF and search handles and its memory
 // released.
 void EndProcess();
 // A new process on the machine as it is: the logs of what happened, the
-// faults and the call counts start afresh; devices, files, the driver store,
-// ports and settings stay.
+// faults, the call counts and the heap's peak start afresh; devices, files,
+// the driver store, ports and settings stay.
 void NewProcess();
 
 // ---- accounting ----

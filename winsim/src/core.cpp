@@ -37,14 +37,12 @@ struct FaultState {
     int endAt = 0;          // the process ends at this fallible call
     bool endAfter = false;  // ... after it has taken effect
     bool endPending = false;
-    bool ended = false;
     std::string endAfterMessage;  // ends once this has been written
 } g_faults;
 
 void EndNowIfPending() {
     if (!g_faults.endPending) return;
     g_faults.endPending = false;
-    g_faults.ended = true;
     throw ProcessEnded();
 }
 
@@ -187,8 +185,6 @@ void EndProcessAt(int nth, bool after) {
 
 void EndProcessAfterMessage(const std::string &text) { g_faults.endAfterMessage = text; }
 
-bool ProcessWasEnded() { return g_faults.ended; }
-
 void EndProcess() {
     g_faults.endAt = 0;
     g_faults.endPending = false;
@@ -238,6 +234,7 @@ void NewProcess() {
     m.libraryLoads.clear();
     m.defaultDllDirectories = 0;
     g_faults = FaultState();
+    g_heap.peak = g_heap.now;
     SetLastError(0);
 }
 
@@ -335,10 +332,7 @@ bool HeapRemove(void *p) {
 bool Fault(const char *api, DWORD defaultError, DWORD *pError) {
     EndNowIfPending();
     if (g_faults.endAt == (int)g_faults.fallibleLog.size() + 1) {
-        if (!g_faults.endAfter) {
-            g_faults.ended = true;
-            throw ProcessEnded();
-        }
+        if (!g_faults.endAfter) throw ProcessEnded();
         g_faults.endPending = true;  // once this call has returned
     }
     int n = ++g_faults.calls[api];

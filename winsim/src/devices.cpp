@@ -425,7 +425,7 @@ BOOL WINAPI SetupUninstallOEMInfA(PCSTR InfFileName, DWORD Flags, PVOID Reserved
         Log(Event::FileDeleted, f->path);
         M().files.erase(NormalPath(p));
     }
-    if (M().driverStore.erase(InfFileName)) Log(Event::StoreRemoved, InfFileName);
+    M().driverStore.erase(InfFileName);
     Log(Event::PackageUninstalled, InfFileName);
     return TRUE;
 }
