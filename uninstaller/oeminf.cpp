@@ -79,57 +79,70 @@ int OpenDeviceInfName(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, HKEY *ph
 
 typedef BOOL(WINAPI *LPFN_SETUPUNINSTALLOEMINFA)(PCSTR InfFileName, DWORD Flags, PVOID Reserved);
 
-// SetupUninstallOEMInfA, forced: looked up at run time, since Windows
-// versions before XP do not have it.
-static BOOL UninstallOemInf(const char *pFileName)
+// The file name at the end of a path.
+static const char *NameOfPath(const char *pPath)
 {
+    const char *pName = pPath;
+    const char *p;
+
+    for (p = pPath; *p != 0; p++)
+        if (*p == '\\')
+            pName = p + 1;
+    return pName;
+}
+
+static int DeleteByHand(const char *pFullPath, DWORD *pError)
+{
+    if (DeleteFileA(pFullPath))
+        return INF_DELETED;
+    *pError = GetLastError();
+    return INF_KEPT;
+}
+
+int RemoveInfFile(const char *pFullPath, int bFinal, DWORD *pError)
+{
+    const char *pFileName = NameOfPath(pFullPath);
     LPFN_SETUPUNINSTALLOEMINFA fnUninstall;
 
+    // Read-only files go too; Wine's uninstall deletes the published file as
+    // any other and would be refused.
+    SetFileAttributesA(pFullPath, FILE_ATTRIBUTE_NORMAL);
+    if (!IsOemInfName(pFileName))
+        return DeleteByHand(pFullPath, pError);
+    // Looked up at run time: Windows versions before XP, which have no
+    // driver store either, do not have it.
     fnUninstall = (LPFN_SETUPUNINSTALLOEMINFA)(void (*)(void))FindFunction(
         "setupapi", "SetupUninstallOEMInfA");
     if (fnUninstall == NULL)
-        return FALSE;
-    return fnUninstall(pFileName, SUOI_FORCEDELETE, NULL);
+        return DeleteByHand(pFullPath, pError);
+    if (fnUninstall(pFileName, SUOI_FORCEDELETE, NULL))
+        return INF_UNINSTALLED;
+    *pError = GetLastError();
+    if (*pError == ERROR_NOT_AN_INSTALLED_OEM_INF)
+        return DeleteByHand(pFullPath, pError);
+    if (*pError != ERROR_FILE_NOT_FOUND && bFinal)
+        Trace("Driver package kept: [%s], Error code: 0x%x\n", pFileName, *pError);
+    return INF_KEPT;
 }
 
-// Deletes the file read-only or not; on failure *pError is DeleteFileA's error.
-static BOOL DeleteByHand(const char *pFullPath, DWORD *pError)
-{
-    BOOL result;
-
-    SetFileAttributesA(pFullPath, FILE_ATTRIBUTE_NORMAL);
-    result = DeleteFileA(pFullPath);
-    if (!result)
-        *pError = GetLastError();
-    return result;
-}
-
-BOOL RemoveInfFile(const char *pFullPath, const char *pFileName, DWORD *pError)
-{
-    if (IsOemInfName(pFileName) && UninstallOemInf(pFileName))
-        return TRUE;
-    return DeleteByHand(pFullPath, pError);
-}
-
-BOOL DeleteInfFile(const char *pInfName, int bUninstall, DWORD *pError)
+char *InfFolderPath(const char *pInfName, DWORD *pError)
 {
     char *pWinDir;
     char *pFullPath;
     UINT cchWinDir;
-    BOOL result;
 
     pWinDir = (char *)LocalAlloc(LMEM_ZEROINIT, MAX_PATH);
     if (pWinDir == NULL) {
         *pError = GetLastError();
         Trace("Malloc buffer for pFilePath failed\n");
-        return 0;
+        return NULL;
     }
     pFullPath = (char *)LocalAlloc(LMEM_ZEROINIT, MAX_PATH);
     if (pFullPath == NULL) {
         *pError = GetLastError();
         Trace("Malloc failed\n");
         LocalFree(pWinDir);
-        return 0;
+        return NULL;
     }
     cchWinDir = GetWindowsDirectoryA(pWinDir, MAX_PATH);
     // A result of MAX_PATH or more is the size the folder would need: the
@@ -139,24 +152,32 @@ BOOL DeleteInfFile(const char *pInfName, int bUninstall, DWORD *pError)
         Trace("Get current path failed!\n");
         LocalFree(pFullPath);
         LocalFree(pWinDir);
-        return 0;
+        return NULL;
     }
     if (!FormatText(pFullPath, MAX_PATH, "%s\\inf\\%s", pWinDir, pInfName)) {
         // Cut, it would name another file.
         *pError = ERROR_FILENAME_EXCED_RANGE;
         LocalFree(pFullPath);
         LocalFree(pWinDir);
-        return 0;
+        return NULL;
     }
+    LocalFree(pWinDir);
+    return pFullPath;
+}
+
+BOOL DeleteInfFile(const char *pInfName, DWORD *pError)
+{
+    char *pFullPath;
+    int outcome;
+
+    pFullPath = InfFolderPath(pInfName, pError);
+    if (pFullPath == NULL)
+        return FALSE;
     Trace("Delete file in Skarnel\n");
     Trace("File full path: %s\n", pFullPath);
-    if (bUninstall)
-        result = RemoveInfFile(pFullPath, pInfName, pError);
-    else
-        result = DeleteByHand(pFullPath, pError);
+    outcome = RemoveInfFile(pFullPath, TRUE, pError);
     LocalFree(pFullPath);
-    LocalFree(pWinDir);
-    return result;
+    return outcome != INF_KEPT;
 }
 
 void ScanProductNodes(SCAN_ACTION Action, void *pContext)

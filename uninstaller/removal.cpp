@@ -18,7 +18,7 @@ int DeleteDeviceInf(HDEVINFO hDevInfo, SP_DEVINFO_DATA devInfoData)
 
     if (!OpenDeviceInfName(hDevInfo, &devInfoData, &hKey, &pInfName))
         return 0;
-    result = DeleteInfFile(pInfName, TRUE, &error);
+    result = DeleteInfFile(pInfName, &error);
     RegCloseKey(hKey);
     LocalFree(pInfName);
     return result;

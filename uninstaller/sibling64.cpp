@@ -1,9 +1,12 @@
 // Tidewell64: the uninstaller's 64-bit sibling. On 64-bit Windows only a
-// 64-bit process can remove devices through the class installer, so the
-// uninstaller starts this program for the removal and sweeps the inf folder
-// itself once it has ended. For each product node: read its OEM INF name,
-// take the driver package out of the driver store (or, failing that, at
-// least delete its INF file), then remove the node quietly.
+// 64-bit process can remove devices through the class installer, and only
+// one can be sure to change the driver store, so the uninstaller starts this
+// program and sweeps the inf folder itself once it has ended. For each
+// product node: take its driver package out of the driver store, then
+// remove the node quietly; a package the node still holds goes once the node
+// is gone. Then every published INF of the inf folder that names the
+// product leaves the store the same way, so that the uninstaller's 32-bit
+// sweep never meets one it could only delete by hand.
 #include <windows.h>
 #include <setupapi.h>
 
@@ -11,6 +14,7 @@
 
 #include "../common/devscan.h"
 #include "../common/dllsearch.h"
+#include "../common/infscan.h"
 #include "../common/trace.h"
 
 const char TracePrefix[] = "..Tidewell64 - Omrak";
@@ -43,19 +47,15 @@ static int NeedsReboot(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData)
     return (params.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)) != 0;
 }
 
-// Takes the package out of the driver store with its .inf and .pnf; where
-// the platform refuses, the INF file at least goes, as in the uninstaller.
-static void UninstallPackage(const char *pInfName)
+// Traces what became of a published INF.
+static void TraceOutcome(const char *pInfName, int outcome, DWORD error)
 {
-    if (SetupUninstallOEMInfA(pInfName, SUOI_FORCEDELETE, NULL)) {
+    if (outcome == INF_UNINSTALLED)
         Trace("SetupUninstallOEMInfA successful: [%s]\n", pInfName);
-        return;
-    }
-    DWORD error = 0;
-
-    Trace("SetupUninstallOEMInfA failed, Error code: 0x%x\n", GetLastError());
-    if (!DeleteInfFile(pInfName, FALSE, &error))
-        Trace("Delete INF failed, Error code: 0x%x\n", error);
+    else if (outcome == INF_DELETED)
+        Trace("INF file deleted: [%s]\n", pInfName);
+    else
+        Trace("SetupUninstallOEMInfA failed, Error code: 0x%x\n", error);
 }
 
 static int RemoveNodeAndPackage(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData,
@@ -65,19 +65,23 @@ static int RemoveNodeAndPackage(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData
     char firstHwid[TRACE_BUFFER_SIZE];
     HKEY hKey;
     char *pInfName = NULL;
+    char *pFullPath = NULL;
+    int outcome = INF_KEPT;
+    DWORD error = 0;
 
     CopyFirstHwid(firstHwid, sizeof(firstHwid), pHwIds, cbHwIds);
     Trace("Found! [%s]\n", firstHwid);
     // The package goes first, while the node still names it: a run ended
     // between the two then leaves a node that the next run removes, never
-    // a package that no node names any more. It goes also when the node
-    // stays: the product is being uninstalled, and the node then falls back
-    // to no driver.
+    // a package that no node names any more.
     if (OpenDeviceInfName(hDevInfo, pDevInfoData, &hKey, &pInfName)) {
         RegCloseKey(hKey);
         Trace("InfPath: [%s]\n", pInfName);
-        UninstallPackage(pInfName);
-        LocalFree(pInfName);
+        pFullPath = InfFolderPath(pInfName, &error);
+        if (pFullPath != NULL) {
+            outcome = RemoveInfFile(pFullPath, FALSE, &error);
+            TraceOutcome(pInfName, outcome, error);
+        }
     }
     SetQuietInstall(hDevInfo, pDevInfoData);
     if (!SetupDiCallClassInstaller(DIF_REMOVE, hDevInfo, pDevInfoData)) {
@@ -87,7 +91,44 @@ static int RemoveNodeAndPackage(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData
         if (NeedsReboot(hDevInfo, pDevInfoData))
             *pNeedReboot = 1;
     }
+    // A package that runs from the store stays, forced or not, while a node
+    // uses it: now that the node is gone it may go. One that is gone
+    // already has nothing left to try.
+    if (pFullPath != NULL && outcome == INF_KEPT && error != ERROR_FILE_NOT_FOUND) {
+        outcome = RemoveInfFile(pFullPath, TRUE, &error);
+        if (outcome != INF_KEPT)
+            TraceOutcome(pInfName, outcome, error);
+    }
+    if (pFullPath != NULL)
+        LocalFree(pFullPath);
+    if (pInfName != NULL)
+        LocalFree(pInfName);
     return 1;
+}
+
+// A published INF of the inf folder that names the product, whatever node
+// it was for, leaves the driver store too.
+static void RemovePublishedInf(const char *pFullPath, const char *pFileName, void *pContext)
+{
+    HINF hInf;
+    UINT errorLine = 0;
+    char *pLine;
+    int outcome;
+    DWORD error = 0;
+
+    (void)pContext;
+    if (!IsOemInfName(pFileName))
+        return;
+    hInf = SetupOpenInfFileA(pFullPath, NULL, INF_STYLE_OLDNT | INF_STYLE_WIN4, &errorLine);
+    if (hInf == INVALID_HANDLE_VALUE)
+        return;
+    if (FindTargetModelsLine(hInf, &pLine)) {
+        LocalFree(pLine);
+        outcome = RemoveInfFile(pFullPath, TRUE, &error);
+        if (outcome != INF_KEPT)
+            TraceOutcome(pFileName, outcome, error);
+    }
+    SetupCloseInfFile(hInf);
 }
 
 int main(int argc, char **argv, char **envp)
@@ -101,6 +142,7 @@ int main(int argc, char **argv, char **envp)
     LimitDllSearch();
     Trace("Uninstall Device for 64bit OS\n");
     ScanProductNodes(RemoveNodeAndPackage, &needReboot);
+    WalkInfFolder(RemovePublishedInf, NULL);
     if (needReboot)
         Trace("Reboot needed\n");
     return 0;

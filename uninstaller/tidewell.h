@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include "../common/infscan.h"
+
 // Number of OEM INF files the device removal deleted in this run (the
 // 64-bit hand-off sets it to 0).
 extern DWORD g_RemovedDevices;
@@ -30,6 +32,5 @@ int DeleteDeviceInf(HDEVINFO hDevInfo, SP_DEVINFO_DATA devInfoData);
 // INF folder sweep.
 void SweepInfFolder(void);
 void ScanInfFile(const char *pFileName);
-int GetFirstField(PINFCONTEXT pContext, char *pField, DWORD cbField, DWORD *pcbNeeded);
 
 #endif

@@ -22,6 +22,7 @@
 #if defined(SWEEP_TIDEWELL)
 #include "uninstaller/tidewell.h"
 int TidewellMain(int argc, char **argv, char **envp);
+int Tidewell64Main(int argc, char **argv, char **envp);  // the real sibling, a process of its own
 #elif defined(SWEEP_TIDEWELL64)
 int Tidewell64Main(int argc, char **argv, char **envp);
 #elif defined(SWEEP_ZORVANE)
@@ -318,7 +319,7 @@ void AddDllSearch(Table &t) {
 
 bool IsFailureMessage(const std::string &m) {
     return m.find("fail") != std::string::npos || m.find("INVALID_HANDLE_VALUE") == 0 ||
-           m.find("Error code") == 0;
+           m.find("Error code") != std::string::npos;
 }
 
 bool MessageMatches(const std::string &actual, const std::string &expected) {
@@ -346,6 +347,7 @@ struct Outcome {
     size_t messageBoxes = 0;
     size_t refusals = 0;  // message boxes and the refusal's text traced instead
     bool ended = false;   // the process ended before the program did
+    bool childEnded = false;  // a program it started was ended before its end
     std::string stdoutText;
     std::map<std::string, int> calls;  // every call of the run, fallible or not
 };
@@ -396,6 +398,7 @@ Outcome Run(const Scenario &s) {
         if (e.kind == sim::Event::DeviceRemoved) o.removed.push_back(e.text);
         if (e.kind == sim::Event::FileDeleted) o.deleted.push_back(e.text);
         if (e.kind == sim::Event::PackageUninstalled) o.packages.push_back(e.text);
+        if (e.kind == sim::Event::ProcessTerminated) o.childEnded = true;
     }
     for (const auto &d : sim::M().devices)
         if (d.removed) o.lostNodes.push_back(d.instanceId);
@@ -655,7 +658,8 @@ int SweepEndings(const Scenario &s) {
             std::string what = s.name + ", ended " + (after ? "after" : "before") + " call " +
                                std::to_string(k) + " (" + clean.fallible[k - 1] + ")";
             Outcome first = RunOnce(s, own, 0, k, after);
-            EXPECT_TRUE(first.ended || (after && k == calls)) << what << ": the process went on";
+            EXPECT_TRUE(first.ended || first.childEnded || (after && k == calls))
+                << what << ": the process went on";
             CheckClean(s, own, first, what + ", cut short");
             sim::NewProcess();
             Outcome second = Run(s);
@@ -791,10 +795,13 @@ Table TidewellTable(bool wow64) {
     t.Add("removal", "LocalAlloc", 3, Says({"Malloc buffer for pFilePath failed\n"}));
     t.Add("removal", "LocalAlloc", 4, Says({"Malloc failed\n"}));
     t.Add("removal", "GetWindowsDirectoryA", 0, Says({"Get current path failed!\n"}));
-    // The OEM INF's uninstall, looked up at run time: failing, the file goes by hand.
-    for (const char *stage : {"removal", "sweep"})
-        for (const char *api : {"GetModuleHandleA", "GetProcAddress", "SetupUninstallOEMInfA"})
+    // The OEM INF's uninstall, looked up at run time: without the function
+    // the file goes by hand; refused, the file and its package stay.
+    for (const char *stage : {"removal", "sweep"}) {
+        for (const char *api : {"GetModuleHandleA", "GetProcAddress"})
             t.Add(stage, api, 0, Silent());
+        t.Add(stage, "SetupUninstallOEMInfA", 0, Says({"Driver package kept: [*"}));
+    }
     t.Add("removal", "SetFileAttributesA", 0, Silent());
     t.Add("removal", "DeleteFileA", 0, Silent());
     t.Add("removal", "SetupDiCallClassInstaller", 0, Says({"Remove failed!\n"}));
@@ -829,15 +836,27 @@ Table TidewellTable(bool wow64) {
     return t;
 }
 
-Scenario TidewellScenario(bool wow64) {
+// The real Tidewell64: a 64-bit process.
+void RealSibling() {
+    sim::M().wow64 = sim::Wow64False;
+    Tidewell64Main(0, nullptr, nullptr);
+}
+
+// On 64-bit Windows the sibling is the stand-in above, or with realSibling
+// the real one; refusedInWow64 says whether the driver store refuses a
+// 32-bit process there.
+Scenario TidewellScenario(bool wow64, bool realSibling = false, bool refusedInWow64 = true) {
     Scenario s;
     s.name = wow64 ? "Tidewell on 64-bit Windows" : "Tidewell on 32-bit Windows";
+    if (realSibling) s.name += ", the real sibling";
+    if (wow64 && !refusedInWow64) s.name += ", the store not refusing WOW64";
     s.prefix = kPrefix;
     s.exitCode = 0;
-    s.setUp = [wow64](Ownership &own) {
+    s.setUp = [wow64, realSibling, refusedInWow64](Ownership &own) {
         BuildMachine(own);
         sim::M().wow64 = wow64 ? sim::Wow64True : sim::Wow64False;
-        sim::M().programs[kSibling] = SiblingRun;
+        sim::M().uninstallRefusedInWow64 = refusedInWow64;
+        sim::M().programs[kSibling] = realSibling ? RealSibling : SiblingRun;
     };
     s.run = RunTidewell;
     s.stages = TidewellStages;
@@ -925,19 +944,50 @@ TEST(FaultSweep, TidewellOn64BitWindowsWithSibling) {
 TEST(RunCutShort, TidewellOn32BitWindows) { EXPECT_GT(SweepEndings(TidewellScenario(false)), 400); }
 
 TEST(RunCutShort, TidewellOn64BitWindowsWithSibling) {
-    EXPECT_GT(SweepEndings(TidewellScenario(true)), 200);
+    for (bool refused : {true, false})
+        EXPECT_GT(SweepEndings(TidewellScenario(true, true, refused)), 600);
+}
+
+// Without its sibling the uninstaller's sweep meets the product's published
+// INFs: no package loses its published INF, whether the store refuses the
+// 32-bit process or not, and a later run with the sibling ends as one
+// whole run does.
+TEST(RunCutShort, TidewellOn64BitWindowsWithoutSiblingThenWithIt) {
+    for (bool refused : {true, false}) {
+        Scenario s = TidewellScenario(true, true, refused);
+        Ownership own;
+        RunOnce(s, own, 0);
+        const State whole = Snapshot();
+        Scenario missing = s;
+        missing.setUp = [&](Ownership &o) {
+            s.setUp(o);
+            sim::M().files.erase(kSibling);
+        };
+        const Outcome alone = RunOnce(missing, own, 0);
+        CheckClean(s, own, alone, s.name + ", without the sibling");
+        EXPECT_TRUE(alone.orphans.empty()) << s.name << Join(alone.orphans);
+        for (const char *name : {"oem12.inf", "oem13.inf", "oem14.inf", "oem20.inf", "oem21.inf"})
+            if (refused) EXPECT_TRUE(sim::M().driverStore.count(name)) << s.name << " " << name;
+        sim::AddFile(kSibling, "MZ");
+        sim::NewProcess();
+        ::Run(s);
+        EXPECT_TRUE(Snapshot() == whole) << s.name << Difference(whole, Snapshot());
+    }
 }
 
 TEST(RunCutShort, SecondRunAfterACleanOneOnlyLooks) {
-    for (bool wow64 : {false, true}) CheckSecondRunOnlyLooks(TidewellScenario(wow64));
+    for (bool wow64 : {false, true}) CheckSecondRunOnlyLooks(TidewellScenario(wow64, wow64));
 }
 
 #elif defined(SWEEP_TIDEWELL64)
 
-std::string Tidewell64Stages(const std::string &api, const std::string &stage, const std::string &,
-                             std::map<std::string, int> &) {
-    if (api == "GetModuleHandleA") return "dlls";
-    return api == "SetupDiGetClassDevsA" ? "removal" : stage;
+std::string Tidewell64Stages(const std::string &api, const std::string &stage,
+                             const std::string &prev, std::map<std::string, int> &) {
+    if (api == "GetModuleHandleA" && stage == "start") return "dlls";
+    if (api == "SetupDiGetClassDevsA") return "removal";
+    // The sweep starts with its first buffer, after the last enumeration.
+    if (api == "LocalAlloc" && stage == "removal" && prev == "SetupDiEnumDeviceInfo") return "sweep";
+    return stage;
 }
 
 Table Tidewell64Table() {
@@ -956,15 +1006,28 @@ Table Tidewell64Table() {
     t.Add("removal", "SetupDiSetDeviceInstallParamsA", 0,
           Says({"SetupDiSetDeviceInstallParamsA failed, Error code: 0x57\n"}));
     t.Add("removal", "SetupDiCallClassInstaller", 0, Says({"Remove failed! Error code: 0x5\n"}));
-    t.Add("removal", "SetupUninstallOEMInfA", 0,
-          Says({"SetupUninstallOEMInfA failed, Error code: 0x5\n", "Delete file in Skarnel\n"}));
-    // The fall-back deletion of the INF file.
-    t.Add("removal", "LocalAlloc", 3,
-          Says({"Malloc buffer for pFilePath failed\n", "Delete INF failed, Error code: 0x8\n"}));
-    t.Add("removal", "LocalAlloc", 4, Says({"Malloc failed\n", "Delete INF failed, Error code: 0x8\n"}));
+    // A refused uninstall is tried again once the node is gone.
+    t.Add("removal", "SetupUninstallOEMInfA", 0, Says({"SetupUninstallOEMInfA failed, Error code: 0x5\n"}));
+    // The INF's full path.
+    t.Add("removal", "LocalAlloc", 3, Says({"Malloc buffer for pFilePath failed\n"}));
+    t.Add("removal", "LocalAlloc", 4, Says({"Malloc failed\n"}));
     t.Add("removal", "GetWindowsDirectoryA", 0, Says({"Get current path failed!\n"}));
-    t.Add("removal", "SetFileAttributesA", 0, Silent());
-    t.Add("removal", "DeleteFileA", 0, Says({"Delete INF failed, Error code: 0x5\n"}));
+    // Without the uninstall function the file goes by hand, as on a Windows
+    // without the driver store.
+    for (const char *stage : {"removal", "sweep"}) {
+        for (const char *api : {"GetModuleHandleA", "GetProcAddress", "SetFileAttributesA", "DeleteFileA"})
+            t.Add(stage, api, 0, Silent());
+    }
+    t.Add("sweep", "LocalAlloc", 1, Says({"Malloc failed, line: 360\n"}));
+    t.Add("sweep", "LocalAlloc", 2, Says({"Malloc failed, line: 366\n"}));
+    t.Add("sweep", "LocalAlloc", 3, Says({"Malloc failed, line: 372\n"}));
+    t.Add("sweep", "LocalAlloc", 0, Silent());  // buffers of one INF file
+    t.Add("sweep", "FindFirstFileA", 0, Says({"Get file list failed, line: 383\n"}));
+    // The sweep leaves the files it cannot read to the uninstaller's.
+    for (const char *api : {"GetWindowsDirectoryA", "FindNextFileA", "SetupOpenInfFileA",
+                            "SetupFindFirstLineA", "SetupFindNextLine", "SetupGetLineTextA"})
+        t.Add("sweep", api, 0, Silent());
+    t.Add("sweep", "SetupUninstallOEMInfA", 0, Says({"Driver package kept: [oem2*"}));
     return t;
 }
 
@@ -986,16 +1049,10 @@ Scenario Tidewell64Scenario() {
     s.mayRemove = [](const Ownership &own, const std::string &id) {
         return own.productNodes.count(id) != 0;
     };
-    // A run ended after a package went and before its node did leaves the
-    // node naming an INF that is gone: the next run's uninstall and deletion
-    // of it fail (traced, as for two nodes of one package), and the node goes.
-    s.secondRunMayWrite = {"File full path: C:\\Windows\\inf\\oem1*"};
-    // Only the packages of the product's nodes: the sibling never sweeps.
-    s.mayDelete = [](const Ownership &, const std::string &path) {
-        std::string name = sim::Lower(path);
-        for (const char *p : {"oem12.inf", "oem12.pnf", "oem13.inf", "oem14.inf"})
-            if (name == sim::Lower(kInf + std::string(p))) return true;
-        return false;
+    // The product's published INFs, those its nodes name and those the sweep
+    // finds.
+    s.mayDelete = [](const Ownership &own, const std::string &path) {
+        return own.productFiles.count(path) != 0;
     };
     return s;
 }
@@ -1004,11 +1061,14 @@ TEST(FaultSweep, Tidewell64) {
     Scenario s = Tidewell64Scenario();
     Ownership own;
     Outcome base = RunOnce(s, own, 0);
-    // The normal run reaches the fall-back deletion (the second node of
-    // oem12.inf finds its package gone) and the reboot check.
+    // The normal run meets a package gone before (the second node of
+    // oem12.inf), the reboot check, and in its sweep the product's packages
+    // that no node names.
     EXPECT_TRUE(HasMessage(base, "SetupUninstallOEMInfA failed, Error code: 0x2\n"));
     EXPECT_TRUE(HasMessage(base, "Reboot needed\n"));
-    EXPECT_EQ(3u, base.packages.size());
+    EXPECT_EQ((std::vector<std::string>{"oem12.inf", "oem13.inf", "oem14.inf", "oem20.inf",
+                                        "oem21.inf"}),
+              base.packages);
     EXPECT_GT(Sweep(s), 50);
     EXPECT_GT(SweepMoreFaults(s), 100);
 }

@@ -101,9 +101,9 @@ TEST_F(Removal, TwoNodesNamingOneInfCountOnce) {
     EXPECT_EQ(1u, g_RemovedDevices);
     EXPECT_EQ(std::vector<std::string>{InfPath("oem5.inf")}, DeletedFiles());
     EXPECT_EQ((std::vector<std::string>{"USB\\A", "USB\\B"}), RemovedIds());
-    // The second uninstall finds the INF gone and so does its deletion by hand.
+    // The second uninstall finds the INF gone: nothing is deleted by hand.
     EXPECT_EQ(2, sim::Calls("SetupUninstallOEMInfA"));
-    EXPECT_EQ(1, sim::Calls("DeleteFileA"));
+    EXPECT_EQ(0, sim::Calls("DeleteFileA"));
 }
 
 TEST_F(Removal, ReadOnlyHiddenSystemInfIsDeleted) {
@@ -125,7 +125,7 @@ TEST_F(Removal, FailedAttributeResetDoesNotStopTheDeletion) {
 
 TEST_F(Removal, FailedDeletionIsNotTracedNorCounted) {
     AddInstalled("USB\\A", GUID_DEVCLASS_USB, {kTarget1}, "oem4.inf");
-    sim::FailCall("SetupUninstallOEMInfA", 1, ERROR_ACCESS_DENIED);
+    sim::M().driverStore.clear();  // a file no package was published as
     sim::FailCall("DeleteFileA", 1, ERROR_ACCESS_DENIED);
     RemoveTargetDevices();
     EXPECT_EQ(0u, g_RemovedDevices);
@@ -153,20 +153,21 @@ TEST_F(Removal, FailedRemovalIsTracedAndTheNextNodeStillHandled) {
 
 // An OEM INF with its .pnf and its package in the store, removed by the
 // device removal (stage 0) or found by the sweep (stage 1). The uninstall
-// takes all three; where it fails, the INF file goes by hand and the .pnf
-// and the package stay.
+// takes all three. A published INF is deleted by hand only where no store
+// holds it; any other refusal keeps it, and its package, for a later run.
 struct StoreCase {
     const char *what;
     void (*fault)();
     bool uninstalled;  // the package left the store with its .inf and .pnf
     bool deleted;      // the .inf is gone
+    const char *kept;  // the error traced for a package kept, or null
 };
 
 void PrintTo(const StoreCase &c, std::ostream *os) { *os << c.what; }
 
 class DriverStore : public Removal, public ::testing::WithParamInterface<StoreCase> {};
 
-TEST_P(DriverStore, OemInfLeavesWithItsPackageOrAtLeastTheFileGoes) {
+TEST_P(DriverStore, PublishedInfLeavesWithItsPackageOrStays) {
     const std::string content = "[Version]\r\nSignature=\"$Windows NT$\"\r\n[Manufacturer]\r\n"
                                 "Omrak\r\n[Omrak]\r\nModem=M,USB\\Vid_1F3C&Pid_3A41\r\n";
     for (int stage = 0; stage < 2; ++stage) {
@@ -182,11 +183,19 @@ TEST_P(DriverStore, OemInfLeavesWithItsPackageOrAtLeastTheFileGoes) {
         else
             ScanInfFile(InfPath("oem7.inf").c_str());
         const std::string where = stage == 0 ? "removal" : "sweep";
-        EXPECT_EQ(GetParam().uninstalled, sim::M().driverStore.empty()) << where;
+        EXPECT_EQ(GetParam().uninstalled, !EventsOf(sim::Event::PackageUninstalled).empty()) << where;
         EXPECT_EQ(GetParam().uninstalled, !sim::FileExists(InfPath("oem7.pnf"))) << where;
         EXPECT_EQ(GetParam().deleted, !sim::FileExists(InfPath("oem7.inf"))) << where;
+        // Never a package left whose published name is gone.
+        EXPECT_TRUE(!sim::M().driverStore.count("oem7.inf") || sim::FileExists(InfPath("oem7.inf")))
+            << where;
         EXPECT_EQ(std::vector<std::string>{"oem7.inf flags=1"}, sim::Arguments("SetupUninstallOEMInfA"))
             << where << ": by its name, forced";
+        const std::string kept = GetParam().kept
+                                     ? std::string("Driver package kept: [oem7.inf], Error code: ") +
+                                           GetParam().kept + "\n"
+                                     : "";
+        EXPECT_EQ(GetParam().kept != nullptr, HasMsg(kept)) << where << Join(Msgs());
         if (stage == 0) EXPECT_EQ(GetParam().deleted ? 1u : 0u, g_RemovedDevices);
         TearDown();
     }
@@ -195,16 +204,26 @@ TEST_P(DriverStore, OemInfLeavesWithItsPackageOrAtLeastTheFileGoes) {
 INSTANTIATE_TEST_SUITE_P(
     Ways, DriverStore,
     ::testing::Values(
-        StoreCase{"uninstalled", [] {}, true, true},
-        StoreCase{"refused (Wine: read-only)",
-                  [] { sim::FailCall("SetupUninstallOEMInfA", 1, ERROR_ACCESS_DENIED); }, false, true},
-        StoreCase{"refused under WOW64", [] { sim::M().wow64 = sim::Wow64True; }, false, true},
-        StoreCase{"refused, and the deletion too",
+        StoreCase{"uninstalled", [] {}, true, true, nullptr},
+        StoreCase{"refused",
+                  [] { sim::FailCall("SetupUninstallOEMInfA", 1, ERROR_ACCESS_DENIED); }, false,
+                  false, "0x5"},
+        StoreCase{"refused under WOW64", [] { sim::M().wow64 = sim::Wow64True; }, false, false,
+                  "0xe0000235"},
+        StoreCase{"allowed under WOW64",
                   [] {
-                      sim::FailCall("SetupUninstallOEMInfA");
+                      sim::M().wow64 = sim::Wow64True;
+                      sim::M().uninstallRefusedInWow64 = false;
+                  },
+                  true, true, nullptr},
+        StoreCase{"not an installed OEM INF", [] { sim::M().driverStore.clear(); }, false, true,
+                  nullptr},
+        StoreCase{"not installed, and its deletion refused",
+                  [] {
+                      sim::M().driverStore.clear();
                       sim::FailCall("DeleteFileA");
                   },
-                  false, false}));
+                  false, false, nullptr}));
 
 // Without the uninstall function at all, the file still goes by hand.
 TEST_F(Removal, WindowsWithoutTheUninstallFunctionDeletesTheFile) {

@@ -126,6 +126,7 @@ TEST_F(FirstField, FailedReadsLeaveTheSizeUnwritten) {
 // ---- ScanInfFile ----
 
 TEST_F(Sweep, SecondTargetInCapitalsWithInterfaceSuffixDeletesTheFile) {
+    sim::M().driverStore.insert("oem3.inf");
     Texts msgs = Scan("oem3.inf", Inf("%Mfg%=Omrak,NTamd64",
                                       "[Omrak]\r\n%Modem%=Modem_Install,USB\\VID_1F3C&PID_3A42&MI_02\r\n"));
     EXPECT_EQ(Found(Path("oem3.inf"), "Modem_Install,USB\\VID_1F3C&PID_3A42&MI_02"), msgs);

@@ -6,6 +6,7 @@
 #include <devguid.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,8 @@ protected:
         sim::Reset();
         sim::AddDirectory("C:\\Windows");
         sim::AddDirectory("C:\\Windows\\inf");
+        // Windows' own INF files are always there.
+        sim::AddFile(Inf("machine.inf"), "[Version]\r\nSignature=\"$Windows NT$\"\r\n");
     }
 
     static int Run() { return Tidewell64Main(0, nullptr, nullptr); }
@@ -62,6 +65,7 @@ protected:
             sim::AddFile(Inf(infName), "[Version]\n");
             std::string stem = infName.substr(0, infName.rfind('.'));
             sim::AddFile(Inf(stem + ".pnf"));
+            sim::M().driverStore.insert(infName);
         }
         sim::Device &d = sim::AddDevice(id, cls, hwids, attached);
         d.hasDriverKey = true;
@@ -94,6 +98,15 @@ TEST_F(Tidewell64Test, RemovesProductNodesAndTheirPackagesOnly) {
     Node("USB\\VID_1F3C&PID_3A42&MI_01\\B", GUID_DEVCLASS_MODEM, {"Other\\Thing", kTarget2},
          "OEM12.INF", false);
     Node("USB\\VID_046D&PID_C52B\\C", GUID_DEVCLASS_USB, {"USB\\VID_046D&PID_C52B"}, "oem7.inf");
+    // The product's INF files that no node names: a published one goes with
+    // its package after the nodes; one under its vendor's name is left to
+    // the uninstaller's sweep.
+    const std::string models = "[Version]\r\nSignature=\"$Windows NT$\"\r\n[Manufacturer]\r\n"
+                               "Omrak=Models\r\n[Models]\r\nModem=M,USB\\VID_1F3C&PID_3A42&MI_01\r\n";
+    sim::AddFile(Inf("oem9.inf"), models, FILE_ATTRIBUTE_READONLY);
+    sim::AddFile(Inf("oem9.pnf"));
+    sim::M().driverStore.insert("oem9.inf");
+    sim::AddFile(Inf("omrakmdm.inf"), models);
     char arg0[] = "Tidewell64.exe", arg1[] = "/quiet";
     char *argv[] = {arg0, arg1, nullptr};
 
@@ -105,7 +118,8 @@ TEST_F(Tidewell64Test, RemovesProductNodesAndTheirPackagesOnly) {
     EXPECT_EQ((std::vector<std::string>{kStart, Found("USB\\VID_1F3C&PID_3A41&REV_0100"),
                                         InfPath("oem5.inf"), Uninstalled("oem5.inf"), kRemoved,
                                         Found("Other\\Thing"), InfPath("OEM12.INF"),
-                                        Uninstalled("OEM12.INF"), kRemoved}),
+                                        Uninstalled("OEM12.INF"), kRemoved,
+                                        Uninstalled("oem9.inf")}),
               Msgs());
     // Read, uninstall, remove: per node, the package goes before its node
     // (its .inf and .pnf with it), so that a run ended between the two
@@ -115,16 +129,18 @@ TEST_F(Tidewell64Test, RemovesProductNodesAndTheirPackagesOnly) {
                                         "removed:USB\\VID_1F3C&PID_3A41\\A",
                                         "deleted:C:\\Windows\\inf\\OEM12.INF",
                                         "deleted:C:\\Windows\\inf\\OEM12.pnf", "uninstalled:OEM12.INF",
-                                        "removed:USB\\VID_1F3C&PID_3A42&MI_01\\B"}),
+                                        "removed:USB\\VID_1F3C&PID_3A42&MI_01\\B",
+                                        "deleted:C:\\Windows\\inf\\oem9.inf",
+                                        "deleted:C:\\Windows\\inf\\oem9.pnf", "uninstalled:oem9.inf"}),
               Effects());
     EXPECT_FALSE(sim::FileExists(Inf("oem5.inf")));
     EXPECT_FALSE(sim::FileExists(Inf("oem5.pnf")));
     EXPECT_FALSE(sim::FileExists(Inf("OEM12.INF")));
     EXPECT_FALSE(Removed("USB\\VID_046D&PID_C52B\\C"));
     EXPECT_TRUE(sim::FileExists(Inf("oem7.inf")));
-    // The uninstaller did the port check before and sweeps afterwards.
+    EXPECT_TRUE(sim::FileExists(Inf("omrakmdm.inf")));
+    // The uninstaller did the port check before.
     EXPECT_EQ(0, sim::Calls("CreateFileA"));
-    EXPECT_EQ(0, sim::Calls("FindFirstFileA"));
 }
 
 TEST_F(Tidewell64Test, WithoutProductNodesOnlyTheFirstMessage) {
@@ -203,20 +219,44 @@ TEST_F(Tidewell64Test, UnreadableInfPathStillRemovesTheNode) {
 
 // ---- when the platform refuses ----
 
-TEST_F(Tidewell64Test, FailedUninstallFallsBackToDeletingTheInf) {
-    Node("USB\\A", GUID_DEVCLASS_USB, {kTarget1}, "oem5.inf");
-    sim::AddFile(Inf("oem5.inf"), "[Version]\n", FILE_ATTRIBUTE_READONLY);
-    sim::FailCall("SetupUninstallOEMInfA", 1, ERROR_ACCESS_DENIED);
+// A package the store refuses to give up while its node uses it (one that
+// runs from the store, or any refusal) is tried once more when the node is
+// gone. A published INF is deleted by hand only where the store holds no
+// package of it; a package still refused stays whole, for a later run.
+TEST_F(Tidewell64Test, RefusedPackageIsTriedAgainOnceItsNodeIsGone) {
+    struct Case {
+        const char *what;
+        std::function<void()> setUp;
+        std::vector<std::string> messages;  // after the InfPath line
+        std::vector<std::string> effects;
+    } cases[] = {
+        {"runs from the store", [] { sim::M().dirId13Packages.insert("oem5.inf"); },
+         {"SetupUninstallOEMInfA failed, Error code: 0xe000023d\n", kRemoved, Uninstalled("oem5.inf")},
+         {"removed:USB\\A", "deleted:C:\\Windows\\inf\\oem5.inf",
+          "deleted:C:\\Windows\\inf\\oem5.pnf", "uninstalled:oem5.inf"}},
+        {"refused twice", [] { sim::FailCall("SetupUninstallOEMInfA", 0, ERROR_ACCESS_DENIED); },
+         {"SetupUninstallOEMInfA failed, Error code: 0x5\n", kRemoved,
+          "Driver package kept: [oem5.inf], Error code: 0x5\n"},
+         {"removed:USB\\A"}},
+        {"not an installed OEM INF", [] { sim::M().driverStore.clear(); },
+         {"INF file deleted: [oem5.inf]\n", kRemoved},
+         {"deleted:C:\\Windows\\inf\\oem5.inf", "removed:USB\\A"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Fresh();
+        Node("USB\\A", GUID_DEVCLASS_USB, {kTarget1}, "oem5.inf");
+        sim::AddFile(Inf("oem5.inf"), "[Version]\n", FILE_ATTRIBUTE_READONLY);
+        c.setUp();
 
-    EXPECT_EQ(0, Run());
-    EXPECT_EQ((std::vector<std::string>{kStart, Found(kTarget1), InfPath("oem5.inf"),
-                                        "SetupUninstallOEMInfA failed, Error code: 0x5\n",
-                                        "Delete file in Skarnel\n",
-                                        "File full path: C:\\Windows\\inf\\oem5.inf\n", kRemoved}),
-              Msgs());
-    EXPECT_EQ((std::vector<std::string>{"deleted:C:\\Windows\\inf\\oem5.inf", "removed:USB\\A"}),
-              Effects());
-    EXPECT_FALSE(sim::FileExists(Inf("oem5.inf")));
+        EXPECT_EQ(0, Run());
+        std::vector<std::string> want = {kStart, Found(kTarget1), InfPath("oem5.inf")};
+        want.insert(want.end(), c.messages.begin(), c.messages.end());
+        EXPECT_EQ(want, Msgs());
+        EXPECT_EQ(c.effects, Effects());
+        // Never a package whose published INF is gone.
+        EXPECT_TRUE(!sim::M().driverStore.count("oem5.inf") || sim::FileExists(Inf("oem5.inf")));
+    }
 }
 
 TEST_F(Tidewell64Test, TwoNodesOfOnePackage) {
@@ -224,14 +264,11 @@ TEST_F(Tidewell64Test, TwoNodesOfOnePackage) {
     Node("USB\\B", GUID_DEVCLASS_PORTS, {kTarget2}, "oem5.inf");
 
     EXPECT_EQ(0, Run());
-    // The second finds the package gone; so does its fallback deletion.
+    // The second finds the package gone: nothing left to try.
     EXPECT_EQ((std::vector<std::string>{kStart, Found(kTarget1), InfPath("oem5.inf"),
                                         Uninstalled("oem5.inf"), kRemoved, Found(kTarget2),
                                         InfPath("oem5.inf"),
-                                        "SetupUninstallOEMInfA failed, Error code: 0x2\n",
-                                        "Delete file in Skarnel\n",
-                                        "File full path: C:\\Windows\\inf\\oem5.inf\n",
-                                        "Delete INF failed, Error code: 0x2\n", kRemoved}),
+                                        "SetupUninstallOEMInfA failed, Error code: 0x2\n", kRemoved}),
               Msgs());
     EXPECT_TRUE(Removed("USB\\A"));
     EXPECT_TRUE(Removed("USB\\B"));

@@ -87,7 +87,8 @@ protected:
     static std::string InfPath(const std::string &name) { return std::string(kInfDir) + "\\" + name; }
 
     // A device whose driver was installed from the INF file pInfName (a file
-    // of that name is put into the inf folder when withFile is set).
+    // of that name is put into the inf folder when withFile is set, and an
+    // OEM INF's package into the driver store).
     static sim::Device &AddInstalled(const std::string &id, const GUID &cls,
                                      std::initializer_list<std::string> hwids,
                                      const std::string &infName, bool attached = true,
@@ -96,6 +97,8 @@ protected:
         d.hasDriverKey = true;
         d.driverKey["InfPath"] = sim::Sz(infName);
         if (withFile) sim::AddFile(InfPath(infName), "[Version]\n");
+        if (withFile && sim::Lower(infName).compare(0, 3, "oem") == 0)
+            sim::M().driverStore.insert(infName);
         return d;
     }
 

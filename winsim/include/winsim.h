@@ -120,6 +120,7 @@ struct Event {
         ProcessStarted,  // text: application name
         WaitBegin,
         ProcessEnded,    // the started program's run is over
+        ProcessTerminated,  // text: application; it was ended before its program was
         WaitEnd,
         DeviceRemoved,   // text: instance ID
         FileDeleted,     // text: path
@@ -137,6 +138,14 @@ struct Machine {
     // The driver store: one package per published name ("oem12.inf"), whose
     // .inf (and .pnf) are in the inf folder while it is installed.
     std::set<std::string, CaseLess> driverStore;
+    // Packages that copied files to DirId 13 (drivers that run from the
+    // store): their uninstall is refused, forced or not, while a device
+    // uses them.
+    std::set<std::string, CaseLess> dirId13Packages;
+    // A 32-bit process on 64-bit Windows cannot uninstall a package
+    // (ERROR_IN_WOW64). Unconfirmed: documented for the class installer and
+    // DiUninstallDriver, not for SetupUninstallOEMInf; Wine allows it.
+    bool uninstallRefusedInWow64 = true;
     bool elevated = true;  // false: keys cannot be opened for writing
     std::string windowsDir = "C:\\Windows";
     bool windowsDirFails = false;

@@ -53,9 +53,12 @@ struct HandleTable {
 
 struct HeapState {
     std::map<void *, size_t> blocks;
+    std::map<void *, int> owners;  // the process each block belongs to
     size_t now = 0;
     size_t peak = 0;
 } g_heap;
+
+int g_process = 1;
 
 int g_savedStdout = -1;
 FILE *g_captureFile = nullptr;
@@ -170,13 +173,7 @@ int FallibleCalls() { return (int)g_faults.fallibleLog.size(); }
 const std::vector<std::string> &FallibleLog() { return g_faults.fallibleLog; }
 void FailFallibleCall(int nth) { g_faults.failFallible = nth; }
 
-std::vector<std::string> OpenResources() {
-    std::vector<std::string> out;
-    for (const auto &h : g_handles.open) out.push_back(h.second.what);
-    for (const auto &b : g_heap.blocks)
-        out.push_back("heap block of " + std::to_string(b.second) + " bytes");
-    return out;
-}
+std::vector<std::string> OpenResources() { return detail::OpenResourcesOf(0); }
 
 void EndProcessAt(int nth, bool after) {
     g_faults.endAt = nth;
@@ -188,8 +185,16 @@ void EndProcessAfterMessage(const std::string &text) { g_faults.endAfterMessage 
 void EndProcess() {
     g_faults.endAt = 0;
     g_faults.endPending = false;
+    detail::ReleaseProcess();
+}
+
+namespace detail {
+
+void ReleaseProcess() {
+    const int process = g_process;
     std::vector<std::pair<uintptr_t, detail::Kind>> open;
-    for (const auto &h : g_handles.open) open.push_back({h.first, h.second.kind});
+    for (const auto &h : g_handles.open)
+        if (h.second.process == process) open.push_back({h.first, h.second.kind});
     for (const auto &h : open) {
         HANDLE handle = (HANDLE)h.first;
         if (!g_handles.open.count(h.first)) continue;  // gone with another (a thread with its process)
@@ -217,10 +222,16 @@ void EndProcess() {
         }
     }
     detail::ResetLibraries();  // its modules are unloaded
-    for (auto &b : g_heap.blocks) free(b.first);
-    g_heap.blocks.clear();
-    g_heap.now = 0;
+    std::vector<void *> blocks;
+    for (const auto &b : g_heap.owners)
+        if (b.second == process) blocks.push_back(b.first);
+    for (void *b : blocks) {
+        detail::HeapRemove(b);
+        free(b);
+    }
 }
+
+}  // namespace detail
 
 void NewProcess() {
     Machine &m = g_machine;
@@ -285,7 +296,7 @@ namespace detail {
 HANDLE NewHandle(Kind kind, const std::string &what, void *data) {
     uintptr_t value = g_handles.next;
     g_handles.next += 4;
-    g_handles.open[value] = Object{kind, what, data};
+    g_handles.open[value] = Object{kind, what, data, g_process};
     return (HANDLE)value;
 }
 
@@ -313,10 +324,31 @@ void ResetHandles() {
     for (auto &b : g_heap.blocks) free(b.first);
     g_heap = HeapState();
     g_handles = HandleTable();
+    g_process = 1;
+}
+
+int CurrentProcess() { return g_process; }
+
+// process 0: every process's.
+std::vector<std::string> OpenResourcesOf(int process) {
+    std::vector<std::string> out;
+    for (const auto &h : g_handles.open)
+        if (process == 0 || h.second.process == process) out.push_back(h.second.what);
+    for (const auto &b : g_heap.blocks)
+        if (process == 0 || g_heap.owners[b.first] == process)
+            out.push_back("heap block of " + std::to_string(b.second) + " bytes");
+    return out;
+}
+void SetCurrentProcess(int process) { g_process = process; }
+
+void ForgetPendingEnd() {
+    g_faults.endPending = false;
+    if (g_faults.endAt <= (int)g_faults.fallibleLog.size()) g_faults.endAt = 0;
 }
 
 void HeapAdd(void *p, size_t size) {
     g_heap.blocks[p] = size;
+    g_heap.owners[p] = g_process;
     g_heap.now += size;
     g_heap.peak = std::max(g_heap.peak, g_heap.now);
 }
@@ -326,6 +358,7 @@ bool HeapRemove(void *p) {
     if (it == g_heap.blocks.end()) return false;
     g_heap.now -= it->second;
     g_heap.blocks.erase(it);
+    g_heap.owners.erase(p);
     return true;
 }
 

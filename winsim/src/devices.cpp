@@ -387,9 +387,9 @@ BOOL WINAPI SetupUninstallOEMInfA(PCSTR InfFileName, DWORD Flags, PVOID Reserved
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (M().wow64 == Wow64True) {
-        // The driver store cannot be changed from a 32-bit process on
-        // 64-bit Windows.
+    if (M().wow64 == Wow64True && M().uninstallRefusedInWow64) {
+        // Assumed, not documented: the driver store cannot be changed from
+        // a 32-bit process on 64-bit Windows.
         SetLastError(ERROR_IN_WOW64);
         return FALSE;
     }
@@ -401,8 +401,15 @@ BOOL WINAPI SetupUninstallOEMInfA(PCSTR InfFileName, DWORD Flags, PVOID Reserved
         SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;
     }
-    if (!(Flags & SUOI_FORCEDELETE)) {
-        // Without the force flag a package still bound to a device stays.
+    if (!M().driverStore.count(InfFileName)) {
+        // A file of the inf folder that no package was published as.
+        SetLastError(ERROR_NOT_AN_INSTALLED_OEM_INF);
+        return FALSE;
+    }
+    // Without the force flag a package still bound to a device stays; one
+    // that copied files to DirId 13 stays even when forced. The error of the
+    // latter is assumed to be the same: no document names it.
+    if (!(Flags & SUOI_FORCEDELETE) || M().dirId13Packages.count(InfFileName)) {
         std::string name = Lower(InfFileName);
         for (const auto &d : M().devices) {
             if (d.removed || !d.hasDriverKey) continue;
@@ -426,6 +433,7 @@ BOOL WINAPI SetupUninstallOEMInfA(PCSTR InfFileName, DWORD Flags, PVOID Reserved
         M().files.erase(NormalPath(p));
     }
     M().driverStore.erase(InfFileName);
+    M().dirId13Packages.erase(InfFileName);
     Log(Event::PackageUninstalled, InfFileName);
     return TRUE;
 }

@@ -5,6 +5,7 @@
 #include "winsim.h"
 
 #include <string>
+#include <vector>
 
 namespace sim {
 namespace detail {
@@ -15,7 +16,22 @@ struct Object {
     Kind kind;
     std::string what;  // description for the open-resource account
     void *data;        // per-kind state, owned by the module that made it
+    int process;       // the process that opened it
 };
+
+// The process whose code runs now: 1 for the program under test, higher
+// for a program it started, while that one runs. Handles and heap blocks
+// belong to the process that made them, and go when it ends.
+int CurrentProcess();
+void SetCurrentProcess(int process);
+// Ends the current process's fault plans: an end that was due, or pending
+// after its last call, concerned it alone.
+void ForgetPendingEnd();
+// What Windows does when the current process ends: its handles closed, its
+// keys, sets, INF and search handles, modules and memory released.
+void ReleaseProcess();
+// What that process still holds, as OpenResources describes it.
+std::vector<std::string> OpenResourcesOf(int process);
 
 // A fresh opaque handle value registered in the table.
 HANDLE NewHandle(Kind kind, const std::string &what, void *data);

@@ -18,6 +18,8 @@ int g_kernel32Tag;
 int g_setupapiTag;
 int g_stationTag;  // the process's window station: a handle nobody closes
 const DWORD kProcessId = 0x200;
+const DWORD kChildProcessId = 0x100;  // a started program's, as CreateProcessA reports it
+DWORD g_processId = kProcessId;
 
 BOOL WINAPI SimIsWow64Process(HANDLE hProcess, PBOOL Wow64Process) {
     DWORD error;
@@ -146,11 +148,51 @@ struct ProcessData {
     int handlesOpen = 2;
 };
 
+// A started program runs as a process of its own: its handles, heap blocks,
+// loaded modules, last error, DLL search and module name are its own, and
+// go when it ends, however it ends. It is a 64-bit process or not as its
+// program sets M().wow64 when it starts; the starter's is restored after.
 void RunChild(ProcessData *p) {
     if (p->ran) return;
     p->ran = true;
     auto it = M().programs.find(p->application);
-    if (it != M().programs.end() && it->second) it->second();
+    if (it != M().programs.end() && it->second) {
+        Machine &m = M();
+        const Wow64Mode wow64 = m.wow64;
+        const std::string module = m.moduleFileName;
+        const DWORD dllDirectories = m.defaultDllDirectories;
+        const DWORD lastError = g_lastError;
+        const DWORD processId = g_processId;
+        const int parent = CurrentProcess();
+        std::map<std::string, Library, CaseLess> libraries;
+        libraries.swap(g_libraries);
+        m.moduleFileName = p->application;
+        m.defaultDllDirectories = 0;
+        g_processId = kChildProcessId;
+        SetCurrentProcess(parent + 1);
+        bool ended = false;
+        try {
+            it->second();
+        } catch (const ProcessEnded &) {
+            ended = true;
+        }
+        if (ended)
+            Log(Event::ProcessTerminated, p->application);
+        else
+            for (const auto &left : OpenResourcesOf(CurrentProcess()))
+                Problem(p->application + " ended with " + left + " still open");
+        // An end planned for it is over with it; Windows releases whatever
+        // it still held.
+        ForgetPendingEnd();
+        ReleaseProcess();
+        SetCurrentProcess(parent);
+        g_libraries.swap(libraries);
+        g_processId = processId;
+        g_lastError = lastError;
+        m.defaultDllDirectories = dllDirectories;
+        m.moduleFileName = module;
+        m.wow64 = wow64;
+    }
     Log(Event::ProcessEnded, p->application);
 }
 
@@ -276,7 +318,7 @@ HANDLE WINAPI GetCurrentProcess(void) { return (HANDLE)(LONG_PTR)-1; }
 
 DWORD WINAPI GetCurrentProcessId(void) {
     Note("GetCurrentProcessId");
-    return kProcessId;
+    return g_processId;
 }
 
 BOOL WINAPI ProcessIdToSessionId(DWORD dwProcessId, DWORD *pSessionId) {
@@ -289,7 +331,7 @@ BOOL WINAPI ProcessIdToSessionId(DWORD dwProcessId, DWORD *pSessionId) {
         SetLastError(ERROR_NOACCESS);
         return FALSE;
     }
-    if (dwProcessId != kProcessId) {
+    if (dwProcessId != g_processId) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -372,7 +414,7 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
     Log(Event::ProcessStarted, app);
     lpProcessInformation->hProcess = NewHandle(KProcess, "process handle of " + app, p);
     lpProcessInformation->hThread = NewHandle(KThread, "thread handle of " + app, p);
-    lpProcessInformation->dwProcessId = 0x100;
+    lpProcessInformation->dwProcessId = kChildProcessId;
     lpProcessInformation->dwThreadId = 0x104;
     return TRUE;
 }
@@ -537,7 +579,11 @@ UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
 namespace sim {
 namespace detail {
 
-void ResetLibraries() { g_libraries.clear(); }
+// With a process's end, also its id: the next process is the one under test.
+void ResetLibraries() {
+    g_libraries.clear();
+    g_processId = kProcessId;
+}
 
 }  // namespace detail
 }  // namespace sim
