@@ -20,6 +20,7 @@
 //   port <name> free|held
 //   setting all-present               every node counts as attached
 //   setting locate-fails              the root device node cannot be located
+//   setting uninstall-in-wow64        the driver store does not refuse WOW64
 //   hwraw <hex bytes>                 the last node's hardware IDs as stored
 //   rawvalue dev|drv <name> <type> <hex bytes>
 //   runs <n>                          the program runs n times, one process
@@ -159,6 +160,14 @@ std::map<std::string, std::string, sim::CaseLess> g_endAfter;
 int g_runs = 1;
 int g_run = 1;
 
+// "oem<digits>.inf", letter case ignored.
+bool IsPublishedName(const std::string &name) {
+    std::string n = sim::Lower(name);
+    size_t digits = n.find_first_not_of("0123456789", 3);
+    return n.compare(0, 3, "oem") == 0 && digits > 3 && digits != std::string::npos &&
+           n.substr(digits) == ".inf";
+}
+
 void RunStartedProgram(const std::string &runner, const std::string &module);
 
 int Load(std::istream &in) {
@@ -231,6 +240,9 @@ int Load(std::istream &in) {
             }
             sim::AddFile(sim::M().windowsDir + "\\inf\\" + f[1], content,
                          (DWORD)strtoul(f[2].c_str(), nullptr, 16));
+            // An OEM INF is the published name of a package in the driver
+            // store (Wine, which has no store, uninstalls any such file).
+            if (IsPublishedName(f[1])) sim::M().driverStore.insert(f[1]);
         } else if (op == "dir" && f.size() == 2) {
             sim::AddDirectory(sim::M().windowsDir + "\\inf\\" + f[1]);
         } else if (op == "port" && f.size() == 3) {
@@ -240,6 +252,8 @@ int Load(std::istream &in) {
                 allPresent = true;
             else if (f[1] == "locate-fails")
                 sim::M().locateResult = CR_FAILURE;
+            else if (f[1] == "uninstall-in-wow64")
+                sim::M().uninstallRefusedInWow64 = false;
             else
                 return Bad(line);
         } else if (op != "attrib") {
@@ -432,6 +446,7 @@ void RunStartedProgram(const std::string &runner, const std::string &module) {
                      name.find('\\') == std::string::npos;
         if (inInf && !filesLeft.count(name)) {
             sim::M().events.push_back({sim::Event::FileDeleted, it->second.path});
+            sim::M().driverStore.erase(name);  // it went with its package
             it = files.erase(it);
             continue;
         }

@@ -58,7 +58,7 @@ PROGRAM_FOLDER = 'C:\\Omrak'
 WINDOWS_DIR = 'C:\\windows'
 
 # Wine-side settings that the layer can take on to show what Wine does.
-SETTINGS = ('all-present', 'locate-fails')
+SETTINGS = ('all-present', 'locate-fails', 'uninstall-in-wow64')
 
 # 64-bit programs start through Wine's 64-bit loader directly: the `wine`
 # launcher is an i386 program, slow to start where i386 programs run under
