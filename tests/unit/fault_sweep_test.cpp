@@ -200,8 +200,9 @@ void BuildMachine(Ownership &own) {
     sim::AddFile(std::string(kInf) + "notes.inf", "These are not INF lines.\r\nUSB\\Vid_1F3C&Pid_3A41\r\n");
     sim::AddFile(std::string(kInf) + "empty.inf", "");
     sim::AddDirectory(std::string(kInf) + "backup.inf");
-    // The precompiled form of the modem's INF: it leaves with the package.
-    productFile("oem12.pnf", "binary", FILE_ATTRIBUTE_ARCHIVE);
+    // The precompiled forms of the product's INFs: they leave with their packages.
+    for (const char *pnf : {"oem12.pnf", "oem13.pnf", "oem14.pnf", "oem20.pnf", "oem21.pnf"})
+        productFile(pnf, "binary", FILE_ATTRIBUTE_ARCHIVE);
     // Every OEM INF is the published name of a package in the driver store.
     for (const char *name : {"oem5.inf", "oem6.inf", "oem7.inf", "oem12.inf", "oem13.inf",
                              "oem14.inf", "oem20.inf", "oem21.inf"})
@@ -966,8 +967,12 @@ TEST(RunCutShort, TidewellOn64BitWindowsWithoutSiblingThenWithIt) {
         const Outcome alone = RunOnce(missing, own, 0);
         CheckClean(s, own, alone, s.name + ", without the sibling");
         EXPECT_TRUE(alone.orphans.empty()) << s.name << Join(alone.orphans);
-        for (const char *name : {"oem12.inf", "oem13.inf", "oem14.inf", "oem20.inf", "oem21.inf"})
-            if (refused) EXPECT_TRUE(sim::M().driverStore.count(name)) << s.name << " " << name;
+        for (const char *stem : {"oem12", "oem13", "oem14", "oem20", "oem21"}) {
+            const std::string inf = std::string(stem) + ".inf";
+            const bool whole = sim::M().driverStore.count(inf) && sim::FileExists(kInf + inf) &&
+                               sim::FileExists(kInf + std::string(stem) + ".pnf");
+            if (refused) EXPECT_TRUE(whole) << s.name << ": " << inf << " not kept whole";
+        }
         sim::AddFile(kSibling, "MZ");
         sim::NewProcess();
         ::Run(s);
