@@ -111,6 +111,7 @@ void Reset() {
     g_machine = Machine();
     g_faults = FaultState();
     detail::ResetHandles();
+    detail::ResetFiles();
     detail::ResetInf();
     detail::ResetLibraries();
 }
@@ -197,6 +198,8 @@ void EndProcess() {
         case detail::KProcess:
         case detail::KThread:
         case detail::KPort:
+        case detail::KFile:
+        case detail::KToken:
             CloseHandle(handle);
             break;
         case detail::KFind:
@@ -233,6 +236,7 @@ void NewProcess() {
     m.arguments.clear();
     m.libraryLoads.clear();
     m.defaultDllDirectories = 0;
+    m.processId += 4;
     g_faults = FaultState();
     g_heap.peak = g_heap.now;
     SetLastError(0);
