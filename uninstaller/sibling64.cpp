@@ -11,6 +11,7 @@
 
 #include "../common/devscan.h"
 #include "../common/dllsearch.h"
+#include "../common/runlog.h"
 #include "../common/trace.h"
 
 const char TracePrefix[] = "..Tidewell64 - Omrak";
@@ -99,9 +100,11 @@ int main(int argc, char **argv, char **envp)
     (void)envp;
 
     LimitDllSearch();
+    OpenRunLog("Tidewell64");
     Trace("Uninstall Device for 64bit OS\n");
     ScanProductNodes(RemoveNodeAndPackage, &needReboot);
     if (needReboot)
         Trace("Reboot needed\n");
+    EndRunLog(0);
     return 0;
 }

@@ -123,7 +123,8 @@ TEST_F(Tidewell64Test, RemovesProductNodesAndTheirPackagesOnly) {
     EXPECT_FALSE(Removed("USB\\VID_046D&PID_C52B\\C"));
     EXPECT_TRUE(sim::FileExists(Inf("oem7.inf")));
     // The uninstaller did the port check before and sweeps afterwards.
-    EXPECT_EQ(0, sim::Calls("CreateFileA"));
+    EXPECT_EQ(std::vector<std::string>{"C:\\Windows\\Omrak.log access=0x84 share=7"},
+              sim::Arguments("CreateFileA"));
     EXPECT_EQ(0, sim::Calls("FindFirstFileA"));
 }
 
