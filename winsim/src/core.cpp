@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <utility>
 
 extern "C" {
 const GUID GUID_DEVCLASS_MODEM = {0x4D36E96D, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
@@ -134,7 +135,7 @@ File &AddFile(const std::string &path, const std::string &content, DWORD attribu
     f.content = content;
     f.attributes = attributes;
     std::string key = detail::NormalPath(path);
-    g_machine.files[key] = f;
+    g_machine.files[key] = std::move(f);
     return g_machine.files[key];
 }
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <set>
+#include <utility>
 
 using namespace sim;
 using namespace sim::detail;
@@ -89,8 +90,8 @@ bool ShareConflict(const std::string &key, DWORD access, DWORD share) {
 // The Windows folder and everything in it: only administrators and SYSTEM
 // may create, write or rename there.
 bool InWindowsDir(const std::string &key) {
-    std::string dir = Lower(NormalPath(M().windowsDir));
-    return Lower(ParentOf(key)).compare(0, dir.size(), dir) == 0;
+    std::string dir = Lower(NormalPath(M().windowsDir)) + "\\";
+    return Lower(key).compare(0, dir.size(), dir) == 0;
 }
 
 HANDLE Fail(DWORD error) {
@@ -411,10 +412,10 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
         return FALSE;
     }
     if (SameKey(from, to)) return TRUE;
-    File moved = *f;
+    File moved = std::move(*f);
     moved.path = lpNewFileName;
     M().files.erase(from);
-    M().files[to] = moved;
+    M().files[to] = std::move(moved);
     // Handles follow their file; those of the file replaced keep a file
     // that has no name any more (not modelled: their writes go nowhere).
     for (OpenFile *o : g_openFiles) {
