@@ -20,7 +20,7 @@ else()
     # folder at run time.
     add_windows_program(Zorvane64
         SOURCES ${ZORVANE_SOURCES} ${COMMON_SOURCES} devsetup/Zorvane64.rc
-        LIBS setupapi user32 kernel32)
+        LIBS setupapi advapi32 user32 kernel32)
     add_windows_program(Tidewell64
         SOURCES ${TIDEWELL64_SOURCES} ${COMMON_SOURCES} uninstaller/Tidewell64.rc
         LIBS setupapi advapi32 user32 kernel32)

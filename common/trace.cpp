@@ -1,5 +1,7 @@
 #include "trace.h"
 
+#include "runlog.h"
+
 // Appends one character if there is room; the caller keeps one byte for the NUL.
 static void PutChar(char *pBuffer, int cbBuffer, int *pLen, int *pFits, char c)
 {
@@ -144,4 +146,11 @@ void Trace(const char *pFormat, ...)
     va_end(args);
     OutputDebugStringA(TracePrefix);
     OutputDebugStringA(message);
+    RunLogLine(TracePrefix, message);
+}
+
+void TraceBare(const char *pText)
+{
+    OutputDebugStringA(pText);
+    RunLogLine(NULL, pText);
 }

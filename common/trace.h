@@ -1,5 +1,5 @@
 // The trace: every message goes to the debug-output channel as two writes,
-// the program's prefix line and then the message.
+// the program's prefix line and then the message, and to the run log.
 #ifndef COMMON_TRACE_H
 #define COMMON_TRACE_H
 
@@ -19,7 +19,12 @@ int FormatTextV(char *pBuffer, int cbBuffer, const char *pFormat, va_list args);
 int FormatText(char *pBuffer, int cbBuffer, const char *pFormat, ...);
 
 // Formats into a 128-byte buffer of its own (a longer message is cut at 127
-// characters) and writes the prefix line, then the message.
+// characters) and writes the prefix line, then the message; the run log
+// gets both as one line.
 void Trace(const char *pFormat, ...);
+
+// A line written without the prefix line ("---OpenAP---"), to the
+// debug-output channel and to the run log.
+void TraceBare(const char *pText);
 
 #endif

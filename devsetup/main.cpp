@@ -3,6 +3,7 @@
 #include "zorvane.h"
 
 #include "../common/dllsearch.h"
+#include "../common/runlog.h"
 #include "../common/trace.h"
 
 const char TracePrefix[] = "..Zorvane64 - Omrak";
@@ -14,8 +15,10 @@ int main(int argc, char **argv, char **envp)
     (void)envp;
 
     LimitDllSearch();
+    OpenRunLog("Zorvane64");
     Trace("Setup Device for 64bit OS\n");
     PurgeDriverlessDevices();
     RefreshDeviceTree();
+    EndRunLog(1);
     return 1;
 }

@@ -5,6 +5,7 @@
 #include "tidewell.h"
 
 #include "../common/dllsearch.h"
+#include "../common/runlog.h"
 #include "../common/trace.h"
 
 static const char SiblingFileName[] = "Tidewell64.exe";
@@ -57,11 +58,12 @@ BOOL OpenAP(const char *pModule, const char *pPath, BOOL bWait)
 {
     STARTUPINFOA si;
     PROCESS_INFORMATION pi;
+    char note[TRACE_BUFFER_SIZE];
     DWORD error;
     BYTE *p;
     DWORD i;
 
-    OutputDebugStringA("---OpenAP---");
+    TraceBare("---OpenAP---");
     for (p = (BYTE *)&si, i = 0; i < sizeof(si); i++)
         p[i] = 0;
     for (p = (BYTE *)&pi, i = 0; i < sizeof(pi); i++)
@@ -75,7 +77,11 @@ BOOL OpenAP(const char *pModule, const char *pPath, BOOL bWait)
                         &pi)) {
         error = GetLastError();
         printf("CreateProcess failed (%d).\n", (int)error);
-        OutputDebugStringA("CreateProcess failed");
+        // Nobody reads the standard output of an unattended run: the log
+        // keeps the error code.
+        FormatText(note, sizeof(note), "(stdout) CreateProcess failed (%d).", (int)error);
+        RunLogLine(NULL, note);
+        TraceBare("CreateProcess failed");
         return FALSE;
     }
     if (bWait)

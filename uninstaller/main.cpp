@@ -3,6 +3,7 @@
 #include "tidewell.h"
 
 #include "../common/dllsearch.h"
+#include "../common/runlog.h"
 #include "../common/trace.h"
 
 const char TracePrefix[] = "..Tidewell - Omrak";
@@ -14,9 +15,11 @@ int main(int argc, char **argv, char **envp)
     (void)envp;
 
     LimitDllSearch();
+    OpenRunLog("Tidewell");
     Trace("Uninstall Device\n");
     if (!CheckPortBusy(0) || !CheckPortBusy(1)) {
         ShowRefusal();
+        EndRunLog(0);
         return 0;
     }
     if (!IsWow64())
@@ -29,5 +32,6 @@ int main(int argc, char **argv, char **envp)
     // no node names any more are found by the sweep alone.
     Trace("Need search..\n");
     SweepInfFolder();
+    EndRunLog(0);
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "tidewell.h"
 
 #include "../common/dllsearch.h"
+#include "../common/runlog.h"
 #include "../common/trace.h"
 
 typedef BOOL(WINAPI *LPFN_PROCESSIDTOSESSIONID)(DWORD dwProcessId, DWORD *pSessionId);
@@ -60,5 +61,7 @@ void ShowRefusal(void)
         Trace("Please close all program\n");
         return;
     }
+    // Logged before it is shown: a run ended while its box waits says so.
+    RunLogLine(NULL, "(message box) Please close all program");
     MessageBoxA(NULL, "Please close all program", "Uninstall Drv", MB_OK);
 }

@@ -15,6 +15,7 @@
 #include "../common/devscan.h"
 #include "../common/dllsearch.h"
 #include "../common/infscan.h"
+#include "../common/runlog.h"
 #include "../common/trace.h"
 
 const char TracePrefix[] = "..Tidewell64 - Omrak";
@@ -140,10 +141,12 @@ int main(int argc, char **argv, char **envp)
     (void)envp;
 
     LimitDllSearch();
+    OpenRunLog("Tidewell64");
     Trace("Uninstall Device for 64bit OS\n");
     ScanProductNodes(RemoveNodeAndPackage, &needReboot);
     WalkInfFolder(RemovePublishedInf, NULL);
     if (needReboot)
         Trace("Reboot needed\n");
+    EndRunLog(0);
     return 0;
 }

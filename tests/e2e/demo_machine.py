@@ -5,14 +5,15 @@ C:\\Program Files\\Omrak, Tidewell.exe run first and Zorvane64.exe after it.
 
 Prints the product's device nodes and inf-folder entries before and after,
 each program's trace lines (prefix line and message joined, one line each;
-lines written without a prefix line marked) and the exit codes. Every
-process of the prefix is ended at the end.
+lines written without a prefix line marked) and the exit codes, then the run
+log C:\\windows\\Omrak.log. Every process of the prefix is ended at the end.
 
 With --check it also checks the outcome and exits 1 when one check fails:
 every product node gone, every product INF gone, every other node and file
 untouched (the files byte for byte), Wine's own nodes untouched, the sibling
-run, Tidewell.exe's exit code 0 and Zorvane64.exe's 1, nothing of the prefix
-left running.
+run, Tidewell.exe's exit code 0 and Zorvane64.exe's 1, the run log one block
+for each program run holding its trace lines, nothing of the prefix left
+running.
 """
 
 import argparse
@@ -60,20 +61,8 @@ def readable(text):
     return e2e.render(text)
 
 
-def trace_lines(records):
-    """(prefix line or None for a bare line, message) in the order written."""
-    debug = [r[1] for r in records if r[0] == 'debug']
-    out = []
-    i = 0
-    while i < len(debug):
-        if e2e.PREFIX_LINE.fullmatch(debug[i]) and i + 1 < len(debug) and \
-                not e2e.PREFIX_LINE.fullmatch(debug[i + 1]):
-            out.append((debug[i], debug[i + 1]))
-            i += 2
-        else:
-            out.append((None, debug[i]))
-            i += 1
-    return out
+# (prefix line or None for a bare line, message) in the order written.
+trace_lines = e2e.debug_lines
 
 
 def exit_code(records):
@@ -223,8 +212,13 @@ def main():
             show_run(e2e.PROGRAMS[program][0], runs[-1])
         after = snapshot(run, scn)
         show_machine('after', scn, after[0], after[1])
+        log = run.read_file(e2e.RUN_LOG)
+        print('\n== the run log %s (%d bytes)' % (e2e.RUN_LOG, len(log)))
+        print(''.join('  ' + line + '\n' for line in log.split('\r\n')[:-1]), end='')
         if opts.check:
             failures += checks(scn, before, after, runs, inf_dir, contents)
+            failures += ['run log: ' + p for p in e2e.run_log_problems(
+                log, [('tidewell', runs[0], True), ('zorvane64', runs[1], False)])]
     except e2e.Failure as e:
         failures.append(str(e))
     finally:
@@ -236,7 +230,8 @@ def main():
     for f in failures:
         print('\nFAILED: ' + f)
     if opts.check and not failures:
-        print('\nchecked: product nodes and INFs gone, the rest untouched, exit codes 0 and 1')
+        print('\nchecked: product nodes and INFs gone, the rest untouched, exit codes 0 and 1, '
+              'a block in the run log for each program run')
     return 1 if failures else 0
 
 

@@ -57,6 +57,12 @@ PROGRAMS = {
 PROGRAM_FOLDER = 'C:\\Omrak'
 WINDOWS_DIR = 'C:\\windows'
 
+# The run log the three programs share, the exit code each program always
+# gives, and the form of a log line: time, program[process ID], text.
+RUN_LOG = WINDOWS_DIR + '\\Omrak.log'
+EXIT_CODES = {'tidewell': 0, 'tidewell64': 0, 'zorvane64': 1}
+RUN_LOG_LINE = re.compile(r'\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (\w+)\[(\d+)\] (.*)')
+
 # Wine-side settings that the layer can take on to show what Wine does.
 SETTINGS = ('all-present', 'locate-fails', 'uninstall-in-wow64')
 
@@ -227,6 +233,7 @@ class Scenario:
         self.expect = None
         self.expect_again = None  # the second run's part of the expectations
         self.differences = []
+        self.runlog = False  # check the run log's blocks against the runs (Wine)
 
 
 class Expect:
@@ -325,6 +332,8 @@ def load(path):
                     if value not in ('1', '2'):
                         raise Failure('%s: runs is 1 or 2' % w)
                     scn.runs = int(value)
+                elif key == 'log':
+                    scn.runlog = parse_bool(value, w)
                 elif key == 'interrupt':
                     m = re.fullmatch(r'(\w+) after (.+)', value)
                     if not m or m.group(1).lower() not in PROGRAMS:
@@ -594,6 +603,82 @@ def parse_records(text):
     return records
 
 
+def debug_lines(records):
+    """(prefix line, or None for a line written without one, text) of each
+    debug-output line, in the order written."""
+    debug = [r[1] for r in records if r[0] == 'debug']
+    out = []
+    i = 0
+    while i < len(debug):
+        if PREFIX_LINE.fullmatch(debug[i]) and i + 1 < len(debug) and \
+                not PREFIX_LINE.fullmatch(debug[i + 1]):
+            out.append((debug[i], debug[i + 1]))
+            i += 2
+        else:
+            out.append((None, debug[i]))
+            i += 1
+    return out
+
+
+def log_text(text):
+    """A debug-output text as the run log writes it: its closing line break
+    dropped, control bytes escaped, every other byte as it is."""
+    text = text[:-1] if text.endswith('\n') else text
+    escapes = {'\n': '\\n', '\r': '\\r', '\t': '\\t'}
+    return ''.join(escapes.get(c, '\\x%02X' % ord(c)) if ord(c) < 0x20 or ord(c) == 0x7F else c
+                   for c in text)
+
+
+def run_log_problems(text, runs):
+    """The run log after runs, each (program, records, whether it is a 32-bit
+    process on 64-bit Windows), in the order run. Every program run, those it
+    started included, must be a block of its own in the order they began: its
+    header, each of its debug-output lines in order, its exit code; nothing
+    else may be in the log. Session 1 and elevated: Wine's answers."""
+    import difflib
+    with open(os.path.join(os.path.dirname(os.path.dirname(HERE)), 'VERSION')) as f:
+        version = f.read().strip()
+    names = dict((p[3], p[0][:-4]) for p in PROGRAMS.values())
+    want = []
+    for program, records, wow64 in runs:
+        name = PROGRAMS[program][0][:-4]
+        lines = {name: []}
+        for prefix, message in debug_lines(records):
+            who = names.get(prefix, name) if prefix else name
+            lines.setdefault(who, []).append((prefix + '  ' if prefix else '') + log_text(message))
+        code = [int(r[1]) for r in records if r[0] == 'exit'][-1]
+        want += [(who, wow64 and who == name, texts, code if who == name else
+                  EXIT_CODES[who.lower()]) for who, texts in lines.items()]
+    if not text.endswith('\r\n'):
+        return ['the run log is empty or does not end with CR LF: %r' % text[-80:]]
+    got, running = [], {}
+    for line in text[:-2].split('\r\n'):
+        m = RUN_LOG_LINE.fullmatch(line)
+        key, rest = ((m.group(1), m.group(2)), m.group(3)) if m else (None, '')
+        header = rest.startswith('== ') and not rest.startswith('== exit code ')
+        if not m or (key not in running and not header):
+            return ['a line of the run log outside any block: %r' % line]
+        if rest.startswith('== exit code '):
+            running.pop(key)[3] = int(rest[len('== exit code '):])
+        elif header:
+            running[key] = [m.group(1), m.group(2), rest, None, []]
+            got.append(running[key])
+        else:
+            running[key][4].append(rest)
+    problems = [] if len(got) == len(want) else \
+        ['%d blocks in the run log, %d runs' % (len(got), len(want))]
+    for (who, pid, header, code, texts), (name, wow64, want_texts, want_code) in zip(got, want):
+        head = '== %s %s, process %s, session 1, 32-bit on 64-bit Windows: %s, elevated: yes' % (
+            name, version, pid, 'yes' if wow64 else 'no')
+        if (who, header, code) != (name, head, want_code):
+            problems.append('block of %s[%s]: %r, exit code %s; wanted %r, exit code %d' % (
+                who, pid, header, code, head, want_code))
+        if texts != want_texts:
+            problems.append('block of %s[%s] against its debug output:\n' % (who, pid) + '\n'.join(
+                difflib.unified_diff(want_texts, texts, 'debug output', 'log', lineterm='', n=2)))
+    return problems
+
+
 # ---------------------------------------------------------------- the machine
 
 def machine_text(scn):
@@ -855,6 +940,13 @@ class WineRun:
         p = call(['wineserver', '-p'], self.env, timeout=30)
         if p.returncode != 0:
             raise Failure('wineserver -p failed: %s' % p.stderr.decode('latin-1'))
+
+    def read_file(self, windows_path):
+        """A file of the prefix as text ('' when there is none)."""
+        if not os.path.isfile(self.path(windows_path)):
+            return ''
+        with open(self.path(windows_path), 'rb') as f:
+            return f.read().decode('latin-1')
 
     def is32(self, program):
         """Whether the program, as this run has it, is an i386 program."""
@@ -1124,9 +1216,10 @@ def run_wine(scn, args):
     try:
         run.prepare()
         run.set_up()
-        records = run.run_program()
+        parts = [run.run_program()]
         if scn.runs == 2:
-            records += [['run', '2']] + run.run_program(first=False)
+            parts.append(run.run_program(first=False))
+        records = parts[0] + ([['run', '2']] + parts[1] if scn.runs == 2 else [])
         after = run.finish()
         outcome = outcome_from(records + [r for r in after if r[0] in ('node', 'file')], scn)
         before = ['\t'.join(r[1:]) for r in run.foreign_before
@@ -1135,6 +1228,12 @@ def run_wine(scn, args):
             outcome.problems.append('nodes the scenario did not make changed:\n  before: %s\n'
                                     '  after: %s' % (before, outcome.foreign))
         outcome.problems += run.plant_problems
+        if scn.runlog:
+            log = run.read_file(RUN_LOG)
+            print('\n== the run log %s\n%s' % (RUN_LOG, log.replace('\r\n', '\n')), end='')
+            wow64 = run.is32(scn.program) and run.kind == 'win64'
+            outcome.problems += ['run log: ' + p for p in run_log_problems(
+                log, [(scn.program, part, wow64) for part in parts])]
         ok = True
         return outcome
     finally:

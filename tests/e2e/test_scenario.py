@@ -100,6 +100,25 @@ class Pairing(unittest.TestCase):
         o = self.outcome(['a\\b\t\x01\xe4\r\n'])
         self.assertEqual(['bare | a\\b\\t\\x01\\xE4\\r\\n'], o.log)
 
+    def test_the_run_log_is_checked_block_by_block_against_the_debug_output(self):
+        debug = ['..Tidewell - Omrak', 'a\tb\n, line: 1\n', '---OpenAP---',
+                 '..Tidewell64 - Omrak', 'x\n', '..Tidewell - Omrak', 'y\n']
+        runs = [('tidewell', [['debug', d] for d in debug] + [['exit', '0']], True)]
+        version = open(os.path.join(os.path.dirname(__file__), '..', '..', 'VERSION')).read().strip()
+        head = '== %s ' + version + ', process %d, session 1, 32-bit on 64-bit Windows: %s, elevated: yes'
+        lines = [(1, head % ('Tidewell', 1, 'yes')), (1, '..Tidewell - Omrak  a\\tb\\n, line: 1'),
+                 (1, '---OpenAP---'), (2, head % ('Tidewell64', 2, 'no')),
+                 (2, '..Tidewell64 - Omrak  x'), (2, '== exit code 0'),
+                 (1, '..Tidewell - Omrak  y'), (1, '== exit code 0')]
+
+        def log(lines):
+            return ''.join('2026-03-17 09:41:07.250 %s[%d] %s\r\n' % (
+                'Tidewell64' if pid == 2 else 'Tidewell', pid, text) for pid, text in lines)
+        self.assertEqual([], scenario.run_log_problems(log(lines), runs))
+        for wrong in (lines[:2] + lines[3:], lines[:-1], lines[3:6] + lines[:3] + lines[6:],
+                      lines + lines[3:6], [(1, 'stray')] + lines, lines[:4] + [(2, 'z')] + lines[5:]):
+            self.assertNotEqual([], scenario.run_log_problems(log(wrong), runs), wrong)
+
     def test_transport_escapes_round_trip(self):
         self.assertEqual('C:\\x\tA\n\x01', scenario.unescape('C:\\\\x\\tA\\n\\x01'))
 

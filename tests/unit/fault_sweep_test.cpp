@@ -37,6 +37,7 @@ const GUID kNetClass = {0x4D36E972, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2
 const GUID kHidClass = {0x745A17A0, 0x74D3, 0x11D0, {0xB6, 0xFE, 0x00, 0xA0, 0xC9, 0x0F, 0x57, 0xDA}};
 
 const char kInf[] = "C:\\Windows\\inf\\";
+const char kRunLog[] = "C:\\Windows\\Omrak.log";
 const char kSibling[] = "C:\\Program Files\\Omrak\\Tidewell64.exe";
 
 // ---------------------------------------------------------------------------
@@ -257,12 +258,26 @@ typedef std::function<std::string(const std::string &api, const std::string &sta
                                   const std::string &prev, std::map<std::string, int> &opened)>
     StageRule;
 
+// The run log's calls are places of their own, outside the stages: its
+// opening (from the Windows folder's look-up to the first call of another
+// kind) and the WriteFile of each line, wherever a line is written.
+const std::set<std::string> kRunLogOpening = {
+    "GetSystemWindowsDirectoryA", "CreateFileA", "GetFileInformationByHandle", "MoveFileExA",
+    "GetModuleHandleA", "GetProcAddress", "ProcessIdToSessionId", "IsWow64Process",
+    "OpenProcessToken", "GetTokenInformation", "WriteFile"};
+
 std::vector<Place> Classify(const std::vector<std::string> &log, const StageRule &rule) {
     std::vector<Place> places;
     std::string stage = "start", prev;
     std::map<std::string, int> opened;  // how often each api opened a stage
-    std::map<std::string, int> inUnit;
+    std::map<std::string, int> inUnit, logCalls;
+    bool logOpening = false;
     for (const auto &api : log) {
+        logOpening = api == "GetSystemWindowsDirectoryA" || (logOpening && kRunLogOpening.count(api));
+        if (logOpening || api == "WriteFile") {
+            places.push_back({"log", api, ++logCalls[api]});
+            continue;
+        }
         std::string next = rule(api, stage, prev, opened);
         if (next != stage) {
             stage = next;
@@ -286,6 +301,8 @@ struct Expect {
     int boxes = -1;                    // message boxes, where not as the scenario's refusal shows
     const char *stdoutText = nullptr;  // standard output, when it differs from the normal run's
     std::vector<std::string> forbiddenCalls;  // calls the failure must leave out
+    // The run is the normal run: the same messages, removals, deletions.
+    bool unchanged = false;
 };
 
 struct Table {
@@ -313,9 +330,14 @@ Expect Says(std::vector<std::string> messages, bool refuses = false) {
 }
 
 // The DLL search restricted at the start of main: a failure changes nothing.
+// Nor does any failure of the run log, which is only a copy.
 void AddDllSearch(Table &t) {
     for (const char *api : {"GetModuleHandleA", "GetProcAddress", "SetDefaultDllDirectories"})
         t.Add("dlls", api, 0, Silent());
+    for (const auto &api : kRunLogOpening) {
+        t.Add("log", api, 0, Silent());
+        t.byPlace["log/" + api + "/0"].unchanged = true;
+    }
 }
 
 bool IsFailureMessage(const std::string &m) {
@@ -404,7 +426,8 @@ Outcome Run(const Scenario &s) {
     for (const auto &d : sim::M().devices)
         if (d.removed) o.lostNodes.push_back(d.instanceId);
     for (const auto &path : filesBefore)
-        if (!sim::FileExists(path)) o.lostFiles.push_back(path);
+        if (!sim::FileExists(path) && !(path == kRunLog && sim::FileExists("C:\\Windows\\Omrak.old.log")))
+            o.lostFiles.push_back(path);  // (a log over its limit is renamed)
     for (const auto &name : storeBefore)
         if (!sim::M().driverStore.count(name)) o.lostPackages.push_back(name);
     for (const auto &name : sim::M().driverStore)
@@ -550,6 +573,10 @@ int Sweep(const Scenario &s) {
         CheckMessages(*e, base, o, what);
         for (const auto &api : e->forbiddenCalls)
             EXPECT_EQ(0, o.calls[api]) << what << ": " << api << " must not follow";
+        if (e->unchanged)
+            EXPECT_TRUE(o.messages == base.messages && o.removed == base.removed &&
+                        o.deleted == base.deleted && o.packages == base.packages)
+                << what << ": the run differs from the normal run; trace:\n" << Join(o.messages);
     }
     std::string list;
     for (const auto &u : unknown) list += "  " + u + "\n";
@@ -908,7 +935,8 @@ TEST(FaultSweep, TidewellRefusingUnseen) {
     s.refuses = true;
     // The DLL search restricted or not, the run still refuses.
     for (auto &e : s.table.byPlace)
-        if (e.first.compare(0, 5, "dlls/") == 0) e.second.refuses = true;
+        if (e.first.compare(0, 5, "dlls/") == 0 || e.first.compare(0, 4, "log/") == 0)
+            e.second.refuses = true;
     s.setUp = [](Ownership &own) {
         sim::AddDirectory("C:\\Windows");
         sim::AddDirectory("C:\\Windows\\inf");
@@ -927,7 +955,7 @@ TEST(FaultSweep, TidewellRefusingUnseen) {
     Ownership own;
     Outcome base = RunOnce(s, own, 0);
     EXPECT_EQ("Please close all program\n", base.messages.back());
-    EXPECT_EQ(1, base.calls["ProcessIdToSessionId"]);
+    EXPECT_EQ(2, base.calls["ProcessIdToSessionId"]);  // the run log's header, the refusal
     EXPECT_GT(Sweep(s), 10);
 }
 
@@ -1134,6 +1162,8 @@ Scenario ZorvaneScenario(bool searchFlags) {
     s.setUp = [searchFlags](Ownership &own) {
         BuildMachine(own);
         sim::M().loaderSearchFlags = searchFlags;
+        // A run log over its limit: it is renamed first.
+        if (searchFlags) sim::AddFile(kRunLog, std::string(1024 * 1024 + 1, '.'));
         // A product node whose driver read fails otherwise: it keeps its node.
         sim::Device &d = Product(own, "USB\\VID_1F3C&PID_3A41&MI_08\\6&C", kHidClass,
                                  {"USB\\VID_1F3C&PID_3A41&MI_08"});

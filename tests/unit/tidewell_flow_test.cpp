@@ -128,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P(
                 }, true},
         Display{"session 0 that cannot be read", [] {
                     sim::M().sessionId = 0;
-                    sim::FailCall("ProcessIdToSessionId");
+                    sim::FailCall("ProcessIdToSessionId", 0);
                 }, true}));
 
 TEST_F(Refusal, FreePortsLetTheRunGoOnWithoutABox) {
@@ -329,9 +329,10 @@ TEST_F(HandOff, StartsTheSiblingWithExactlyTheseArguments) {
     EXPECT_EQ(nullptr, si.hStdOutput);
     EXPECT_EQ(nullptr, si.hStdError);
 
-    // Waited for without a time limit; both of its handles closed.
+    // Waited for without a time limit; both of its handles closed (and the
+    // token's and the run log's).
     EXPECT_EQ(1u, EventsOf(sim::Event::WaitBegin).size());
-    EXPECT_EQ(2, sim::Calls("CloseHandle"));
+    EXPECT_EQ(2 + 2, sim::Calls("CloseHandle"));
 }
 
 TEST_F(HandOff, MissingSiblingReportsTheFailureAndStillSweeps) {
@@ -347,7 +348,7 @@ TEST_F(HandOff, MissingSiblingReportsTheFailureAndStillSweeps) {
     EXPECT_EQ("Need search..\n", msgs[bare + 1]);
     EXPECT_EQ(1, sim::Calls("FindFirstFileA"));
     EXPECT_EQ(0, sim::Calls("WaitForSingleObject"));
-    EXPECT_EQ(0, sim::Calls("CloseHandle"));
+    EXPECT_EQ(2, sim::Calls("CloseHandle"));  // the token's and the run log's
 }
 
 TEST_F(HandOff, OtherStartFailuresPrintTheirOwnCode) {

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "common/runlog.h"
 #include "common/trace.h"
 #include "winsim.h"
 
@@ -62,6 +63,81 @@ TEST(Trace, CutsALongMessageAt127Characters) {
     sim::Reset();
     Trace("Found! [%s]\n", std::string(117, 'B').c_str());
     EXPECT_EQ("Found! [" + std::string(117, 'B') + "]\n", sim::M().debug[1]);
+}
+
+// ---- the run log, against the layer's files ----
+
+const char kLog[] = "C:\\Windows\\Omrak.log";
+const char kOldLog[] = "C:\\Windows\\Omrak.old.log";
+
+std::string Content(const char *path) {
+    auto f = sim::M().files.find(path);
+    return f == sim::M().files.end() ? "(none)" : f->second.content;
+}
+
+void RunOnce(const char *program, int exitCode) {
+    OpenRunLog(program);
+    Trace("Open Registry failed, Error code: 0x%8x\n, line: %d", 5, 307);
+    Trace("pPath: %s\n", "C:\\Omrak");
+    TraceBare("---OpenAP---");
+    EndRunLog(exitCode);
+}
+
+std::string Block(const char *program, unsigned pid, int exitCode) {
+    std::string head = "2026-03-17 09:41:07.250 " + std::string(program) + "[" + std::to_string(pid) + "] ";
+    return head + "== " + program + " " RELEASE_VERSION ", process " + std::to_string(pid) +
+           ", session 1, 32-bit on 64-bit Windows: no, elevated: yes\r\n" +
+           head + "..Common - Test  Open Registry failed, Error code: 0x       5\\n, line: 307\r\n" +
+           head + "..Common - Test  pPath: C:\\Omrak\r\n" + head + "---OpenAP---\r\n" + head +
+           "== exit code " + std::to_string(exitCode) + "\r\n";
+}
+
+TEST(RunLog, AppendsOneBlockPerRunBesideTheUnchangedDebugOutput) {
+    sim::Reset();
+    sim::AddDirectory("C:\\Windows");
+    RunOnce("Tidewell", 0);
+    sim::NewProcess();
+    RunOnce("Zorvane64", 1);
+    EXPECT_EQ(Block("Tidewell", 0x200, 0) + Block("Zorvane64", 0x204, 1), Content(kLog));
+    EXPECT_EQ((std::vector<std::string>{TracePrefix, "Open Registry failed, Error code: 0x       5\n, line: 307",
+                                        TracePrefix, "pPath: C:\\Omrak\n", "---OpenAP---"}),
+              sim::M().debug);
+    EXPECT_TRUE(sim::OpenResources().empty() && sim::M().problems.empty());
+}
+
+TEST(RunLog, BecomesTheOldLogOverOneMiBUnlessItCannotBeRenamed) {
+    sim::Reset();
+    sim::AddDirectory("C:\\Windows");
+    const std::string full(RUN_LOG_LIMIT, 'a'), older = "older\r\n";
+    sim::AddFile(kLog, full);
+    sim::AddFile(kOldLog, older);
+    RunOnce("Tidewell", 0);  // at the limit: it grows
+    EXPECT_EQ(full + Block("Tidewell", 0x200, 0), Content(kLog));
+    EXPECT_EQ(older, Content(kOldLog));
+    // Another program reads it without sharing its deletion: it grows on.
+    HANDLE reader = CreateFileA(kLog, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                OPEN_EXISTING, 0, NULL);
+    RunOnce("Tidewell", 0);
+    EXPECT_EQ(full + Block("Tidewell", 0x200, 0) + Block("Tidewell", 0x200, 0), Content(kLog));
+    CloseHandle(reader);
+    RunOnce("Tidewell64", 0);  // over it: renamed, the older part replaced
+    EXPECT_EQ(full + Block("Tidewell", 0x200, 0) + Block("Tidewell", 0x200, 0), Content(kOldLog));
+    EXPECT_EQ(Block("Tidewell64", 0x200, 0), Content(kLog));
+    EXPECT_TRUE(sim::OpenResources().empty() && sim::M().problems.empty());
+}
+
+TEST(RunLog, WritesNothingThroughAReparsePointNorWithoutTheRights) {
+    sim::Reset();
+    sim::AddDirectory("C:\\Windows");
+    sim::AddFile(kLog, "", FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT);
+    RunOnce("Tidewell", 0);
+    EXPECT_EQ("", Content(kLog));
+    sim::M().files.erase(kLog);
+    sim::M().elevated = false;
+    RunOnce("Tidewell", 0);
+    EXPECT_EQ("(none)", Content(kLog));
+    EXPECT_EQ(10u, sim::M().debug.size());  // the traces all the same
+    EXPECT_TRUE(sim::OpenResources().empty() && sim::M().problems.empty());
 }
 
 }  // namespace

@@ -60,8 +60,10 @@ struct Device {
 // ---- files and ports ----
 struct File {
     std::string path;  // as created (original case)
+    // FILE_ATTRIBUTE_REPARSE_POINT: a link to somewhere else (not modelled),
+    // which only FILE_FLAG_OPEN_REPARSE_POINT opens as itself.
     DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;
-    std::string content;
+    std::string content;  // a write appends to it
 };
 
 struct Port {
@@ -146,7 +148,9 @@ struct Machine {
     // (ERROR_IN_WOW64). Unconfirmed: documented for the class installer and
     // DiUninstallDriver, not for SetupUninstallOEMInf; Wine allows it.
     bool uninstallRefusedInWow64 = true;
-    bool elevated = true;  // false: keys cannot be opened for writing
+    // false: keys cannot be opened for writing, nor files in the Windows
+    // folder created, written or renamed; the token says not elevated.
+    bool elevated = true;
     std::string windowsDir = "C:\\Windows";
     bool windowsDirFails = false;
     std::map<std::string, Port, CaseLess> ports;  // key: "COM7"
@@ -161,6 +165,8 @@ struct Machine {
     bool stationVisible = true;      // WSF_VISIBLE
     bool stationFlagsFail = false;   // its flags cannot be read
     DWORD sessionId = 1;
+    DWORD processId = 0x200;  // a new process gets the next one
+    SYSTEMTIME localTime{2026, 3, 2, 17, 9, 41, 7, 250};  // the clock GetLocalTime reads
     DWORD consoleSessionId = 1;      // the session attached to the console
     // Older Windows versions: functions that GetProcAddress does not find.
     bool noUninstallOemInf = false;  // setupapi without SetupUninstallOEMInfA

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <utility>
 
 extern "C" {
 const GUID GUID_DEVCLASS_MODEM = {0x4D36E96D, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
@@ -114,6 +115,7 @@ void Reset() {
     g_machine = Machine();
     g_faults = FaultState();
     detail::ResetHandles();
+    detail::ResetFiles();
     detail::ResetInf();
     detail::ResetLibraries();
 }
@@ -136,7 +138,7 @@ File &AddFile(const std::string &path, const std::string &content, DWORD attribu
     f.content = content;
     f.attributes = attributes;
     std::string key = detail::NormalPath(path);
-    g_machine.files[key] = f;
+    g_machine.files[key] = std::move(f);
     return g_machine.files[key];
 }
 
@@ -202,6 +204,8 @@ void ReleaseProcess() {
         case detail::KProcess:
         case detail::KThread:
         case detail::KPort:
+        case detail::KFile:
+        case detail::KToken:
             CloseHandle(handle);
             break;
         case detail::KFind:
@@ -244,6 +248,7 @@ void NewProcess() {
     m.arguments.clear();
     m.libraryLoads.clear();
     m.defaultDllDirectories = 0;
+    m.processId += 4;
     g_faults = FaultState();
     g_heap.peak = g_heap.now;
     SetLastError(0);

@@ -5,6 +5,8 @@
 #include <string.h>
 
 #include <algorithm>
+#include <set>
+#include <utility>
 
 using namespace sim;
 using namespace sim::detail;
@@ -54,7 +56,102 @@ bool IsPortPath(const std::string &path, std::string *pName) {
     return true;
 }
 
+// An open file: its key in the machine's files (it follows a rename), what
+// the handle may do and what it lets others do.
+struct OpenFile {
+    std::string key;
+    DWORD access;
+    DWORD share;
+};
+std::set<OpenFile *> g_openFiles;
+
+bool SameKey(const std::string &a, const std::string &b) { return !CaseLess()(a, b) && !CaseLess()(b, a); }
+
+const DWORD kReadAccess = GENERIC_READ | FILE_READ_DATA;
+const DWORD kWriteAccess = GENERIC_WRITE | FILE_WRITE_DATA | FILE_APPEND_DATA;
+
+// The share an access needs from every other open of the same file.
+DWORD ShareNeeded(DWORD access) {
+    return ((access & kReadAccess) ? FILE_SHARE_READ : 0) |
+           ((access & kWriteAccess) ? FILE_SHARE_WRITE : 0) | ((access & DELETE) ? FILE_SHARE_DELETE : 0);
+}
+
+// NT's share check: an open that reads, writes or deletes must be let by
+// every other open of the file, and must let each of them in turn; one that
+// only reads attributes is not checked.
+bool ShareConflict(const std::string &key, DWORD access, DWORD share) {
+    if (ShareNeeded(access) == 0) return false;
+    for (const OpenFile *o : g_openFiles)
+        if (SameKey(o->key, key) && ((ShareNeeded(access) & ~o->share) || (ShareNeeded(o->access) & ~share)))
+            return true;
+    return false;
+}
+
+// The Windows folder and everything in it: only administrators and SYSTEM
+// may create, write or rename there.
+bool InWindowsDir(const std::string &key) {
+    std::string dir = Lower(NormalPath(M().windowsDir)) + "\\";
+    return Lower(key).compare(0, dir.size(), dir) == 0;
+}
+
+HANDLE Fail(DWORD error) {
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+}
+
+// CreateFileA of a file on disk; only OPEN_EXISTING and OPEN_ALWAYS are
+// modelled.
+HANDLE OpenDiskFile(const std::string &path, DWORD access, DWORD share, DWORD disposition,
+                    DWORD flags) {
+    std::string key = NormalPath(path);
+    File *dir = FindFile(ParentOf(key));
+    if (!dir || !(dir->attributes & FILE_ATTRIBUTE_DIRECTORY)) return Fail(ERROR_PATH_NOT_FOUND);
+    if (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS) {
+        Problem("CreateFileA: a creation disposition that is not modelled");
+        return Fail(ERROR_INVALID_PARAMETER);
+    }
+    bool writing = (access & (kWriteAccess | DELETE)) != 0;
+    if (!M().elevated && InWindowsDir(key) && (writing || !FindFile(key)))
+        return Fail(ERROR_ACCESS_DENIED);
+    File *f = FindFile(key);
+    DWORD error = ERROR_SUCCESS;
+    if (!f) {
+        if (disposition == OPEN_EXISTING) return Fail(ERROR_FILE_NOT_FOUND);
+        AddFile(path);
+    } else {
+        if (f->attributes & FILE_ATTRIBUTE_DIRECTORY) return Fail(ERROR_ACCESS_DENIED);
+        if ((f->attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !(flags & FILE_FLAG_OPEN_REPARSE_POINT)) {
+            // Windows would open whatever the link leads to.
+            Problem("CreateFileA follows the reparse point " + f->path);
+            return Fail(ERROR_ACCESS_DENIED);
+        }
+        if ((f->attributes & FILE_ATTRIBUTE_READONLY) && writing) return Fail(ERROR_ACCESS_DENIED);
+        if (ShareConflict(key, access, share)) return Fail(ERROR_SHARING_VIOLATION);
+        if (disposition == OPEN_ALWAYS) error = ERROR_ALREADY_EXISTS;
+    }
+    OpenFile *o = new OpenFile{key, access, share};
+    g_openFiles.insert(o);
+    SetLastError(error);
+    return NewHandle(KFile, "file handle of " + FindFile(key)->path, o);
+}
+
 }  // namespace
+
+namespace sim {
+namespace detail {
+
+void CloseFile(Object *o) {
+    g_openFiles.erase((OpenFile *)o->data);
+    delete (OpenFile *)o->data;
+}
+
+void ResetFiles() {
+    for (OpenFile *o : g_openFiles) delete o;
+    g_openFiles.clear();
+}
+
+}  // namespace detail
+}  // namespace sim
 
 extern "C" {
 
@@ -63,7 +160,6 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
                           DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes,
                           HANDLE hTemplateFile) {
     (void)lpSecurityAttributes;
-    (void)dwFlagsAndAttributes;
     (void)hTemplateFile;
     char args[64];
     snprintf(args, sizeof args, " access=0x%X share=%u", (unsigned)dwDesiredAccess,
@@ -75,8 +171,10 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
         return INVALID_HANDLE_VALUE;
     }
     std::string name;
-    if (!lpFileName || dwCreationDisposition != OPEN_EXISTING || !IsPortPath(lpFileName, &name)) {
-        // The programs open nothing but serial ports.
+    if (lpFileName && !IsPortPath(lpFileName, &name))
+        return OpenDiskFile(lpFileName, dwDesiredAccess, dwShareMode, dwCreationDisposition,
+                            dwFlagsAndAttributes);
+    if (!lpFileName || dwCreationDisposition != OPEN_EXISTING) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
@@ -219,6 +317,111 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     std::string path = f->path;
     M().files.erase(NormalPath(lpFileName));
     Log(Event::FileDeleted, path);
+    return TRUE;
+}
+
+BOOL WINAPI WriteFile(HANDLE hFile, const void *lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
+    if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
+    DWORD error;
+    if (Fault("WriteFile", ERROR_DISK_FULL, &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    Object *o = Lookup(hFile, KFile);
+    if (!o || !lpNumberOfBytesWritten || lpOverlapped || (!lpBuffer && nNumberOfBytesToWrite)) {
+        Problem(o ? "WriteFile without a count, or with an OVERLAPPED" : "WriteFile on a handle that is not a file's");
+        SetLastError(o ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    OpenFile *of = (OpenFile *)o->data;
+    if (!(of->access & kWriteAccess)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    // Only appending is modelled: with FILE_APPEND_DATA alone Windows writes
+    // at the end of the file, wherever the file pointer is.
+    if (of->access & (GENERIC_WRITE | FILE_WRITE_DATA))
+        Problem("WriteFile at a file position, which is not modelled");
+    CheckBuffer("WriteFile", lpBuffer, nNumberOfBytesToWrite);
+    // A file replaced by a rename while open takes the write with it.
+    if (File *f = FindFile(of->key)) f->content.append((const char *)lpBuffer, nNumberOfBytesToWrite);
+    *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
+    return TRUE;
+}
+
+BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation) {
+    DWORD error;
+    if (Fault("GetFileInformationByHandle", ERROR_ACCESS_DENIED, &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    Object *o = Lookup(hFile, KFile);
+    File *f = o ? FindFile(((OpenFile *)o->data)->key) : nullptr;
+    if (!f || !lpFileInformation) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!(((OpenFile *)o->data)->access & (GENERIC_READ | FILE_READ_ATTRIBUTES))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    memset(lpFileInformation, 0, sizeof *lpFileInformation);
+    lpFileInformation->dwFileAttributes = f->attributes;
+    lpFileInformation->nFileSizeHigh = (DWORD)((unsigned long long)f->content.size() >> 32);
+    lpFileInformation->nFileSizeLow = (DWORD)f->content.size();
+    lpFileInformation->nNumberOfLinks = 1;
+    return TRUE;
+}
+
+BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
+    Arguments("MoveFileExA", std::string(lpExistingFileName ? lpExistingFileName : "(null)") +
+                                 " -> " + (lpNewFileName ? lpNewFileName : "(null)"));
+    DWORD error;
+    if (Fault("MoveFileExA", ERROR_SHARING_VIOLATION, &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    if (!lpExistingFileName || !lpNewFileName || (dwFlags & ~MOVEFILE_REPLACE_EXISTING)) {
+        Problem("MoveFileExA: a call that is not modelled");
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::string from = NormalPath(lpExistingFileName), to = NormalPath(lpNewFileName);
+    File *f = FindFile(from), *dir = FindFile(ParentOf(to)), *old = FindFile(to);
+    DWORD result = ERROR_SUCCESS;
+    if (!f)
+        result = ERROR_FILE_NOT_FOUND;
+    else if (!dir || !(dir->attributes & FILE_ATTRIBUTE_DIRECTORY))
+        result = ERROR_PATH_NOT_FOUND;
+    else if ((f->attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+             (!M().elevated && (InWindowsDir(from) || InWindowsDir(to))))
+        result = ERROR_ACCESS_DENIED;
+    else if (ShareConflict(from, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE))
+        // The rename opens the file for deleting: every open must share that.
+        result = ERROR_SHARING_VIOLATION;
+    else if (old && !(dwFlags & MOVEFILE_REPLACE_EXISTING))
+        result = ERROR_ALREADY_EXISTS;
+    else if (old && ((old->attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) ||
+                     ShareConflict(to, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)))
+        // Assumption: a file replaced while in use fails as a read-only one
+        // does, whatever error Windows chooses; the programs only test success.
+        result = ERROR_ACCESS_DENIED;
+    if (result != ERROR_SUCCESS) {
+        SetLastError(result);
+        return FALSE;
+    }
+    if (SameKey(from, to)) return TRUE;
+    File moved = std::move(*f);
+    moved.path = lpNewFileName;
+    M().files.erase(from);
+    M().files[to] = std::move(moved);
+    // Handles follow their file; those of the file replaced keep a file
+    // that has no name any more (not modelled: their writes go nowhere).
+    for (OpenFile *o : g_openFiles) {
+        if (SameKey(o->key, to)) o->key.clear();
+        else if (SameKey(o->key, from)) o->key = to;
+    }
     return TRUE;
 }
 

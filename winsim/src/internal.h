@@ -10,7 +10,7 @@
 namespace sim {
 namespace detail {
 
-enum Kind { KProcess, KThread, KPort, KFind, KKey, KDevInfo, KInf, KModule };
+enum Kind { KProcess, KThread, KPort, KFind, KKey, KDevInfo, KInf, KModule, KFile, KToken };
 
 struct Object {
     Kind kind;
@@ -65,8 +65,12 @@ File *FindFile(const std::string &path);
 void HeapAdd(void *p, size_t size);
 bool HeapRemove(void *p);
 
+// A file handle's object, released by CloseHandle.
+void CloseFile(Object *o);
+
 // Per-module reset hooks, called by sim::Reset.
 void ResetHandles();
+void ResetFiles();
 void ResetInf();
 void ResetLibraries();
 

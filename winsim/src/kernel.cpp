@@ -17,9 +17,7 @@ thread_local DWORD g_lastError = 0;
 int g_kernel32Tag;
 int g_setupapiTag;
 int g_stationTag;  // the process's window station: a handle nobody closes
-const DWORD kProcessId = 0x200;
 const DWORD kChildProcessId = 0x100;  // a started program's, as CreateProcessA reports it
-DWORD g_processId = kProcessId;
 
 BOOL WINAPI SimIsWow64Process(HANDLE hProcess, PBOOL Wow64Process) {
     DWORD error;
@@ -162,13 +160,13 @@ void RunChild(ProcessData *p) {
         const std::string module = m.moduleFileName;
         const DWORD dllDirectories = m.defaultDllDirectories;
         const DWORD lastError = g_lastError;
-        const DWORD processId = g_processId;
+        const DWORD processId = m.processId;
         const int parent = CurrentProcess();
         std::map<std::string, Library, CaseLess> libraries;
         libraries.swap(g_libraries);
         m.moduleFileName = p->application;
         m.defaultDllDirectories = 0;
-        g_processId = kChildProcessId;
+        m.processId = kChildProcessId;
         SetCurrentProcess(parent + 1);
         bool ended = false;
         try {
@@ -187,7 +185,7 @@ void RunChild(ProcessData *p) {
         ReleaseProcess();
         SetCurrentProcess(parent);
         g_libraries.swap(libraries);
-        g_processId = processId;
+        m.processId = processId;
         g_lastError = lastError;
         m.defaultDllDirectories = dllDirectories;
         m.moduleFileName = module;
@@ -318,7 +316,7 @@ HANDLE WINAPI GetCurrentProcess(void) { return (HANDLE)(LONG_PTR)-1; }
 
 DWORD WINAPI GetCurrentProcessId(void) {
     Note("GetCurrentProcessId");
-    return g_processId;
+    return M().processId;
 }
 
 BOOL WINAPI ProcessIdToSessionId(DWORD dwProcessId, DWORD *pSessionId) {
@@ -331,7 +329,7 @@ BOOL WINAPI ProcessIdToSessionId(DWORD dwProcessId, DWORD *pSessionId) {
         SetLastError(ERROR_NOACCESS);
         return FALSE;
     }
-    if (dwProcessId != g_processId) {
+    if (dwProcessId != M().processId) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -443,7 +441,7 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     Note("CloseHandle");
-    for (Kind k : {KProcess, KThread, KPort, KFind}) {
+    for (Kind k : {KProcess, KThread, KPort, KFind, KFile, KToken}) {
         Object *o = Lookup(hObject, k);
         if (!o) continue;
         if (k == KProcess || k == KThread) {
@@ -453,6 +451,8 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
         } else if (k == KPort) {
             Port *port = (Port *)o->data;
             --port->openByUs;
+        } else if (k == KFile) {
+            CloseFile(o);
         } else if (k == KFind) {
             Problem("CloseHandle on a search handle (FindClose closes those)");
             SetLastError(ERROR_INVALID_HANDLE);
@@ -562,6 +562,73 @@ UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
     return (UINT)dir.size();
 }
 
+// The system's shared Windows folder; a program without the terminal
+// server flag on a Remote Desktop Session Host would get a private one from
+// GetWindowsDirectoryA (not modelled: the two are the same folder here).
+UINT WINAPI GetSystemWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
+    DWORD error;
+    if (Fault("GetSystemWindowsDirectoryA", ERROR_NOT_ENOUGH_MEMORY, &error)) {
+        SetLastError(error);
+        return 0;
+    }
+    const std::string &dir = M().windowsDir;
+    if (!lpBuffer || dir.size() + 1 > uSize) return (UINT)dir.size() + 1;  // size needed
+    memcpy(lpBuffer, dir.c_str(), dir.size() + 1);
+    return (UINT)dir.size();
+}
+
+void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime) {
+    Note("GetLocalTime");
+    *lpSystemTime = M().localTime;
+}
+
+BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle) {
+    DWORD error;
+    if (Fault("OpenProcessToken", ERROR_ACCESS_DENIED, &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    if (ProcessHandle != GetCurrentProcess() || !TokenHandle) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    *TokenHandle = NewHandle(KToken, "process token", (void *)(uintptr_t)DesiredAccess);
+    return TRUE;
+}
+
+// Only the elevation is modelled, as Windows Vista and later answer it
+// (Windows XP knows no such class and fails with ERROR_INVALID_PARAMETER).
+BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass,
+                                LPVOID TokenInformation, DWORD TokenInformationLength,
+                                PDWORD ReturnLength) {
+    DWORD error;
+    if (Fault("GetTokenInformation", ERROR_ACCESS_DENIED, &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    Object *o = Lookup(TokenHandle, KToken);
+    if (!o || !ReturnLength) {
+        SetLastError(o ? ERROR_NOACCESS : ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!((uintptr_t)o->data & TOKEN_QUERY)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (TokenInformationClass != TokenElevation) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *ReturnLength = sizeof(TOKEN_ELEVATION);
+    if (!TokenInformation || TokenInformationLength < sizeof(TOKEN_ELEVATION)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    CheckBuffer("GetTokenInformation", TokenInformation, TokenInformationLength);
+    ((TOKEN_ELEVATION *)TokenInformation)->TokenIsElevated = M().elevated ? 1 : 0;
+    return TRUE;
+}
+
 UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
     DWORD error;
     if (Fault("GetSystemDirectoryA", ERROR_NOT_ENOUGH_MEMORY, &error)) {
@@ -579,11 +646,7 @@ UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
 namespace sim {
 namespace detail {
 
-// With a process's end, also its id: the next process is the one under test.
-void ResetLibraries() {
-    g_libraries.clear();
-    g_processId = kProcessId;
-}
+void ResetLibraries() { g_libraries.clear(); }
 
 }  // namespace detail
 }  // namespace sim

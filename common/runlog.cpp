@@ -1,0 +1,235 @@
+#include "runlog.h"
+
+#include "dllsearch.h"
+#include "trace.h"
+
+// One log line: time, program and process ID (at most 80 characters), the
+// prefix line and two spaces (at most 32), and a message of 127 characters
+// whose control bytes each take up to four; then CR LF.
+#define RUN_LOG_LINE_SIZE 640
+#define RUN_LOG_PROGRAM_SIZE 32
+
+typedef BOOL(WINAPI *LPFN_ISWOW64PROCESS)(HANDLE hProcess, PBOOL pbWow64Process);
+typedef BOOL(WINAPI *LPFN_PROCESSIDTOSESSIONID)(DWORD dwProcessId, DWORD *pSessionId);
+
+static const char RunLogName[] = "Omrak.log";
+static const char OldRunLogName[] = "Omrak.old.log";
+
+// This run's log, or INVALID_HANDLE_VALUE while there is none.
+static HANDLE g_hRunLog = INVALID_HANDLE_VALUE;
+static char g_RunProgram[RUN_LOG_PROGRAM_SIZE];
+static DWORD g_RunProcessId;
+
+// Appends one character, keeping room for the CR LF and the NUL.
+static void PutLogChar(char *pLine, int *pLen, char c)
+{
+    if (*pLen < RUN_LOG_LINE_SIZE - 3)
+        pLine[(*pLen)++] = c;
+}
+
+static void PutLogText(char *pLine, int *pLen, const char *pText)
+{
+    for (; *pText != 0; pText++)
+        PutLogChar(pLine, pLen, *pText);
+}
+
+// The text as one line: a closing line break is dropped, and a line break
+// or other control byte inside is written as "\n", "\r", "\t" or "\xNN",
+// as the debug-output viewers and the scenario files show them. A
+// backslash otherwise stands for itself, as in a path.
+static void PutLogMessage(char *pLine, int *pLen, const char *pText)
+{
+    static const char hexDigits[] = "0123456789ABCDEF";
+    int cch;
+    int i;
+
+    for (cch = 0; pText[cch] != 0; cch++)
+        ;
+    if (cch > 0 && pText[cch - 1] == '\n')
+        cch--;
+    for (i = 0; i < cch; i++) {
+        unsigned char c = (unsigned char)pText[i];
+
+        if (c >= 0x20 && c != 0x7F) {
+            PutLogChar(pLine, pLen, (char)c);
+            continue;
+        }
+        PutLogChar(pLine, pLen, '\\');
+        if (c == '\n') {
+            PutLogChar(pLine, pLen, 'n');
+        } else if (c == '\r') {
+            PutLogChar(pLine, pLen, 'r');
+        } else if (c == '\t') {
+            PutLogChar(pLine, pLen, 't');
+        } else {
+            PutLogChar(pLine, pLen, 'x');
+            PutLogChar(pLine, pLen, hexDigits[c >> 4]);
+            PutLogChar(pLine, pLen, hexDigits[c & 0xF]);
+        }
+    }
+}
+
+void RunLogLine(const char *pPrefix, const char *pText)
+{
+    char line[RUN_LOG_LINE_SIZE];
+    SYSTEMTIME now;
+    DWORD written = 0;
+    DWORD lastError;
+    int len = 0;
+
+    if (g_hRunLog == INVALID_HANDLE_VALUE)
+        return;
+    // The log changes nothing for the run, its last error included.
+    lastError = GetLastError();
+    GetLocalTime(&now);
+    FormatText(line, RUN_LOG_LINE_SIZE - 2, "%04d-%02d-%02d %02d:%02d:%02d.%03d %s[%u] ",
+               now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
+               now.wMilliseconds, g_RunProgram, g_RunProcessId);
+    while (line[len] != 0)
+        len++;
+    if (pPrefix != NULL) {
+        PutLogText(line, &len, pPrefix);
+        PutLogText(line, &len, "  ");
+    }
+    PutLogMessage(line, &len, pText);
+    line[len++] = '\r';
+    line[len++] = '\n';
+    // One write per line on a handle that appends: a run cut short keeps
+    // every line it wrote, and lines of runs that write at the same time
+    // (the uninstaller and its sibling) never mix. A line that cannot be
+    // written is lost; the next one is tried all the same.
+    WriteFile(g_hRunLog, line, (DWORD)len, &written, NULL);
+    SetLastError(lastError);
+}
+
+// The full names of the log and of its older part, in the system's Windows
+// folder (the shared one, also on a Remote Desktop Session Host). 0 when
+// they do not fit.
+static int RunLogPaths(char *pPath, char *pOldPath)
+{
+    char dir[MAX_PATH];
+    UINT cchDir;
+
+    cchDir = GetSystemWindowsDirectoryA(dir, MAX_PATH);
+    if (cchDir == 0 || cchDir >= MAX_PATH)
+        return 0;
+    return FormatText(pPath, MAX_PATH, "%s\\%s", dir, RunLogName) &&
+           FormatText(pOldPath, MAX_PATH, "%s\\%s", dir, OldRunLogName);
+}
+
+// Opens the log for appending, shared with readers, with the other programs
+// and with its renaming. A reparse point (a link to somewhere else) is
+// opened as itself and never written: the log is not written when it is
+// one, or when that cannot be found out. *pFull tells whether the log is
+// over its limit.
+static HANDLE OpenLogFile(const char *pPath, int *pFull)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    HANDLE hFile;
+
+    hFile = CreateFileA(pPath, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_ALWAYS,
+                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return INVALID_HANDLE_VALUE;
+    if (!GetFileInformationByHandle(hFile, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
+        CloseHandle(hFile);
+        return INVALID_HANDLE_VALUE;
+    }
+    *pFull = info.nFileSizeHigh != 0 || info.nFileSizeLow > RUN_LOG_LIMIT;
+    return hFile;
+}
+
+// "yes", "no", or "unknown" where Windows cannot say (it lacks the call).
+static const char *Wow64Text(void)
+{
+    LPFN_ISWOW64PROCESS fnIsWow64Process;
+    BOOL bIsWow64 = FALSE;
+
+    fnIsWow64Process = (LPFN_ISWOW64PROCESS)(void (*)(void))FindFunction("kernel32",
+                                                                        "IsWow64Process");
+    if (fnIsWow64Process == NULL || !fnIsWow64Process(GetCurrentProcess(), &bIsWow64))
+        return "unknown";
+    return bIsWow64 ? "yes" : "no";
+}
+
+static void SessionText(char *pText, int cbText)
+{
+    LPFN_PROCESSIDTOSESSIONID fnProcessIdToSessionId;
+    DWORD session = 0;
+
+    fnProcessIdToSessionId = (LPFN_PROCESSIDTOSESSIONID)(void (*)(void))FindFunction(
+        "kernel32", "ProcessIdToSessionId");
+    if (fnProcessIdToSessionId == NULL || !fnProcessIdToSessionId(g_RunProcessId, &session))
+        FormatText(pText, cbText, "unknown");
+    else
+        FormatText(pText, cbText, "%u", session);
+}
+
+// Windows XP has no elevation to ask for: "unknown" there.
+static const char *ElevatedText(void)
+{
+    HANDLE hToken;
+    TOKEN_ELEVATION elevation;
+    DWORD cbElevation = 0;
+    const char *pText = "unknown";
+
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &hToken))
+        return pText;
+    if (GetTokenInformation(hToken, TokenElevation, &elevation, sizeof(elevation), &cbElevation))
+        pText = elevation.TokenIsElevated ? "yes" : "no";
+    CloseHandle(hToken);
+    return pText;
+}
+
+void OpenRunLog(const char *pProgram)
+{
+    char path[MAX_PATH];
+    char oldPath[MAX_PATH];
+    char session[16];
+    char header[TRACE_BUFFER_SIZE];
+    const char *pWow64;
+    const char *pElevated;
+    DWORD lastError;
+    int full = 0;
+
+    lastError = GetLastError();
+    g_hRunLog = INVALID_HANDLE_VALUE;
+    FormatText(g_RunProgram, sizeof(g_RunProgram), "%s", pProgram);
+    g_RunProcessId = GetCurrentProcessId();
+    if (RunLogPaths(path, oldPath)) {
+        g_hRunLog = OpenLogFile(path, &full);
+        if (g_hRunLog != INVALID_HANDLE_VALUE && full) {
+            // Renamed only once closed here. A program that has it open
+            // without sharing its deletion keeps it from being renamed:
+            // it then grows on. A run of ours that has it open follows it
+            // to its new name.
+            CloseHandle(g_hRunLog);
+            MoveFileExA(path, oldPath, MOVEFILE_REPLACE_EXISTING);
+            g_hRunLog = OpenLogFile(path, &full);
+        }
+    }
+    if (g_hRunLog != INVALID_HANDLE_VALUE) {
+        SessionText(session, sizeof(session));
+        pWow64 = Wow64Text();
+        pElevated = ElevatedText();
+        FormatText(header, sizeof(header),
+                   "== %s %s, process %u, session %s, 32-bit on 64-bit Windows: %s, elevated: %s",
+                   g_RunProgram, RELEASE_VERSION, g_RunProcessId, session, pWow64, pElevated);
+        RunLogLine(NULL, header);
+    }
+    SetLastError(lastError);
+}
+
+void EndRunLog(int exitCode)
+{
+    char text[32];
+
+    if (g_hRunLog == INVALID_HANDLE_VALUE)
+        return;
+    FormatText(text, sizeof(text), "== exit code %d", exitCode);
+    RunLogLine(NULL, text);
+    CloseHandle(g_hRunLog);
+    g_hRunLog = INVALID_HANDLE_VALUE;
+}
