@@ -581,8 +581,10 @@ int Sweep(const Scenario &s) {
     std::string list;
     for (const auto &u : unknown) list += "  " + u + "\n";
     EXPECT_TRUE(unknown.empty()) << s.name << ": places without an expectation:\n" << list;
-    std::printf("fault sweep %s: %d fallible calls, %d runs with one call failing\n",
-                s.name.c_str(), calls, runs);
+    int logCalls = 0;
+    for (const auto &p : places) logCalls += p.stage == "log";
+    std::printf("fault sweep %s: %d fallible calls (%d of the run log), %d runs with one call failing\n",
+                s.name.c_str(), calls, logCalls, runs);
     return runs;
 }
 
