@@ -688,9 +688,10 @@ def need_wine():
         if not shutil.which(tool):
             raise Failure('%s is not installed: the Wine scenarios cannot run' % tool)
     if host() == 'none':
-        raise Failure('this host does not start i386 programs (%s), which Wine needs: '
-                      'scripts/setup.sh, as root, sets up CPU emulation for them' %
-                      i386host.probe()[1])
+        started, why = i386host.probe()
+        raise Failure('this host does not start i386 programs (%s), which Wine needs%s' % (
+            why, ': scripts/setup.sh, as root, sets up CPU emulation for them'
+            if started == 'refused' else ''))
 
 
 def launcher(kind, is32):
