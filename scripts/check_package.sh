@@ -1,14 +1,12 @@
 #!/usr/bin/env bash
-# Packs the existing Windows builds (scripts/package.sh --no-build), packs
-# them again from a second build in another folder (--reproduce, which fails
-# unless both come out the same byte for byte), and checks the zip: exactly
-# the three programs, the release notes of this version and SHA256SUMS, side
-# by side; each program byte for byte the one built, with the commit's time
-# stamp, of the right machine, GUI subsystem, with its PE flags, importing
-# KnownDLLs only, with its version block as its only resource (Tidewell64.exe
-# also its asInvoker manifest of this version). Then signs the package with a
-# throwaway CA's code-signing certificate, and checks the signed programs the
-# same way. Same variables as scripts/package.sh.
+# Packs the existing Windows builds (scripts/package.sh --no-build) and checks
+# the zip: exactly the three programs and the release notes, side by side;
+# each program byte for byte the one built, of the right machine, GUI
+# subsystem, importing KnownDLLs only, with its version block as its only
+# resource (Tidewell64.exe also its asInvoker manifest). Same variables as
+# scripts/package.sh. Also: a second build elsewhere gives the same bytes
+# (--reproduce); SHA256SUMS, PE flags, time stamp and versions; the same of a
+# package signed with a throwaway CA's certificate.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 win32=$(realpath -m "${WIN32_BUILD_DIR:-$root/build/win32}")
@@ -119,16 +117,13 @@ check_all() {  # folder
 check_all "$x"
 echo "package check: $zip holds the three programs, RELEASE.txt and SHA256SUMS, reproducibly"
 
-# Signed with a throwaway CA's code-signing certificate, as a PKCS#12 file
-# and as PEM files.
-k=$x/pki
-mkdir "$k" "$x/signed"
+# Signed with a throwaway CA's code-signing certificate: PKCS#12, then PEM.
+k=$x/pki && mkdir "$k" "$x/signed"
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Throwaway-CA -keyout "$k/ca.key" \
     -out "$k/ca.pem" -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign 2>/dev/null
 openssl req -newkey rsa:2048 -nodes -subj /CN=Throwaway-signer -keyout "$k/key.pem" -out "$k/req.pem" 2>/dev/null
-printf 'extendedKeyUsage=codeSigning\nkeyUsage=critical,digitalSignature\n' >"$k/ext"
-openssl x509 -req -in "$k/req.pem" -CA "$k/ca.pem" -CAkey "$k/ca.key" -CAcreateserial -days 2 \
-    -extfile "$k/ext" -out "$k/cert.pem" 2>/dev/null
+openssl x509 -req -in "$k/req.pem" -CA "$k/ca.pem" -CAkey "$k/ca.key" -CAcreateserial -days 2 -out "$k/cert.pem" \
+    -extfile <(printf 'extendedKeyUsage=codeSigning\nkeyUsage=critical,digitalSignature\n') 2>/dev/null
 echo throwaway >"$k/pass"
 openssl pkcs12 -export -inkey "$k/key.pem" -in "$k/cert.pem" -passout "file:$k/pass" -out "$k/cert.p12"
 zip=$("$root/scripts/package.sh" --no-build --pkcs12 "$k/cert.p12" --password-file "$k/pass" --cafile "$k/ca.pem")
@@ -141,9 +136,8 @@ for f in Tidewell.exe Tidewell64.exe Zorvane64.exe; do
     for want in "Message digest algorithm  : SHA256" "Text description: $product" "URL description: $url"; do
         grep -qF "$want" "$k/verify.log" || fail "$f: the signature lacks '$want'"
     done
-    # Without its signature, the program is the one built.
     osslsigncode remove-signature -in "$x/signed/$f" -out "$k/$f" >/dev/null
-    cmp -s "$k/$f" "$x/$f" || fail "$f: signed, it is not the program built"
+    cmp -s "$k/$f" "$x/$f" || fail "$f: without its signature, it is not the program built"
 done
 check_all "$x/signed"
 (cd "$x/signed" && sha256sum -c --quiet SHA256SUMS) || fail "SHA256SUMS does not check the signed files"

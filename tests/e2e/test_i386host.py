@@ -129,11 +129,8 @@ class Host(unittest.TestCase):
         self.assertIn('enabled again', out)
 
     def test_only_exec_format_error_is_a_refusal(self):
-        garbage = os.path.join(self.tmp.name, 'garbage')
-        with open(garbage, 'wb') as f:
-            f.write(b'\x00\x01 no program')
-        os.chmod(garbage, 0o755)
-        missing = os.path.join(self.tmp.name, 'ld-linux.so.2')
+        garbage, missing = self.qemu, os.path.join(self.tmp.name, 'ld-linux.so.2')
+        os.chmod(garbage, 0o755)  # empty: no program
         self.env['OMRAK_I386_PROBE'] = ''
         for probe, started in ((garbage, 'refused'), (missing, 'failed'), ('/bin/true', 'ran')):
             with mock.patch.object(i386host, 'PROBE', [probe]), mock.patch.dict(os.environ, self.env):
