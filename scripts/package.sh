@@ -158,10 +158,11 @@ if [ "$reproduce" = 1 ]; then
     tar -C "$root" --exclude=./build --exclude=./.git -cf - . | tar -C "$work/src" -xf -
     for arch in i686:win32:Tidewell x86_64:win64:'Tidewell64 Zorvane64'; do
         IFS=: read -r triple dir targets <<<"$arch"
-        cmake -S "$work/src" -B "$work/$dir" -DCMAKE_BUILD_TYPE=Release \
-            -DCMAKE_TOOLCHAIN_FILE="$work/src/cmake/toolchain-$triple-w64-mingw32.cmake" >/dev/null
         # shellcheck disable=SC2086
-        cmake --build "$work/$dir" -j2 --target $targets >/dev/null
+        { cmake -S "$work/src" -B "$work/$dir" -DCMAKE_BUILD_TYPE=Release \
+            -DCMAKE_TOOLCHAIN_FILE="$work/src/cmake/toolchain-$triple-w64-mingw32.cmake" &&
+          cmake --build "$work/$dir" -j2 --target $targets; } >/dev/null ||
+            fail "building the $dir programs again failed"
     done
     pack "$work/win32" "$work/win64" "$work/again.zip"
     same=1
