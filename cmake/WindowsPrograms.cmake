@@ -2,12 +2,36 @@
 # import KnownDLLs only (Windows maps those from the system folder alone).
 enable_language(RC)
 
+# The same commit gives the same bytes, wherever and whenever it is built.
+# The PE time stamp is the commit's time: SOURCE_DATE_EPOCH where it is set
+# (scripts/package.sh sets it), else the time of the checked-out commit, else
+# 0. ld takes it from the environment of the link.
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+    set(BUILD_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
+else()
+    execute_process(COMMAND git log -1 --format=%ct WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+        OUTPUT_VARIABLE BUILD_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+endif()
+if(NOT BUILD_EPOCH MATCHES "^[0-9]+$")
+    set(BUILD_EPOCH 0)
+endif()
+
+# Linked stripped (-s): no symbol table, nor the debug information of the
+# mingw-w64 runtime with its own build paths. TERMINAL_SERVER_AWARE beside
+# ld's defaults DYNAMIC_BASE, NX_COMPAT and, on x64, HIGH_ENTROPY_VA: without
+# it a program on a Remote Desktop Session Host gets a private Windows folder
+# per user from GetWindowsDirectoryA, and the sweep would search the wrong
+# inf folder.
 function(add_windows_program name)
     cmake_parse_arguments(P "" "" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} WIN32 ${P_SOURCES})
-    target_compile_options(${name} PRIVATE -Wall -Wextra -Werror -fno-exceptions -fno-rtti)
-    target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++)
+    target_compile_options(${name} PRIVATE -Wall -Wextra -Werror -fno-exceptions -fno-rtti
+        -ffile-prefix-map=${CMAKE_SOURCE_DIR}/=)
+    target_link_options(${name} PRIVATE -static -static-libgcc -static-libstdc++ -s
+        -Wl,--tsaware)
     target_link_libraries(${name} PRIVATE ${P_LIBS})
+    set_target_properties(${name} PROPERTIES
+        CXX_LINKER_LAUNCHER "${CMAKE_COMMAND};-E;env;SOURCE_DATE_EPOCH=${BUILD_EPOCH}")
 endfunction()
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
@@ -24,9 +48,13 @@ else()
     add_windows_program(Tidewell64
         SOURCES ${TIDEWELL64_SOURCES} ${COMMON_SOURCES} uninstaller/Tidewell64.rc
         LIBS setupapi advapi32 user32 kernel32)
-    # Its application manifest (asInvoker) is embedded by the .rc file.
+    # Its application manifest (asInvoker), embedded by the .rc file, with
+    # the release version as its assembly version (four parts).
+    configure_file(uninstaller/Tidewell64.manifest.in
+        ${CMAKE_BINARY_DIR}/manifest/Tidewell64.manifest @ONLY)
+    target_include_directories(Tidewell64 PRIVATE ${CMAKE_BINARY_DIR}/manifest)
     set_source_files_properties(uninstaller/Tidewell64.rc PROPERTIES
-        OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/uninstaller/Tidewell64.manifest)
+        OBJECT_DEPENDS ${CMAKE_BINARY_DIR}/manifest/Tidewell64.manifest)
 endif()
 
 # Small Windows programs the end-to-end tests use to seed Wine prefixes.

@@ -4,19 +4,24 @@
 # each program byte for byte the one built, of the right machine, GUI
 # subsystem, importing KnownDLLs only, with its version block as its only
 # resource (Tidewell64.exe also its asInvoker manifest). Same variables as
-# scripts/package.sh.
+# scripts/package.sh. Also: a second build elsewhere gives the same bytes
+# (--reproduce); SHA256SUMS, PE flags, time stamp and versions; the same of a
+# package signed with a throwaway CA's certificate.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 win32=$(realpath -m "${WIN32_BUILD_DIR:-$root/build/win32}")
 win64=$(realpath -m "${WIN64_BUILD_DIR:-$root/build/win64}")
 export WIN32_BUILD_DIR=$win32 WIN64_BUILD_DIR=$win64
+version=$(head -n 1 "$root/VERSION")
+epoch=${SOURCE_DATE_EPOCH:-$(git -C "$root" log -1 --format=%ct 2>/dev/null || echo 0)}
 
-zip=$("$root/scripts/package.sh" --no-build)
+zip=$("$root/scripts/package.sh" --no-build --reproduce)
 fail() { echo "package check: $*" >&2; exit 1; }
-[ -f "$zip" ] || fail "no zip at $zip"
+[ "$(basename "$zip")" = "omrak-device-tools-$version.zip" ] || fail "the zip is not named by the version: $zip"
+(cd "$(dirname "$zip")" && sha256sum -c --quiet "$zip.sha256") || fail "the zip's .sha256 does not check"
 
 names=$(unzip -Z1 "$zip" | sort | tr '\n' ' ')
-[ "$names" = "RELEASE.txt Tidewell.exe Tidewell64.exe Zorvane64.exe " ] ||
+[ "$names" = "RELEASE.txt SHA256SUMS Tidewell.exe Tidewell64.exe Zorvane64.exe " ] ||
     fail "unexpected content: $names"
 
 x=$(mktemp -d)
@@ -26,7 +31,11 @@ unzip -q "$zip" -d "$x"
 cmp -s "$x/Tidewell.exe" "$win32/Tidewell.exe" || fail "Tidewell.exe differs from the win32 build"
 cmp -s "$x/Tidewell64.exe" "$win64/Tidewell64.exe" || fail "Tidewell64.exe differs from the win64 build"
 cmp -s "$x/Zorvane64.exe" "$win64/Zorvane64.exe" || fail "Zorvane64.exe differs from the win64 build"
-tr -d '\r' < "$x/RELEASE.txt" | cmp -s - "$root/docs/RELEASE.txt" || fail "RELEASE.txt differs from docs/RELEASE.txt"
+tr -d '\r' < "$x/RELEASE.txt" | cmp -s - <(sed "s/@RELEASE_VERSION@/$version/g" "$root/docs/RELEASE.txt") ||
+    fail "RELEASE.txt differs from docs/RELEASE.txt"
+grep -qx "Release $version"$'\r' "$x/RELEASE.txt" || fail "RELEASE.txt does not name release $version"
+[ "$(cut -d' ' -f3 "$x/SHA256SUMS" | tr '\n' ' ')" = "Tidewell.exe Tidewell64.exe Zorvane64.exe RELEASE.txt " ] &&
+    (cd "$x" && sha256sum -c --quiet SHA256SUMS) || fail "SHA256SUMS does not check every file"
 
 # The resources of a program, one line each: type, name, language, RVA, size
 # (hexadecimal, as objdump prints them).
@@ -58,12 +67,16 @@ resource_bytes() {  # file, objdump -p text, RVA, size
         count=$(($4)) status=none
 }
 
-check_exe() {  # file, expected object format
+check_exe() {  # file, expected object format, DllCharacteristics
     local info name
     name=$(basename "$1")
-    info=$(x86_64-w64-mingw32-objdump -p "$1") || fail "$1 is not a PE file"
+    info=$(TZ=UTC x86_64-w64-mingw32-objdump -p "$1") || fail "$1 is not a PE file"
     grep -q "file format $2\$" <<<"$info" || fail "$name is not $2"
     grep -q "Subsystem.*(Windows GUI)" <<<"$info" || fail "$name is not a GUI program"
+    # TERMINAL_SERVICE_AWARE 8000, NX_COMPAT 100, DYNAMIC_BASE 40, HIGH_ENTROPY_VA 20.
+    grep -q "^DllCharacteristics[[:space:]]*0000$3\$" <<<"$info" || fail "$name: PE flags are not $3"
+    grep -q "^Time/Date[[:space:]]*$(TZ=UTC date -d "@$epoch" '+%a %b %e %T %Y')\$" <<<"$info" ||
+        fail "$name: the PE time stamp is not the commit's"
     # KnownDLLs only: Windows maps those from the system folder, never from
     # the program's folder, where anyone who can write could plant a DLL.
     local dll
@@ -86,6 +99,7 @@ check_exe() {  # file, expected object format
         fail "$name does not hold exactly its version block and manifest: $types"
     local manifest id
     manifest=$(resource_bytes "$1" "$info" $(awk '$1 == "0x000018" { print $4, $5 }' <<<"$res"))
+    grep -q "<assemblyIdentity .* version=\"$version.0\"" <<<"$manifest" || fail "$name: the manifest is not of $version"
     grep -q '<requestedExecutionLevel level="asInvoker" uiAccess="false"/>' <<<"$manifest" ||
         fail "$name: the manifest does not ask for asInvoker"
     ! grep -qE 'requireAdministrator|highestAvailable|uiAccess="true"' <<<"$manifest" ||
@@ -95,7 +109,45 @@ check_exe() {  # file, expected object format
         grep -q "<supportedOS Id=\"{$id}\"/>" <<<"$manifest" || fail "$name: the manifest lacks supportedOS $id"
     done
 }
-check_exe "$x/Tidewell.exe" pei-i386
-check_exe "$x/Tidewell64.exe" pei-x86-64
-check_exe "$x/Zorvane64.exe" pei-x86-64
-echo "package check: $zip holds the three programs and RELEASE.txt"
+check_all() {  # folder
+    check_exe "$1/Tidewell.exe" pei-i386 8140
+    check_exe "$1/Tidewell64.exe" pei-x86-64 8160
+    check_exe "$1/Zorvane64.exe" pei-x86-64 8160
+}
+check_all "$x"
+echo "package check: $zip holds the three programs, RELEASE.txt and SHA256SUMS, reproducibly"
+
+# Signed with a throwaway CA's code-signing certificate: PKCS#12, then PEM.
+k=$x/pki && mkdir "$k" "$x/signed"
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Throwaway-CA -keyout "$k/ca.key" \
+    -out "$k/ca.pem" -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign 2>/dev/null
+openssl req -newkey rsa:2048 -nodes -subj /CN=Throwaway-signer -keyout "$k/key.pem" -out "$k/req.pem" 2>/dev/null
+openssl x509 -req -in "$k/req.pem" -CA "$k/ca.pem" -CAkey "$k/ca.key" -CAcreateserial -days 2 -out "$k/cert.pem" \
+    -extfile <(printf 'extendedKeyUsage=codeSigning\nkeyUsage=critical,digitalSignature\n') 2>/dev/null
+echo throwaway >"$k/pass"
+openssl pkcs12 -export -inkey "$k/key.pem" -in "$k/cert.pem" -passout "file:$k/pass" -out "$k/cert.p12"
+zip=$("$root/scripts/package.sh" --no-build --pkcs12 "$k/cert.p12" --password-file "$k/pass" --cafile "$k/ca.pem")
+unzip -q "$zip" -d "$x/signed"
+product=$(sed -n 's/.*"ProductName", "\(.*\)"/\1/p' "$root/uninstaller/Tidewell.rc")
+url=$(sed -n "s/^PRODUCT_URL='\(.*\)'/\1/p" "$root/scripts/package.sh")
+[ -n "$product" ] && [ -n "$url" ] || fail "no product name in Tidewell.rc or URL in package.sh"
+for f in Tidewell.exe Tidewell64.exe Zorvane64.exe; do
+    osslsigncode verify -CAfile "$k/ca.pem" -in "$x/signed/$f" >"$k/verify.log" 2>&1 || fail "$f: signature does not verify"
+    for want in "Message digest algorithm  : SHA256" "Text description: $product" "URL description: $url"; do
+        grep -qF "$want" "$k/verify.log" || fail "$f: the signature lacks '$want'"
+    done
+    osslsigncode remove-signature -in "$x/signed/$f" -out "$k/$f" >/dev/null
+    cmp -s "$k/$f" "$x/$f" || fail "$f: without its signature, it is not the program built"
+done
+check_all "$x/signed"
+(cd "$x/signed" && sha256sum -c --quiet SHA256SUMS) || fail "SHA256SUMS does not check the signed files"
+printf X | dd of="$x/signed/Zorvane64.exe" bs=1 seek=4096 conv=notrunc status=none
+! osslsigncode verify -CAfile "$k/ca.pem" -in "$x/signed/Zorvane64.exe" >/dev/null 2>&1 ||
+    fail "a program changed after signing still verifies"
+"$root/scripts/package.sh" --no-build --cert "$k/cert.pem" --key "$k/key.pem" --cafile "$k/ca.pem" >/dev/null ||
+    fail "signing with a PEM certificate and key failed"
+# A time-stamp server that cannot be reached: the command fails, no zip is left.
+! "$root/scripts/package.sh" --no-build --cert "$k/cert.pem" --key "$k/key.pem" \
+    --timestamp http://127.0.0.1:9/ >/dev/null 2>&1 && [ ! -e "$zip" ] ||
+    fail "a failed signing left a zip or did not fail"
+echo "package check: signed with a test certificate, every signature verifies; a changed program does not"

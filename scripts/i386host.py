@@ -4,17 +4,21 @@ emulation through a binfmt_misc entry for qemu-i386, or not at all.
 
 Wine's 32-bit side (Tidewell.exe, a WINEARCH=win32 prefix, and the `wine`
 launcher itself) needs i386 programs to start. Some hosts run 64-bit code
-only: there every i386 execve fails with ENOEXEC. Whether a host can is
-found out by trying: an installed i386 program is started.
+only: there every i386 execve fails with ENOEXEC ("Exec format error").
+Whether a host can is found out by trying: an installed i386 program is
+started. Only ENOEXEC counts as a refusal; any other failure (a missing
+loader, ENOENT) is reported as what it is and changes nothing.
 
   i386host.py setup STATE   find out, and where needed (or asked for) set up
                             the emulation; exit 1 when it cannot be had
-  i386host.py undo STATE    remove the registration that setup made for the
-                            forced emulated mode, if it made one
+  i386host.py undo STATE    undo what setup changed for the forced emulated
+                            mode, if anything: remove the entry it registered,
+                            switch off again the entry it switched on, unmount
+                            the binfmt_misc it mounted
   i386host.py mode          print native, emulated or none
 
-STATE is a file where setup records a registration it made in the forced
-mode, so that undo removes that one and no other.
+STATE is a file where setup records what it changed in the forced mode, one
+change a line, so that undo undoes exactly that.
 
 Environment:
   OMRAK_EMULATE_I386=1   the emulated mode on a host that runs i386 programs
@@ -29,6 +33,7 @@ Environment:
   OMRAK_QEMU_I386        the emulator, replacing /usr/bin/qemu-i386-static
 """
 
+import errno
 import os
 import subprocess
 import sys
@@ -66,8 +71,11 @@ def qemu_path():
 
 
 def probe():
-    """Starts an installed i386 program: (True, '') when it ran, else
-    (False, why)."""
+    """Starts an installed i386 program: ('ran', ''); ('refused', why) when
+    the kernel refuses it (ENOEXEC, "Exec format error"); ('failed', why)
+    for any other failure, such as a missing loader (ENOENT). A probe
+    command (OMRAK_I386_PROBE) is refused when it fails saying "Exec format
+    error", as a shell does."""
     command = os.environ.get('OMRAK_I386_PROBE')
     try:
         if command:
@@ -79,14 +87,16 @@ def probe():
                                timeout=120)
             what = ' '.join(PROBE)
     except OSError as e:
-        return False, '%s: %s' % (PROBE[0], e.strerror)
+        return ('refused' if e.errno == errno.ENOEXEC else 'failed',
+                '%s: %s' % (PROBE[0], e.strerror))
     except subprocess.TimeoutExpired:
-        return False, '%s did not end in 120 s' % ' '.join(PROBE)
+        return 'failed', '%s did not end in 120 s' % ' '.join(PROBE)
     if p.returncode != 0:
         text = (p.stderr or p.stdout).decode('latin-1').strip().splitlines()
-        return False, '%s: exit code %d%s' % (what, p.returncode,
-                                              ': ' + text[-1] if text else '')
-    return True, ''
+        last = text[-1] if text else ''
+        why = '%s: exit code %d%s' % (what, p.returncode, ': ' + last if last else '')
+        return 'refused' if command and 'Exec format error' in last else 'failed', why
+    return 'ran', ''
 
 
 def read_entry(path):
@@ -132,8 +142,7 @@ def i386_entries():
 
 def mode():
     """native, emulated or none: how an i386 program starts here now."""
-    ok, _ = probe()
-    if not ok:
+    if probe()[0] != 'ran':
         return 'none'
     if forced() or any(e['enabled'] for e in i386_entries() or []):
         return 'emulated'
@@ -179,9 +188,24 @@ def say_emulated(how):
               '(%s, %s), about %d times slower.' % (qemu_path(), how, SLOWDOWN))
 
 
+def failed(why):
+    """Stops on a failure of the probe that is no refusal by the kernel."""
+    hint = ''
+    if why.startswith(PROBE[0] + ': ') and not os.path.exists(PROBE[0]):
+        hint = ' %s comes with the package libc6:i386 (which wine32:i386 needs).' % PROBE[0]
+    print('i386 programs could not be tried on this host (%s). That is no refusal by the '
+          'kernel, which says "Exec format error" where it runs 64-bit code only, so no CPU '
+          'emulation is set up.%s' % (why, hint), file=sys.stderr)
+    return 1
+
+
 def setup(state):
-    ok, why = probe()
+    started, why = probe()
+    if started == 'failed':
+        return failed(why)
+    ok = started == 'ran'
     folder = binfmt_dir()
+    changes = []
     entries = i386_entries()
     active = [e for e in entries or [] if e['enabled']]
     if ok and active:
@@ -199,6 +223,8 @@ def setup(state):
         subprocess.run(['mount', '-t', 'binfmt_misc', 'binfmt_misc', BINFMT],
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         entries = i386_entries()
+        if entries is not None:
+            changes.append('mounted ' + BINFMT)
     missing = []
     if not root:
         missing.append('setting it up needs root')
@@ -223,17 +249,20 @@ def setup(state):
             with open(entry, 'w') as f:
                 f.write('1')
             how = 'entry %s enabled again' % entry
+            changes.append('enabled ' + entry)
         else:
             with open(os.path.join(folder, 'register'), 'w') as f:
                 f.write(registration())
             how = 'registered as %s' % entry
-            if ok:
-                with open(state, 'w') as f:
-                    f.write(entry + '\n')
+            changes.append('registered ' + entry)
     except OSError as e:
         return cannot(why, 'registering %s failed: %s' % (qemu_path(), e.strerror))
+    if ok:
+        # Asked for on a host that needs none: undone at the end.
+        with open(state, 'w') as f:
+            f.write(''.join(c + '\n' for c in changes))
     started, after = probe()
-    if not started:
+    if started != 'ran':
         return cannot(why, 'i386 programs do not start even with %s registered: %s' %
                       (qemu_path(), after))
     say_emulated(how)
@@ -241,16 +270,25 @@ def setup(state):
 
 
 def undo(state):
-    """Removes the entry that setup registered for the forced mode."""
+    """Undoes, last first, what setup changed for the forced mode."""
     if not os.path.exists(state):
         return 0
     with open(state) as f:
-        entry = f.read().strip()
+        changes = [line.split(' ', 1) for line in f.read().splitlines() if ' ' in line]
     os.unlink(state)
-    if os.path.exists(entry):
-        with open(entry, 'w') as f:
-            f.write('-1')
-        print('Emulated mode ended: %s removed.' % entry)
+    done = []
+    for change, path in reversed(changes):
+        if change in ('registered', 'enabled') and os.path.exists(path):
+            with open(path, 'w') as f:
+                f.write('-1' if change == 'registered' else '0')
+            done.append('%s %s' % (path, 'removed' if change == 'registered' else 'switched off'))
+        elif change == 'mounted' and i386_entries() is not None and \
+                set(os.listdir(path)) <= {'register', 'status'}:
+            # Only where no entry is left that it would hide.
+            subprocess.run(['umount', path])
+            done.append('%s unmounted' % path)
+    if done:
+        print('Emulated mode ended: %s.' % ', '.join(done))
     return 0
 
 

@@ -15,7 +15,7 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok ins
 for pkg in cmake g++ make clang libclang-rt-14-dev libgtest-dev libbenchmark-dev \
            g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-tools \
            wine wine64 wine32:i386 xvfb x11-apps imagemagick zip unzip \
-           python3 x11-utils xdotool; do
+           python3 x11-utils xdotool osslsigncode openssl; do
     have "$pkg" || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then

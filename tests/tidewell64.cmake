@@ -13,5 +13,5 @@ if(WINE_TESTS)
             WIN64_BUILD_DIR=${WIN64_BUILD_DIR}
             PACKAGE_DIR=${CMAKE_CURRENT_BINARY_DIR}/package
             ${CMAKE_SOURCE_DIR}/scripts/check_package.sh)
-    set_tests_properties(package_content PROPERTIES LABELS package TIMEOUT 120)
+    set_tests_properties(package_content PROPERTIES LABELS package TIMEOUT 600)
 endif()

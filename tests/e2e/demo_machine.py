@@ -30,6 +30,12 @@ import scenario as e2e  # noqa: E402
 MACHINE = os.path.join(HERE, 'scenarios', 'demo_machine.scn')
 FOLDER = 'C:\\Program Files\\Omrak'
 TARGET_IDS = ('USB\\Vid_1F3C&Pid_3A41', 'USB\\Vid_1F3C&Pid_3A42')
+# Tidewell64's line after each removal under Wine, and what it is, said once
+# where it first appears.
+WINE_PARAMS = 'SetupDiGetDeviceInstallParamsA failed, Error code: 0xe000020b'
+WINE_PARAMS_NOTE = ("the line above, and each like it below, is Wine's, not Windows': Wine "
+                    "forgets a removed device's install parameters (ERROR_NO_SUCH_DEVINST); "
+                    "Windows keeps them, which is how Tidewell64 sees a reboot request")
 
 
 def names_product(text):
@@ -116,8 +122,12 @@ def show_run(program, records):
     print('\n== %s, exit code %d' % (program, exit_code(records)))
     lines = trace_lines(records)
     width = max([len(p) for p, _ in lines if p] + [len('(no prefix)')])
+    noted = False
     for prefix, message in lines:
         print('  %-*s  %s' % (width, prefix or '(no prefix)', readable(message)))
+        if readable(message) == WINE_PARAMS and not noted:
+            print('  %-*s  %s' % (width, '(Wine)', WINE_PARAMS_NOTE))
+            noted = True
     for r in records:
         if r[0] == 'stdout':
             for line in r[1].splitlines():

@@ -92,6 +92,9 @@ STAND_IN = ('32-bit Windows stood in for: this host runs i386 programs under CPU
             'fixtures. Records are those of a 64-bit program (SP_DEVINFO_DATA is 32 bytes, '
             'not 28), and no WoW64 layer is in between (IsWow64Process gives FALSE, as on '
             '32-bit Windows).')
+# CTest adds a label that a test prints this way to the test's labels; its
+# summary counts the tests that ran the stand-in under it.
+STAND_IN_LABEL = '<CTestLabel>stand-in</CTestLabel>'
 ATTRIBUTE_NAMES = (('readonly', 0x1), ('hidden', 0x2), ('system', 0x4), ('directory', 0x10))
 
 
@@ -773,9 +776,10 @@ def need_wine():
         if not shutil.which(tool):
             raise Failure('%s is not installed: the Wine scenarios cannot run' % tool)
     if host() == 'none':
-        raise Failure('this host does not start i386 programs (%s), which Wine needs: '
-                      'scripts/setup.sh, as root, sets up CPU emulation for them' %
-                      i386host.probe()[1])
+        started, why = i386host.probe()
+        raise Failure('this host does not start i386 programs (%s), which Wine needs%s' % (
+            why, ': scripts/setup.sh, as root, sets up CPU emulation for them'
+            if started == 'refused' else ''))
 
 
 def launcher(kind, is32):
@@ -1211,7 +1215,7 @@ def run_wine(scn, args):
     need_wine()
     run = WineRun(scn, args)
     if run.stand_in:
-        print('\n== ' + STAND_IN)
+        print('\n== %s\n%s' % (STAND_IN, STAND_IN_LABEL))
     ok = False
     try:
         run.prepare()
@@ -1380,7 +1384,7 @@ def message_box(scn, args):
         # Its own run folder: the scenario itself may run at the same time.
         run = WineRun(scn, args, display=':' + number, name=scn.name + '-xvfb')
         if run.stand_in:
-            print('== ' + STAND_IN)
+            print('== %s\n%s' % (STAND_IN, STAND_IN_LABEL))
         run.prepare()
         # Without a window manager Wine draws the caption itself.
         p = run.wine(['reg', 'add', 'HKCU\\Software\\Wine\\X11 Driver', '/v', 'Managed',

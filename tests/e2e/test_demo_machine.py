@@ -2,6 +2,8 @@
 """The demo's checks against made-up outcomes: the right outcome passes, and
 each way the main job can go wrong is caught. No Wine needed."""
 
+import contextlib
+import io
 import os
 import sys
 import tempfile
@@ -105,6 +107,15 @@ class TraceReading(unittest.TestCase):
             ('..Tidewell - Omrak', 'Uninstall Device\n'), (None, '---OpenAP---'),
             ('..Tidewell - Omrak', 'pFileName: C:\\x.inf'), (None, 'CreateProcess failed'),
             (None, '..Tidewell - Omrak')])
+
+    def test_wines_failing_install_parameters_are_said_to_be_wines_once(self):
+        params = debug('..Tidewell64 - Omrak', demo.WINE_PARAMS + '\n')
+        out = io.StringIO()
+        with contextlib.redirect_stdout(out):
+            demo.show_run('Tidewell.exe', params + params + [['exit', '0']])
+        lines = out.getvalue().splitlines()[2:]
+        self.assertEqual([demo.WINE_PARAMS, demo.WINE_PARAMS_NOTE, demo.WINE_PARAMS],
+                         [line.split('  ', 2)[-1].strip() for line in lines])
 
     def test_readable_drops_only_the_closing_line_break(self):
         self.assertEqual(demo.readable('Need search..\n'), 'Need search..')

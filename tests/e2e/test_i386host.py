@@ -52,8 +52,9 @@ class Host(unittest.TestCase):
         open(self.qemu, 'w').close()
         self.state = os.path.join(self.tmp.name, 'state')
         # i386 programs start once the emulator is registered or switched on
-        # (a "1" written to its entry).
+        # (a "1" written to its entry); before, the kernel refuses them.
         self.probe = ('grep -q qemu-i386 %s || grep -qx -e enabled -e 1 %s/qemu-i386 2>/dev/null'
+                      ' || { echo "sh: 1: ld-linux.so.2: Exec format error" >&2; exit 126; }'
                       % (self.register, self.dir))
         self.env = {'OMRAK_BINFMT_DIR': self.dir, 'OMRAK_QEMU_I386': self.qemu,
                     'OMRAK_I386_PROBE': self.probe, 'OMRAK_EMULATE_I386': ''}
@@ -127,6 +128,20 @@ class Host(unittest.TestCase):
         self.assertEqual('', self.registered())
         self.assertIn('enabled again', out)
 
+    def test_only_exec_format_error_is_a_refusal(self):
+        garbage, missing = self.qemu, os.path.join(self.tmp.name, 'ld-linux.so.2')
+        os.chmod(garbage, 0o755)  # empty: no program
+        self.env['OMRAK_I386_PROBE'] = ''
+        for probe, started in ((garbage, 'refused'), (missing, 'failed'), ('/bin/true', 'ran')):
+            with mock.patch.object(i386host, 'PROBE', [probe]), mock.patch.dict(os.environ, self.env):
+                self.assertEqual(started, i386host.probe()[0], probe)
+        # A missing loader is said to be one, and no emulator is registered.
+        with mock.patch.object(i386host, 'PROBE', [missing, '--version']):
+            code, out, err = self.run_main('setup', self.state)
+        self.assertEqual((1, '', ''), (code, out, self.registered()))
+        self.assertIn('(%s: No such file or directory)' % missing, err)
+        self.assertIn('comes with the package libc6:i386', err)
+
     def assert_cannot(self, missing):
         code, out, err = self.run_main('setup', self.state)
         self.assertEqual((1, ''), (code, out))
@@ -172,7 +187,7 @@ class Host(unittest.TestCase):
         self.assertIn(':qemu-i386:M::', self.registered())
         self.assertTrue(out.startswith('Emulated mode (OMRAK_EMULATE_I386)'))
         entry = os.path.join(self.dir, 'qemu-i386')
-        self.assertEqual(entry + '\n', read(self.state))
+        self.assertEqual('registered %s\n' % entry, read(self.state))
         self.entry('qemu-i386', QEMU_ENTRY % self.qemu)
         self.assertEqual(0, self.run_main('undo', self.state)[0])
         self.assertEqual('-1', read(entry))
@@ -184,6 +199,12 @@ class Host(unittest.TestCase):
         self.assertFalse(os.path.exists(self.state))
         self.run_main('undo', self.state)
         self.assertEqual(QEMU_ENTRY % self.qemu, read(entry))
+        # An entry it switched on is switched off again.
+        self.entry('qemu-i386', (QEMU_ENTRY % self.qemu).replace('enabled', 'disabled'))
+        self.assertEqual(0, self.run_main('setup', self.state)[0])
+        self.assertEqual('1', read(entry))
+        self.assertIn('%s switched off' % entry, self.run_main('undo', self.state)[1])
+        self.assertEqual('0', read(entry))
 
 
 if __name__ == '__main__':
