@@ -1,6 +1,8 @@
 #include "dllsearch.h"
 
 typedef BOOL(WINAPI *LPFN_SETDEFAULTDLLDIRECTORIES)(DWORD DirectoryFlags);
+typedef BOOL(WINAPI *LPFN_ISWOW64PROCESS)(HANDLE hProcess, PBOOL pbWow64Process);
+typedef BOOL(WINAPI *LPFN_PROCESSIDTOSESSIONID)(DWORD dwProcessId, DWORD *pSessionId);
 
 FARPROC FindFunction(const char *pModule, const char *pName)
 {
@@ -10,6 +12,27 @@ FARPROC FindFunction(const char *pModule, const char *pName)
     if (hModule == NULL)
         return NULL;
     return GetProcAddress(hModule, pName);
+}
+
+int QueryWow64(BOOL *pIsWow64)
+{
+    LPFN_ISWOW64PROCESS fnIsWow64Process;
+
+    // Older Windows versions do not have it.
+    fnIsWow64Process = (LPFN_ISWOW64PROCESS)(void (*)(void))FindFunction("kernel32",
+                                                                        "IsWow64Process");
+    return fnIsWow64Process != NULL && fnIsWow64Process(GetCurrentProcess(), pIsWow64);
+}
+
+int QuerySession(DWORD *pSession)
+{
+    LPFN_PROCESSIDTOSESSIONID fnProcessIdToSessionId;
+
+    // Windows 2000 does not have it.
+    fnProcessIdToSessionId = (LPFN_PROCESSIDTOSESSIONID)(void (*)(void))FindFunction(
+        "kernel32", "ProcessIdToSessionId");
+    return fnProcessIdToSessionId != NULL &&
+           fnProcessIdToSessionId(GetCurrentProcessId(), pSession);
 }
 
 void LimitDllSearch(void)

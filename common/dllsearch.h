@@ -10,6 +10,16 @@
 // NULL when either fails, as on a Windows version without the function.
 FARPROC FindFunction(const char *pModule, const char *pName);
 
+// Whether this process runs under WOW64 (a 32-bit process on 64-bit
+// Windows): 1 with the answer in *pIsWow64, 0 where Windows cannot say
+// (IsWow64Process, looked up at run time, missing or failing).
+int QueryWow64(BOOL *pIsWow64);
+
+// The session this process runs in: 1 with it in *pSession, 0 where
+// Windows cannot say (ProcessIdToSessionId, looked up at run time, missing
+// or failing).
+int QuerySession(DWORD *pSession);
+
 // Restricts every DLL this process loads from now on (SetupAPI's class
 // installers and their helpers included) to the system folder, so that no
 // DLL is taken from the program's own folder or the current one. Windows 8

@@ -3,6 +3,25 @@
 #include "hwid.h"
 #include "trace.h"
 
+static int SameLetter(char c, char lower)
+{
+    return c == lower || c == lower - 'a' + 'A';
+}
+
+int IsOemInfName(const char *pName)
+{
+    int i = 3;
+
+    if (!SameLetter(pName[0], 'o') || !SameLetter(pName[1], 'e') || !SameLetter(pName[2], 'm'))
+        return 0;
+    if (pName[i] < '0' || pName[i] > '9')
+        return 0;
+    while (pName[i] >= '0' && pName[i] <= '9')
+        i++;
+    return pName[i] == '.' && SameLetter(pName[i + 1], 'i') && SameLetter(pName[i + 2], 'n') &&
+           SameLetter(pName[i + 3], 'f') && pName[i + 4] == 0;
+}
+
 int GetFirstField(PINFCONTEXT pContext, char *pField, DWORD cbField, DWORD *pcbNeeded)
 {
     DWORD cbText = 0;

@@ -7,6 +7,11 @@
 #include <windows.h>
 #include <setupapi.h>
 
+// 1 when pName is "oem" + decimal digits + ".inf", letter case ignored: the
+// only names Windows gives the third-party INF files it copies to its inf
+// folder, the published names of driver packages.
+int IsOemInfName(const char *pName);
+
 // The first comma-separated field of the line at pContext, NUL included:
 // its size in *pcbNeeded, copied into pField only when cbField holds it.
 // Result 1 when the line text was read (also when nothing was copied), 0

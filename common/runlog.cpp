@@ -9,9 +9,6 @@
 #define RUN_LOG_LINE_SIZE 640
 #define RUN_LOG_PROGRAM_SIZE 32
 
-typedef BOOL(WINAPI *LPFN_ISWOW64PROCESS)(HANDLE hProcess, PBOOL pbWow64Process);
-typedef BOOL(WINAPI *LPFN_PROCESSIDTOSESSIONID)(DWORD dwProcessId, DWORD *pSessionId);
-
 static const char RunLogName[] = "Omrak.log";
 static const char OldRunLogName[] = "Omrak.old.log";
 
@@ -144,24 +141,18 @@ static HANDLE OpenLogFile(const char *pPath, int *pFull)
 // "yes", "no", or "unknown" where Windows cannot say (it lacks the call).
 static const char *Wow64Text(void)
 {
-    LPFN_ISWOW64PROCESS fnIsWow64Process;
     BOOL bIsWow64 = FALSE;
 
-    fnIsWow64Process = (LPFN_ISWOW64PROCESS)(void (*)(void))FindFunction("kernel32",
-                                                                        "IsWow64Process");
-    if (fnIsWow64Process == NULL || !fnIsWow64Process(GetCurrentProcess(), &bIsWow64))
+    if (!QueryWow64(&bIsWow64))
         return "unknown";
     return bIsWow64 ? "yes" : "no";
 }
 
 static void SessionText(char *pText, int cbText)
 {
-    LPFN_PROCESSIDTOSESSIONID fnProcessIdToSessionId;
     DWORD session = 0;
 
-    fnProcessIdToSessionId = (LPFN_PROCESSIDTOSESSIONID)(void (*)(void))FindFunction(
-        "kernel32", "ProcessIdToSessionId");
-    if (fnProcessIdToSessionId == NULL || !fnProcessIdToSessionId(g_RunProcessId, &session))
+    if (!QuerySession(&session))
         FormatText(pText, cbText, "unknown");
     else
         FormatText(pText, cbText, "%u", session);

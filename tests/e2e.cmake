@@ -6,7 +6,7 @@ foreach(program tidewell tidewell64 zorvane)
     add_executable(e2e_native_${program}
         e2e/native_runner.cpp e2e/native_runner_${program}.cpp)
     target_link_libraries(e2e_native_${program} PRIVATE ${program}_native)
-    target_include_directories(e2e_native_${program} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/e2e)
+    target_include_directories(e2e_native_${program} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/e2e)
     target_compile_options(e2e_native_${program} PRIVATE -Wall -Wextra -Werror)
 endforeach()
 

@@ -10,19 +10,11 @@
 
 static const char SiblingFileName[] = "Tidewell64.exe";
 
-typedef BOOL(WINAPI *LPFN_ISWOW64PROCESS)(HANDLE hProcess, PBOOL pbWow64Process);
-
 BOOL IsWow64(void)
 {
     BOOL bIsWow64 = FALSE;
-    LPFN_ISWOW64PROCESS fnIsWow64Process;
 
-    // Looked up at run time: older Windows versions do not have it.
-    fnIsWow64Process = (LPFN_ISWOW64PROCESS)(void (*)(void))FindFunction("kernel32",
-                                                                        "IsWow64Process");
-    if (fnIsWow64Process == NULL)
-        return FALSE;
-    if (!fnIsWow64Process(GetCurrentProcess(), &bIsWow64))
+    if (!QueryWow64(&bIsWow64))
         return FALSE;
     return bIsWow64;
 }

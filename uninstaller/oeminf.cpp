@@ -7,25 +7,6 @@
 #include "../common/hwid.h"
 #include "../common/trace.h"
 
-static int SameLetter(char c, char lower)
-{
-    return c == lower || c == lower - 'a' + 'A';
-}
-
-int IsOemInfName(const char *pName)
-{
-    int i = 3;
-
-    if (!SameLetter(pName[0], 'o') || !SameLetter(pName[1], 'e') || !SameLetter(pName[2], 'm'))
-        return 0;
-    if (pName[i] < '0' || pName[i] > '9')
-        return 0;
-    while (pName[i] >= '0' && pName[i] <= '9')
-        i++;
-    return pName[i] == '.' && SameLetter(pName[i + 1], 'i') && SameLetter(pName[i + 2], 'n') &&
-           SameLetter(pName[i + 3], 'f') && pName[i + 4] == 0;
-}
-
 int OpenDeviceInfName(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, HKEY *phKey,
                       char **ppInfName)
 {

@@ -7,10 +7,7 @@
 #include <setupapi.h>
 
 #include "../common/devscan.h"
-
-// 1 when pName is "oem" + decimal digits + ".inf", letter case ignored: the
-// only names Windows gives the third-party INF files it copies to its inf folder.
-int IsOemInfName(const char *pName);
+#include "../common/infscan.h"
 
 // Runs the device scan with the removal's settings: every node of every
 // setup class, attached or not; Action runs once per product node.

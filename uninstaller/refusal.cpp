@@ -6,7 +6,6 @@
 #include "../common/runlog.h"
 #include "../common/trace.h"
 
-typedef BOOL(WINAPI *LPFN_PROCESSIDTOSESSIONID)(DWORD dwProcessId, DWORD *pSessionId);
 typedef DWORD(WINAPI *LPFN_WTSGETACTIVECONSOLESESSIONID)(void);
 
 // 1 when the process runs in session 0 while the console shows another
@@ -18,17 +17,14 @@ typedef DWORD(WINAPI *LPFN_WTSGETACTIVECONSOLESESSIONID)(void);
 // where they are missing or fail, nothing is concluded.
 static int InUnseenSession(void)
 {
-    LPFN_PROCESSIDTOSESSIONID fnProcessIdToSessionId;
     LPFN_WTSGETACTIVECONSOLESESSIONID fnConsoleSession;
     DWORD session = 0;
 
-    fnProcessIdToSessionId = (LPFN_PROCESSIDTOSESSIONID)(void (*)(void))FindFunction(
-        "kernel32", "ProcessIdToSessionId");
+    if (!QuerySession(&session))
+        return 0;
     fnConsoleSession = (LPFN_WTSGETACTIVECONSOLESESSIONID)(void (*)(void))FindFunction(
         "kernel32", "WTSGetActiveConsoleSessionId");
-    if (fnProcessIdToSessionId == NULL || fnConsoleSession == NULL)
-        return 0;
-    if (!fnProcessIdToSessionId(GetCurrentProcessId(), &session))
+    if (fnConsoleSession == NULL)
         return 0;
     return session == 0 && fnConsoleSession() != 0;
 }

@@ -67,6 +67,7 @@
 #include <string>
 #include <vector>
 
+#include "common/infscan.h"
 #include "report_line.h"
 
 namespace {
@@ -160,14 +161,6 @@ std::map<std::string, std::string, sim::CaseLess> g_endAfter;
 int g_runs = 1;
 int g_run = 1;
 
-// "oem<digits>.inf", letter case ignored.
-bool IsPublishedName(const std::string &name) {
-    std::string n = sim::Lower(name);
-    size_t digits = n.find_first_not_of("0123456789", 3);
-    return n.compare(0, 3, "oem") == 0 && digits > 3 && digits != std::string::npos &&
-           n.substr(digits) == ".inf";
-}
-
 void RunStartedProgram(const std::string &runner, const std::string &module);
 
 int Load(std::istream &in) {
@@ -242,7 +235,7 @@ int Load(std::istream &in) {
                          (DWORD)strtoul(f[2].c_str(), nullptr, 16));
             // An OEM INF is the published name of a package in the driver
             // store (Wine, which has no store, uninstalls any such file).
-            if (IsPublishedName(f[1])) sim::M().driverStore.insert(f[1]);
+            if (IsOemInfName(f[1].c_str())) sim::M().driverStore.insert(f[1]);
         } else if (op == "dir" && f.size() == 2) {
             sim::AddDirectory(sim::M().windowsDir + "\\inf\\" + f[1]);
         } else if (op == "port" && f.size() == 3) {

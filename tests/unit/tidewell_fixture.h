@@ -97,7 +97,7 @@ protected:
         d.hasDriverKey = true;
         d.driverKey["InfPath"] = sim::Sz(infName);
         if (withFile) sim::AddFile(InfPath(infName), "[Version]\n");
-        if (withFile && sim::Lower(infName).compare(0, 3, "oem") == 0)
+        if (withFile && IsOemInfName(infName.c_str()))
             sim::M().driverStore.insert(infName);
         return d;
     }

@@ -140,6 +140,19 @@ Library *LoadedLibrary(HMODULE h) {
     return o ? (Library *)o->data : nullptr;
 }
 
+// The answer of GetWindowsDirectoryA and its kin: the folder and its
+// length, or, in a buffer too small for it, the size it needs.
+UINT AnswerFolder(const char *api, bool fails, const std::string &dir, LPSTR lpBuffer, UINT uSize) {
+    DWORD error;
+    if (fails || Fault(api, ERROR_NOT_ENOUGH_MEMORY, &error)) {
+        SetLastError(fails ? ERROR_NOT_ENOUGH_MEMORY : error);
+        return 0;
+    }
+    if (!lpBuffer || dir.size() + 1 > uSize) return (UINT)dir.size() + 1;
+    memcpy(lpBuffer, dir.c_str(), dir.size() + 1);
+    return (UINT)dir.size();
+}
+
 struct ProcessData {
     std::string application;
     bool ran = false;
@@ -551,30 +564,14 @@ BOOL WINAPI GetUserObjectInformationA(HANDLE hObj, int nIndex, PVOID pvInfo, DWO
 }
 
 UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
-    DWORD error;
-    if (M().windowsDirFails || Fault("GetWindowsDirectoryA", ERROR_NOT_ENOUGH_MEMORY, &error)) {
-        SetLastError(M().windowsDirFails ? ERROR_NOT_ENOUGH_MEMORY : error);
-        return 0;
-    }
-    const std::string &dir = M().windowsDir;
-    if (!lpBuffer || dir.size() + 1 > uSize) return (UINT)dir.size() + 1;  // size needed
-    memcpy(lpBuffer, dir.c_str(), dir.size() + 1);
-    return (UINT)dir.size();
+    return AnswerFolder("GetWindowsDirectoryA", M().windowsDirFails, M().windowsDir, lpBuffer, uSize);
 }
 
 // The system's shared Windows folder; a program without the terminal
 // server flag on a Remote Desktop Session Host would get a private one from
 // GetWindowsDirectoryA (not modelled: the two are the same folder here).
 UINT WINAPI GetSystemWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
-    DWORD error;
-    if (Fault("GetSystemWindowsDirectoryA", ERROR_NOT_ENOUGH_MEMORY, &error)) {
-        SetLastError(error);
-        return 0;
-    }
-    const std::string &dir = M().windowsDir;
-    if (!lpBuffer || dir.size() + 1 > uSize) return (UINT)dir.size() + 1;  // size needed
-    memcpy(lpBuffer, dir.c_str(), dir.size() + 1);
-    return (UINT)dir.size();
+    return AnswerFolder("GetSystemWindowsDirectoryA", false, M().windowsDir, lpBuffer, uSize);
 }
 
 void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime) {
@@ -630,15 +627,7 @@ BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS Toke
 }
 
 UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
-    DWORD error;
-    if (Fault("GetSystemDirectoryA", ERROR_NOT_ENOUGH_MEMORY, &error)) {
-        SetLastError(error);
-        return 0;
-    }
-    const std::string dir = SystemDir();
-    if (!lpBuffer || dir.size() + 1 > uSize) return (UINT)dir.size() + 1;  // size needed
-    memcpy(lpBuffer, dir.c_str(), dir.size() + 1);
-    return (UINT)dir.size();
+    return AnswerFolder("GetSystemDirectoryA", false, SystemDir(), lpBuffer, uSize);
 }
 
 }  // extern "C"
