@@ -72,11 +72,18 @@ int ScanDevices(const SCAN_SETUP *pSetup)
         if (readFailed) {
             if (pHwIds != NULL)
                 LocalFree(pHwIds);
-            result = pSetup->ReadFailResult;
+            if (pSetup->UnreadAction != NULL &&
+                pSetup->UnreadAction(hDevInfo, &devInfoData, NULL, 0, pSetup->pContext))
+                continue;
+            result = pSetup->UnreadAction != NULL ? 0 : pSetup->ReadFailResult;
             break;
         }
         if (pHwIds != NULL && HasTargetHwid(pHwIds, cbData)) {
             if (!pSetup->Action(hDevInfo, &devInfoData, pHwIds, cbData, pSetup->pContext))
+                stop = 1;
+        } else if (pSetup->OtherAction != NULL) {
+            if (!pSetup->OtherAction(hDevInfo, &devInfoData, pHwIds, pHwIds != NULL ? cbData : 0,
+                                     pSetup->pContext))
                 stop = 1;
         }
         if (pHwIds != NULL)

@@ -20,6 +20,14 @@ typedef struct _SCAN_SETUP {
     int NoSetResult;         // result when the set cannot be built
     int ReadFailResult;      // result when a hardware-ID read fails unexpectedly
     int DoneResult;          // result after the last device
+    // Runs once per device that names no target hardware ID (NULL: none),
+    // with its hardware IDs, or NULL and 0 when it has none. Its result
+    // counts as the action's.
+    SCAN_ACTION OtherAction;
+    // Runs, with NULL and 0, for a device whose hardware IDs cannot be read
+    // (the read fails unexpectedly, or its buffer cannot be had), and the
+    // scan goes on. NULL: the scan ends there with ReadFailResult.
+    SCAN_ACTION UnreadAction;
 } SCAN_SETUP;
 
 int ScanDevices(const SCAN_SETUP *pSetup);

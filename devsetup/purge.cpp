@@ -58,6 +58,8 @@ void PurgeDriverlessDevices(void)
     setup.NoSetResult = 0;
     setup.ReadFailResult = 0;
     setup.DoneResult = 0;
+    setup.OtherAction = NULL;
+    setup.UnreadAction = NULL;
     ScanDevices(&setup);
 }
 

@@ -2,6 +2,8 @@
 // product's device nodes and OEM INF files, then sweeps the inf folder.
 #include "tidewell.h"
 
+#include "oeminf.h"
+
 #include "../common/dllsearch.h"
 #include "../common/runlog.h"
 #include "../common/trace.h"
@@ -22,6 +24,8 @@ int main(int argc, char **argv, char **envp)
         EndRunLog(0);
         return 0;
     }
+    // Which packages other devices use, before any package is touched.
+    FindOtherInfUsers();
     if (!IsWow64())
         RemoveTargetDevices();
     else
@@ -32,6 +36,7 @@ int main(int argc, char **argv, char **envp)
     // no node names any more are found by the sweep alone.
     Trace("Need search..\n");
     SweepInfFolder();
+    TraceKeptInfs();
     EndRunLog(0);
     return 0;
 }

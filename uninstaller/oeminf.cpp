@@ -3,7 +3,6 @@
 
 #include "oeminf.h"
 
-#include "../common/dllsearch.h"
 #include "../common/hwid.h"
 #include "../common/trace.h"
 
@@ -60,6 +59,224 @@ int OpenDeviceInfName(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, HKEY *ph
 
 typedef BOOL(WINAPI *LPFN_SETUPUNINSTALLOEMINFA)(PCSTR InfFileName, DWORD Flags, PVOID Reserved);
 
+// ---- the packages other devices use ----
+
+// Published names are "oem<N>.inf": a longer one is not listed, and makes
+// the list incomplete.
+#define INF_NAME_SIZE 64
+#define INF_USERS_MAX 512
+
+// A published INF and the first device (not the product's) installed from it.
+typedef struct _INF_USER {
+    char InfName[INF_NAME_SIZE];
+    char InstanceId[DEVICE_ID_SIZE];
+} INF_USER;
+
+static INF_USER g_InfUsers[INF_USERS_MAX];
+static DWORD g_InfUserCount;
+static int g_InfUsersRead;      // the devices were read in this run
+static int g_InfUsersComplete;  // ... every one of them
+static DWORD g_InfUsersError;   // why not, otherwise
+
+// ---- the packages the run keeps ----
+
+#define KEPT_INF_MAX 64
+
+typedef struct _KEPT_INF {
+    char InfName[INF_NAME_SIZE];
+    DWORD Error;                    // the last refusal, or why the devices are not known
+    int Shared;                     // not tried: another device uses it, or may
+    char User[DEVICE_ID_SIZE];      // that device, when known
+} KEPT_INF;
+
+static KEPT_INF g_KeptInfs[KEPT_INF_MAX];
+static DWORD g_KeptCount;
+
+void ForgetInfWork(void)
+{
+    g_InfUserCount = 0;
+    g_InfUsersRead = 0;
+    g_InfUsersComplete = 0;
+    g_InfUsersError = 0;
+    g_KeptCount = 0;
+}
+
+// ASCII letters compared without regard to case, as Windows compares file names.
+static int SameName(const char *pA, const char *pB)
+{
+    return lstrlenA(pA) == lstrlenA(pB) && HwidMatch(pA, pB);
+}
+
+static void CopyText(char *pDst, DWORD cbDst, const char *pSrc)
+{
+    FormatText(pDst, (int)cbDst, "%s", pSrc);
+}
+
+static void MarkUsersUnknown(DWORD error)
+{
+    if (g_InfUsersComplete || g_InfUsersError == 0)
+        g_InfUsersError = error != 0 ? error : ERROR_GEN_FAILURE;
+    g_InfUsersComplete = 0;
+}
+
+static int NoteProductNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const char *pHwIds,
+                           DWORD cbHwIds, void *pContext)
+{
+    (void)hDevInfo;
+    (void)pDevInfoData;
+    (void)pHwIds;
+    (void)cbHwIds;
+    (void)pContext;
+    return 1;
+}
+
+// Lists the published INF a device that is not the product's was installed
+// from. A device without a driver key or without "InfPath" uses none.
+static int NoteOtherNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const char *pHwIds,
+                         DWORD cbHwIds, void *pContext)
+{
+    char *pInfName = (char *)pContext;
+    INF_USER *pUser;
+    HKEY hKey;
+    DWORD type = 0;
+    DWORD cbValue = MAX_PATH;
+    DWORD error;
+    LONG status;
+    DWORD i;
+
+    (void)pHwIds;
+    (void)cbHwIds;
+    hKey = SetupDiOpenDevRegKey(hDevInfo, pDevInfoData, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
+    if (hKey == (HKEY)INVALID_HANDLE_VALUE) {
+        error = GetLastError();
+        if (error != ERROR_KEY_DOES_NOT_EXIST && error != ERROR_FILE_NOT_FOUND)
+            MarkUsersUnknown(error);
+        return 1;
+    }
+    for (i = 0; i < MAX_PATH; i++)
+        pInfName[i] = 0;
+    status = RegQueryValueExA(hKey, "InfPath", NULL, &type, (LPBYTE)pInfName, &cbValue);
+    RegCloseKey(hKey);
+    // A value longer than the buffer is no published name.
+    if (status == ERROR_FILE_NOT_FOUND || status == ERROR_MORE_DATA)
+        return 1;
+    if (status != ERROR_SUCCESS) {
+        MarkUsersUnknown((DWORD)status);
+        return 1;
+    }
+    if (!IsTerminated(pInfName, MAX_PATH) || !IsOemInfName(pInfName))
+        return 1;
+    for (i = 0; i < g_InfUserCount; i++)
+        if (SameName(g_InfUsers[i].InfName, pInfName))
+            return 1;
+    if (g_InfUserCount == INF_USERS_MAX || lstrlenA(pInfName) >= INF_NAME_SIZE) {
+        MarkUsersUnknown(ERROR_NOT_ENOUGH_MEMORY);
+        return 1;
+    }
+    pUser = &g_InfUsers[g_InfUserCount++];
+    CopyText(pUser->InfName, sizeof(pUser->InfName), pInfName);
+    if (!SetupDiGetDeviceInstanceIdA(hDevInfo, pDevInfoData, pUser->InstanceId,
+                                     sizeof(pUser->InstanceId), NULL))
+        CopyText(pUser->InstanceId, sizeof(pUser->InstanceId), "(instance ID unknown)");
+    return 1;
+}
+
+int FindOtherInfUsers(void)
+{
+    SCAN_SETUP setup;
+    char infName[MAX_PATH];
+
+    ForgetInfWork();
+    g_InfUsersRead = 1;
+    g_InfUsersComplete = 1;
+    setup.pClassGuid = NULL;
+    setup.Flags = DIGCF_ALLCLASSES;  // present or not
+    setup.Action = NoteProductNode;
+    setup.OtherAction = NoteOtherNode;
+    // A device whose hardware IDs cannot be read may be another's.
+    setup.UnreadAction = NoteOtherNode;
+    setup.pContext = infName;
+    setup.NoSetResult = 0;
+    setup.ReadFailResult = 0;
+    setup.DoneResult = 1;
+    if (!ScanDevices(&setup))
+        MarkUsersUnknown(GetLastError());
+    return g_InfUsersComplete;
+}
+
+// 1 when a device that is not the product's uses the package of pInfName,
+// or may: *ppUser is that device, or NULL when the devices are not known.
+static int OtherDeviceUses(const char *pInfName, const char **ppUser)
+{
+    DWORD i;
+
+    if (!g_InfUsersRead)
+        FindOtherInfUsers();
+    *ppUser = NULL;
+    for (i = 0; i < g_InfUserCount; i++) {
+        if (SameName(g_InfUsers[i].InfName, pInfName)) {
+            *ppUser = g_InfUsers[i].InstanceId;
+            return 1;
+        }
+    }
+    return !g_InfUsersComplete;
+}
+
+// Lists a package the run keeps, or forgets it once it went after all. One
+// the list cannot hold is traced at once, so that none goes unsaid.
+static void NoteKept(const char *pInfName, int bGone, DWORD error, int bShared, const char *pUser)
+{
+    KEPT_INF *pKept = NULL;
+    DWORD i;
+
+    for (i = 0; i < g_KeptCount && pKept == NULL; i++)
+        if (SameName(g_KeptInfs[i].InfName, pInfName))
+            pKept = &g_KeptInfs[i];
+    if (bGone) {
+        if (pKept != NULL)
+            *pKept = g_KeptInfs[--g_KeptCount];
+        return;
+    }
+    if (pKept == NULL) {
+        if (g_KeptCount == KEPT_INF_MAX || lstrlenA(pInfName) >= INF_NAME_SIZE) {
+            Trace("Driver package kept: [%s], Error code: 0x%x\n", pInfName, error);
+            return;
+        }
+        pKept = &g_KeptInfs[g_KeptCount++];
+        CopyText(pKept->InfName, sizeof(pKept->InfName), pInfName);
+    }
+    pKept->Error = error;
+    pKept->Shared = bShared;
+    CopyText(pKept->User, sizeof(pKept->User), pUser != NULL ? pUser : "");
+}
+
+void TraceKeptInfs(void)
+{
+    DWORD i;
+
+    for (i = 0; i < g_KeptCount; i++) {
+        const KEPT_INF *pKept = &g_KeptInfs[i];
+
+        if (pKept->User[0] != 0)
+            Trace("Driver package kept: [%s], used by: %s\n", pKept->InfName, pKept->User);
+        else if (pKept->Shared)
+            Trace("Driver package kept: [%s], other devices not known, Error code: 0x%x\n",
+                  pKept->InfName, pKept->Error);
+        else
+            Trace("Driver package kept: [%s], Error code: 0x%x\n", pKept->InfName, pKept->Error);
+    }
+}
+
+void TraceTaken(const char *pInfName, int outcome)
+{
+    if (outcome == INF_UNINSTALLED)
+        Trace("SetupUninstallOEMInfA successful: [%s]\n", pInfName);
+    else if (outcome == INF_DELETED)
+        Trace("INF file deleted: [%s]\n", pInfName);
+}
+
+// ---- taking a file out ----
+
 // The file name at the end of a path.
 static const char *NameOfPath(const char *pPath)
 {
@@ -80,30 +297,88 @@ static int DeleteByHand(const char *pFullPath, DWORD *pError)
     return INF_KEPT;
 }
 
-int RemoveInfFile(const char *pFullPath, int bFinal, DWORD *pError)
+// 0 only when Windows says that it has no driver store folder.
+static int DriverStoreMayExist(void)
 {
-    const char *pFileName = NameOfPath(pFullPath);
-    LPFN_SETUPUNINSTALLOEMINFA fnUninstall;
+    char path[MAX_PATH];
+    UINT cch;
+    DWORD error;
 
-    // Read-only files go too; Wine's uninstall deletes the published file as
-    // any other and would be refused.
-    SetFileAttributesA(pFullPath, FILE_ATTRIBUTE_NORMAL);
-    if (!IsOemInfName(pFileName))
-        return DeleteByHand(pFullPath, pError);
-    // Looked up at run time: Windows versions before XP, which have no
-    // driver store either, do not have it.
-    fnUninstall = (LPFN_SETUPUNINSTALLOEMINFA)(void (*)(void))FindFunction(
-        "setupapi", "SetupUninstallOEMInfA");
-    if (fnUninstall == NULL)
-        return DeleteByHand(pFullPath, pError);
-    if (fnUninstall(pFileName, SUOI_FORCEDELETE, NULL))
+    cch = GetWindowsDirectoryA(path, MAX_PATH);
+    if (cch == 0 || cch >= MAX_PATH || !FormatText(path, MAX_PATH, "%s\\System32\\DriverStore", path))
+        return 1;
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+        return 1;
+    error = GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+}
+
+// The published INF's package out of the driver store, through
+// SetupUninstallOEMInfA looked up at run time.
+static int UninstallOemInf(const char *pFullPath, const char *pInfName, DWORD *pError)
+{
+    LPFN_SETUPUNINSTALLOEMINFA fnUninstall;
+    HMODULE hSetupApi;
+
+    // This program imports setupapi, so it is loaded: a failure to find it
+    // says nothing about the function.
+    hSetupApi = GetModuleHandleA("setupapi");
+    if (hSetupApi == NULL) {
+        *pError = GetLastError();
+        return INF_REFUSED;
+    }
+    fnUninstall = (LPFN_SETUPUNINSTALLOEMINFA)(void (*)(void))GetProcAddress(
+        hSetupApi, "SetupUninstallOEMInfA");
+    if (fnUninstall == NULL) {
+        *pError = GetLastError();
+        // Windows before XP lacks it, and has no driver store either: only
+        // there does a published INF go by hand. Any other failure of the
+        // look-up keeps it.
+        if (*pError == ERROR_PROC_NOT_FOUND && !DriverStoreMayExist())
+            return DeleteByHand(pFullPath, pError);
+        return INF_REFUSED;
+    }
+    if (fnUninstall(pInfName, SUOI_FORCEDELETE, NULL))
         return INF_UNINSTALLED;
     *pError = GetLastError();
     if (*pError == ERROR_NOT_AN_INSTALLED_OEM_INF)
         return DeleteByHand(pFullPath, pError);
-    if (*pError != ERROR_FILE_NOT_FOUND && bFinal)
-        Trace("Driver package kept: [%s], Error code: 0x%x\n", pFileName, *pError);
-    return INF_KEPT;
+    return *pError == ERROR_FILE_NOT_FOUND ? INF_KEPT : INF_REFUSED;
+}
+
+int RemoveInfFile(const char *pFullPath, DWORD *pError)
+{
+    const char *pFileName = NameOfPath(pFullPath);
+    const char *pUser = NULL;
+    DWORD attributes;
+    int outcome;
+
+    if (!IsOemInfName(pFileName)) {
+        SetFileAttributesA(pFullPath, FILE_ATTRIBUTE_NORMAL);
+        return DeleteByHand(pFullPath, pError);
+    }
+    if (OtherDeviceUses(pFileName, &pUser)) {
+        *pError = pUser != NULL ? ERROR_INF_IN_USE_BY_DEVICES : g_InfUsersError;
+        NoteKept(pFileName, FALSE, *pError, TRUE, pUser);
+        return INF_SHARED;
+    }
+    // Read-only files go too; Wine's uninstall deletes the published file as
+    // any other and would be refused. A file that stays gets its attributes
+    // back.
+    attributes = GetFileAttributesA(pFullPath);
+    SetFileAttributesA(pFullPath, FILE_ATTRIBUTE_NORMAL);
+    outcome = UninstallOemInf(pFullPath, pFileName, pError);
+    // Gone, now or before (a second node of one package): nothing is left
+    // to keep.
+    if (INF_GONE(outcome) || (outcome == INF_KEPT && *pError == ERROR_FILE_NOT_FOUND)) {
+        NoteKept(pFileName, TRUE, 0, FALSE, NULL);
+        return outcome;
+    }
+    if (attributes != INVALID_FILE_ATTRIBUTES && attributes != FILE_ATTRIBUTE_NORMAL)
+        SetFileAttributesA(pFullPath, attributes);
+    if (outcome == INF_REFUSED)
+        NoteKept(pFileName, FALSE, *pError, FALSE, NULL);
+    return outcome;
 }
 
 char *InfFolderPath(const char *pInfName, DWORD *pError)
@@ -146,21 +421,6 @@ char *InfFolderPath(const char *pInfName, DWORD *pError)
     return pFullPath;
 }
 
-BOOL DeleteInfFile(const char *pInfName, DWORD *pError)
-{
-    char *pFullPath;
-    int outcome;
-
-    pFullPath = InfFolderPath(pInfName, pError);
-    if (pFullPath == NULL)
-        return FALSE;
-    Trace("Delete file in Skarnel\n");
-    Trace("File full path: %s\n", pFullPath);
-    outcome = RemoveInfFile(pFullPath, TRUE, pError);
-    LocalFree(pFullPath);
-    return outcome != INF_KEPT;
-}
-
 void ScanProductNodes(SCAN_ACTION Action, void *pContext)
 {
     SCAN_SETUP setup;
@@ -172,5 +432,7 @@ void ScanProductNodes(SCAN_ACTION Action, void *pContext)
     setup.NoSetResult = 0;
     setup.ReadFailResult = 0;
     setup.DoneResult = 0;
+    setup.OtherAction = NULL;
+    setup.UnreadAction = NULL;
     ScanDevices(&setup);
 }

@@ -9,6 +9,9 @@
 #include "../common/devscan.h"
 #include "../common/infscan.h"
 
+// A device instance ID with its NUL (MAX_DEVICE_ID_LEN).
+#define DEVICE_ID_SIZE 200
+
 // Runs the device scan with the removal's settings: every node of every
 // setup class, attached or not; Action runs once per product node.
 void ScanProductNodes(SCAN_ACTION Action, void *pContext);
@@ -21,10 +24,27 @@ void ScanProductNodes(SCAN_ACTION Action, void *pContext);
 int OpenDeviceInfName(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, HKEY *phKey,
                       char **ppInfName);
 
+// Reads which published INF every device that is not the product's was
+// installed from (its driver key's "InfPath"), present or not: one scan of
+// the device tree for the run. A package such a device uses stays, and so
+// does its published INF: a forced uninstall would take that device's
+// driver too. It also forgets the packages an earlier run in this process
+// kept. Result 1 when every device was read; 0 when one could not be, and
+// every published INF then counts as possibly another device's.
+int FindOtherInfUsers(void);
+
+// Forgets what FindOtherInfUsers read and which packages were kept, so that
+// the next INF to go reads the devices afresh (for a new run in this
+// process).
+void ForgetInfWork(void);
+
 // What became of an INF file that was to go.
-#define INF_KEPT 0         // still there (or gone before): *pError says why
+#define INF_KEPT 0         // its deletion by hand failed, or it was gone before: *pError says why
 #define INF_UNINSTALLED 1  // its driver package left the store, the .inf and .pnf with it
 #define INF_DELETED 2      // deleted by hand
+#define INF_SHARED 3       // not tried: another device uses its package, or may
+#define INF_REFUSED 4      // the package stays in the store: refused, or the uninstall not found
+#define INF_GONE(outcome) ((outcome) == INF_UNINSTALLED || (outcome) == INF_DELETED)
 
 // Takes the INF file pFullPath out of the inf folder, read-only or not.
 // An OEM INF ("oem<N>.inf") is the published name of a driver package:
@@ -33,20 +53,24 @@ int OpenDeviceInfName(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, HKEY *ph
 // installed, for Windows to install again, and past any later uninstall,
 // which needs the published name. So an OEM INF is deleted by hand only
 // where no store holds it: the uninstall says it is not an installed OEM
-// INF, or Windows has no such function. Any other refusal (under WOW64, a
-// package in use) leaves the file and its package for a later try; with
-// bFinal set that is traced, with the file's name and the error. Other names
-// are deleted by hand. A file already gone is kept silently (*pError 2).
-int RemoveInfFile(const char *pFullPath, int bFinal, DWORD *pError);
+// INF, or Windows has no such function and no driver store. A package that
+// another device uses is not touched; any refusal (under WOW64, a package
+// in use) leaves the file, with its attributes, and its package for a later
+// try. Each package kept is listed for TraceKeptInfs. Other names are
+// deleted by hand. A file already gone is kept silently (*pError 2).
+int RemoveInfFile(const char *pFullPath, DWORD *pError);
+
+// Traces a published INF taken out: by the store's uninstall, or by hand.
+void TraceTaken(const char *pInfName, int outcome);
+
+// Traces each package the run keeps, once, with why: "Driver package kept:
+// [oem<N>.inf], ..." and the error of its last refusal or the device that
+// uses it. A package taken out later in the run is not traced.
+void TraceKeptInfs(void);
 
 // %WINDIR%\inf\<pInfName> in a new 260-byte heap block for the caller, or NULL
 // (traced) when a buffer cannot be had, the Windows folder cannot be read or
 // the path does not fit; *pError then holds the reason.
 char *InfFolderPath(const char *pInfName, DWORD *pError);
-
-// Traces and takes out %WINDIR%\inf\<pInfName> by RemoveInfFile's rules.
-// Result non-zero when the file went; 0 when the path cannot be composed or
-// the file stays, with the reason in *pError.
-BOOL DeleteInfFile(const char *pInfName, DWORD *pError);
 
 #endif

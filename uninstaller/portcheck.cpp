@@ -93,5 +93,7 @@ int CheckPortBusy(int nSelector)
     setup.NoSetResult = 1;
     setup.ReadFailResult = 0;
     setup.DoneResult = 1;
+    setup.OtherAction = NULL;
+    setup.UnreadAction = NULL;
     return ScanDevices(&setup);
 }

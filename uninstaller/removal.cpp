@@ -9,32 +9,67 @@
 
 DWORD g_RemovedDevices = 0;
 
-int DeleteDeviceInf(HDEVINFO hDevInfo, SP_DEVINFO_DATA devInfoData)
+// Takes out the OEM INF file the device was installed from, tracing its
+// path. *ppFullPath keeps that path (a heap block for the caller) for a
+// second try once the node is gone. The outcome is RemoveInfFile's.
+static int TakeDeviceInf(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, char **ppFullPath,
+                         DWORD *pError)
 {
     HKEY hKey;
     char *pInfName;
-    DWORD error = 0;
-    BOOL result;
+    char *pFullPath;
+    int outcome;
 
-    if (!OpenDeviceInfName(hDevInfo, &devInfoData, &hKey, &pInfName))
-        return 0;
-    result = DeleteInfFile(pInfName, &error);
+    *ppFullPath = NULL;
+    if (!OpenDeviceInfName(hDevInfo, pDevInfoData, &hKey, &pInfName))
+        return INF_KEPT;
+    pFullPath = InfFolderPath(pInfName, pError);
     RegCloseKey(hKey);
     LocalFree(pInfName);
-    return result;
+    if (pFullPath == NULL)
+        return INF_KEPT;
+    Trace("Delete file in Skarnel\n");
+    Trace("File full path: %s\n", pFullPath);
+    outcome = RemoveInfFile(pFullPath, pError);
+    *ppFullPath = pFullPath;
+    return outcome;
+}
+
+int DeleteDeviceInf(HDEVINFO hDevInfo, SP_DEVINFO_DATA devInfoData)
+{
+    char *pFullPath;
+    DWORD error = 0;
+    int outcome;
+
+    outcome = TakeDeviceInf(hDevInfo, &devInfoData, &pFullPath, &error);
+    if (pFullPath != NULL)
+        LocalFree(pFullPath);
+    return INF_GONE(outcome);
 }
 
 static int RemoveDevice(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const char *pHwIds,
                         DWORD cbHwIds, void *pContext)
 {
+    char *pFullPath;
+    DWORD error = 0;
+    int outcome;
+
     (void)pHwIds;
     (void)cbHwIds;
     (void)pContext;
     // The INF goes first, while the driver key that names it still exists.
-    if (DeleteDeviceInf(hDevInfo, *pDevInfoData))
-        g_RemovedDevices++;
+    outcome = TakeDeviceInf(hDevInfo, pDevInfoData, &pFullPath, &error);
     if (!SetupDiCallClassInstaller(DIF_REMOVE, hDevInfo, pDevInfoData))
         Trace("Remove failed!\n");
+    // A package refused while the node used it (one that runs from the
+    // driver store stays, forced or not) may go now that the node is gone.
+    // One that is gone already has nothing left to try.
+    if (pFullPath != NULL && outcome == INF_REFUSED)
+        outcome = RemoveInfFile(pFullPath, &error);
+    if (INF_GONE(outcome))
+        g_RemovedDevices++;
+    if (pFullPath != NULL)
+        LocalFree(pFullPath);
     return 1;
 }
 

@@ -48,14 +48,12 @@ static int NeedsReboot(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData)
     return (params.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)) != 0;
 }
 
-// Traces what became of a published INF.
+// Traces what became of a published INF the node named.
 static void TraceOutcome(const char *pInfName, int outcome, DWORD error)
 {
-    if (outcome == INF_UNINSTALLED)
-        Trace("SetupUninstallOEMInfA successful: [%s]\n", pInfName);
-    else if (outcome == INF_DELETED)
-        Trace("INF file deleted: [%s]\n", pInfName);
-    else
+    if (INF_GONE(outcome))
+        TraceTaken(pInfName, outcome);
+    else if (outcome == INF_KEPT || outcome == INF_REFUSED)
         Trace("SetupUninstallOEMInfA failed, Error code: 0x%x\n", error);
 }
 
@@ -80,7 +78,7 @@ static int RemoveNodeAndPackage(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData
         Trace("InfPath: [%s]\n", pInfName);
         pFullPath = InfFolderPath(pInfName, &error);
         if (pFullPath != NULL) {
-            outcome = RemoveInfFile(pFullPath, FALSE, &error);
+            outcome = RemoveInfFile(pFullPath, &error);
             TraceOutcome(pInfName, outcome, error);
         }
     }
@@ -95,10 +93,9 @@ static int RemoveNodeAndPackage(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData
     // A package that runs from the store stays, forced or not, while a node
     // uses it: now that the node is gone it may go. One that is gone
     // already has nothing left to try.
-    if (pFullPath != NULL && outcome == INF_KEPT && error != ERROR_FILE_NOT_FOUND) {
-        outcome = RemoveInfFile(pFullPath, TRUE, &error);
-        if (outcome != INF_KEPT)
-            TraceOutcome(pInfName, outcome, error);
+    if (pFullPath != NULL && outcome == INF_REFUSED) {
+        outcome = RemoveInfFile(pFullPath, &error);
+        TraceTaken(pInfName, outcome);
     }
     if (pFullPath != NULL)
         LocalFree(pFullPath);
@@ -125,9 +122,8 @@ static void RemovePublishedInf(const char *pFullPath, const char *pFileName, voi
         return;
     if (FindTargetModelsLine(hInf, &pLine)) {
         LocalFree(pLine);
-        outcome = RemoveInfFile(pFullPath, TRUE, &error);
-        if (outcome != INF_KEPT)
-            TraceOutcome(pFileName, outcome, error);
+        outcome = RemoveInfFile(pFullPath, &error);
+        TraceTaken(pFileName, outcome);
     }
     SetupCloseInfFile(hInf);
 }
@@ -143,8 +139,11 @@ int main(int argc, char **argv, char **envp)
     LimitDllSearch();
     OpenRunLog("Tidewell64");
     Trace("Uninstall Device for 64bit OS\n");
+    // Which packages other devices use, before any package is touched.
+    FindOtherInfUsers();
     ScanProductNodes(RemoveNodeAndPackage, &needReboot);
     WalkInfFolder(RemovePublishedInf, NULL);
+    TraceKeptInfs();
     if (needReboot)
         Trace("Reboot needed\n");
     EndRunLog(0);

@@ -25,7 +25,7 @@ void ScanInfFile(const char *pFileName)
         Trace("File full name: %s\n", pFileName);
         Trace("Device context: %s\n", pLine);
         // The file goes while its INF handle is still open.
-        RemoveInfFile(pFileName, TRUE, &error);
+        RemoveInfFile(pFileName, &error);
         LocalFree(pLine);
     }
     SetupCloseInfFile(hInf);

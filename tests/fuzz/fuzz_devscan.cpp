@@ -90,6 +90,8 @@ void ScanAndCheck(const std::vector<Node> &nodes, const GUID *cls, DWORD flags) 
     setup.NoSetResult = 7;
     setup.ReadFailResult = 5;
     setup.DoneResult = 3;
+    setup.OtherAction = NULL;
+    setup.UnreadAction = NULL;
     FuzzCheck(ScanDevices(&setup) == expectedResult, "the scan's result");
     FuzzCheck(seen.next == seen.expected.size(), "a device naming a target was not handed over");
     FuzzCheck(sim::OpenResources().empty(), "the scan left something open");

@@ -45,6 +45,8 @@ protected:
         s.NoSetResult = 11;
         s.ReadFailResult = 22;
         s.DoneResult = 33;
+        s.OtherAction = NULL;
+        s.UnreadAction = NULL;
         return ScanDevices(&s);
     }
 

@@ -154,7 +154,7 @@ TEST_F(Tidewell64Test, WithoutProductNodesOnlyTheFirstMessage) {
 
 TEST_F(Tidewell64Test, NoDeviceSetEndsQuietlyWithZero) {
     Node("USB\\A", GUID_DEVCLASS_USB, {kTarget1}, "oem5.inf");
-    sim::FailCall("SetupDiGetClassDevsA");
+    sim::FailCall("SetupDiGetClassDevsA", 0);
 
     EXPECT_EQ(0, Run());
     EXPECT_EQ((std::vector<std::string>{kStart}), Msgs());

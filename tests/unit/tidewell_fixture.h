@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "uninstaller/oeminf.h"
 #include "uninstaller/tidewell.h"
 #include "winsim.h"
 
@@ -35,6 +36,7 @@ protected:
     void SetUp() override {
         sim::Reset();
         g_RemovedDevices = 0;
+        ForgetInfWork();
         sim::AddDirectory("C:\\Windows");
         sim::AddDirectory(kInfDir);
     }

@@ -273,7 +273,8 @@ TEST_F(HandOff, SweepAlwaysRunsAfterTheSiblingHasEnded) {
     // The device removal is the sibling's: nothing removed in this process.
     EXPECT_FALSE(Removed("USB\\VID_1F3C&PID_3A41\\1"));
     EXPECT_TRUE(sim::FileExists(InfPath("oem1.inf")));
-    EXPECT_EQ(2, sim::Calls("SetupDiGetClassDevsA"));
+    // The two port checks and the reading of which packages other devices use.
+    EXPECT_EQ(3, sim::Calls("SetupDiGetClassDevsA"));
 
     auto waitEnd = EventsOf(sim::Event::WaitEnd, kSibling);
     auto ended = EventsOf(sim::Event::ProcessEnded, kSibling);

@@ -211,6 +211,35 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
     return TRUE;
 }
 
+BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                        PSTR DeviceInstanceId, DWORD DeviceInstanceIdSize,
+                                        PDWORD RequiredSize) {
+    DWORD error;
+    if (Fault("SetupDiGetDeviceInstanceIdA", ERROR_NO_SUCH_DEVINST, &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    Element *e = ElementOf(DeviceInfoSet, DeviceInfoData, &error);
+    if (!e) {
+        SetLastError(error);
+        return FALSE;
+    }
+    if (!DeviceInstanceId && DeviceInstanceIdSize) {
+        SetLastError(ERROR_INVALID_USER_BUFFER);
+        return FALSE;
+    }
+    CheckBuffer("SetupDiGetDeviceInstanceIdA", DeviceInstanceId, DeviceInstanceIdSize);
+    // The element keeps its instance ID after the node's removal.
+    const std::string &id = M().devices[e->device].instanceId;
+    if (RequiredSize) *RequiredSize = (DWORD)id.size() + 1;
+    if (DeviceInstanceIdSize < id.size() + 1) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    memcpy(DeviceInstanceId, id.c_str(), id.size() + 1);
+    return TRUE;
+}
+
 HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                  DWORD Scope, DWORD HwProfile, DWORD KeyType,
                                  REGSAM samDesired) {

@@ -276,6 +276,29 @@ BOOL WINAPI FindClose(HANDLE hFindFile) {
     return TRUE;
 }
 
+DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
+    DWORD error;
+    // A failure other than the file's absence, which the machine itself
+    // answers.
+    if (Fault("GetFileAttributesA", ERROR_ACCESS_DENIED, &error)) {
+        SetLastError(error);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (!lpFileName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    File *f = FindFile(lpFileName);
+    if (!f) {
+        // Missing itself, or its folder missing (a drive's root is always there).
+        std::string parent = ParentOf(NormalPath(lpFileName));
+        bool folder = (parent.size() == 2 && parent[1] == ':') || FindFile(parent);
+        SetLastError(folder ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return f->attributes;
+}
+
 BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
     DWORD error;
     if (Fault("SetFileAttributesA", ERROR_ACCESS_DENIED, &error)) {
