@@ -6,6 +6,8 @@
 
 #include "tidewell_fixture.h"
 
+int Tidewell64Main(int argc, char **argv, char **envp);  // the real sibling
+
 namespace {
 
 using namespace tw;
@@ -299,6 +301,61 @@ TEST_F(HandOff, SweepAlwaysRunsAfterTheSiblingHasEnded) {
               }),
               std::vector<std::string>(msgs.begin(), msgs.begin() + 8));
 }
+
+// A published INF of the product that a device of another product also
+// uses, on each path that takes packages out: the 32-bit removal and sweep,
+// and the sibling's node loop and sweep. The package stays, the product's
+// node goes, and the program that met it says so.
+struct SharedPath {
+    const char *what;
+    bool wow64;        // 64-bit Windows, the real sibling beside
+    bool productNode;  // a product node names the INF; else only the sweep meets it
+};
+
+void PrintTo(const SharedPath &p, std::ostream *os) { *os << p.what; }
+
+class SharedPackage : public TidewellTest, public ::testing::WithParamInterface<SharedPath> {};
+
+TEST_P(SharedPackage, IsKeptAndTheProductNodeStillGoes) {
+    const SharedPath &p = GetParam();
+    sim::M().wow64 = p.wow64 ? sim::Wow64True : sim::Wow64False;
+    sim::M().uninstallRefusedInWow64 = false;  // only the other device keeps it
+    sim::AddFile(kSibling, "MZ");
+    sim::M().programs[kSibling] = [] {
+        sim::M().wow64 = sim::Wow64False;
+        Tidewell64Main(0, nullptr, nullptr);
+    };
+    sim::AddFile(InfPath("oem21.inf"), "[Version]\r\nSignature=\"$Windows NT$\"\r\n[Manufacturer]\r\n"
+                                       "Omrak=Omrak\r\n[Omrak]\r\nModem=M,USB\\Vid_1F3C&Pid_3A41\r\n"
+                                       "Other=M,USB\\Vid_1F3C&Pid_3A50\r\n");
+    sim::M().driverStore.insert("oem21.inf");
+    AddInstalled("USB\\VID_1F3C&PID_3A50\\1", GUID_DEVCLASS_MODEM, {"USB\\Vid_1F3C&Pid_3A50"},
+                 "oem21.inf", false, false);
+    if (p.productNode)
+        AddInstalled("USB\\VID_1F3C&PID_3A41\\2", GUID_DEVCLASS_USB, {kTarget1}, "oem21.inf",
+                     true, false);
+
+    EXPECT_EQ(0, RunTidewell());
+    EXPECT_TRUE(sim::FileExists(InfPath("oem21.inf")));
+    EXPECT_TRUE(sim::M().driverStore.count("oem21.inf"));
+    EXPECT_EQ(0, sim::Calls("SetupUninstallOEMInfA"));
+    EXPECT_FALSE(Removed("USB\\VID_1F3C&PID_3A50\\1"));
+    if (p.productNode) EXPECT_TRUE(Removed("USB\\VID_1F3C&PID_3A41\\2"));
+    const std::string prefix = p.wow64 ? "..Tidewell64 - Omrak" : kPrefix;
+    const auto &d = sim::M().debug;
+    int said = 0;
+    for (size_t i = 0; i + 1 < d.size(); ++i)
+        said += d[i] == prefix &&
+                d[i + 1] == "Driver package kept: [oem21.inf], used by: USB\\VID_1F3C&PID_3A50\\1\n";
+    EXPECT_EQ(1, said) << Join(d);
+    EXPECT_EQ(0u, g_RemovedDevices);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, SharedPackage,
+                         ::testing::Values(SharedPath{"32-bit removal", false, true},
+                                           SharedPath{"32-bit sweep", false, false},
+                                           SharedPath{"sibling's node loop", true, true},
+                                           SharedPath{"sibling's sweep", true, false}));
 
 TEST_F(HandOff, StartsTheSiblingWithExactlyTheseArguments) {
     InstallSibling();
