@@ -41,12 +41,21 @@ int ScanDevices(const SCAN_SETUP *pSetup)
         return pSetup->NoSetResult;
 
     devInfoData.cbSize = sizeof(SP_DEVINFO_DATA);
-    for (index = 0; SetupDiEnumDeviceInfo(hDevInfo, index, &devInfoData); index++) {
+    if (pSetup->pEndError != NULL)
+        *pSetup->pEndError = 0;
+    for (index = 0;; index++) {
         char *pHwIds = NULL;
         DWORD cbData = 0;
         DWORD cbBuffer = 0;
         int readFailed = 0;
         int stop = 0;
+
+        // A failure ends the devices, whatever its error, which is kept.
+        if (!SetupDiEnumDeviceInfo(hDevInfo, index, &devInfoData)) {
+            if (pSetup->pEndError != NULL)
+                *pSetup->pEndError = GetLastError();
+            break;
+        }
 
         while (!SetupDiGetDeviceRegistryPropertyA(hDevInfo, &devInfoData, SPDRP_HARDWAREID, NULL,
                                                   (PBYTE)pHwIds, cbData, &cbData)) {

@@ -28,6 +28,9 @@ typedef struct _SCAN_SETUP {
     // (the read fails unexpectedly, or its buffer cannot be had), and the
     // scan goes on. NULL: the scan ends there with ReadFailResult.
     SCAN_ACTION UnreadAction;
+    // Where the error that ended the enumeration goes (NULL: nowhere):
+    // ERROR_NO_MORE_ITEMS once every device was visited.
+    DWORD *pEndError;
 } SCAN_SETUP;
 
 int ScanDevices(const SCAN_SETUP *pSetup);

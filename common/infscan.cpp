@@ -55,26 +55,179 @@ int GetFirstField(PINFCONTEXT pContext, char *pField, DWORD cbField, DWORD *pcbN
     return 1;
 }
 
+// Notes in *pError (when there is one) a failure of a call that does not
+// merely say "not there", the first only.
+static void NoteFailure(DWORD *pError, DWORD error)
+{
+    if (pError != NULL && *pError == 0)
+        *pError = error != 0 ? error : ERROR_GEN_FAILURE;
+}
+
+// 1 when a failed search for a section or line only says it is not there.
+static int NotThere(DWORD error)
+{
+    return error == ERROR_LINE_NOT_FOUND || error == ERROR_SECTION_NOT_FOUND ||
+           error == ERROR_NO_MORE_ITEMS || error == ERROR_SUCCESS;
+}
+
 // The text of the line at pContext when it names a target hardware ID (a
 // heap block for the caller), else NULL. *pStop is set when the line text
-// cannot even be sized: the models section ends there.
-static char *TargetLineText(PINFCONTEXT pContext, int *pStop)
+// cannot even be sized: the models section ends there. Every failure is
+// noted in *pError.
+static char *TargetLineText(PINFCONTEXT pContext, int *pStop, DWORD *pError)
 {
     DWORD cbLine = 0;
     char *pLine;
 
     if (!SetupGetLineTextA(pContext, NULL, NULL, NULL, NULL, 0, &cbLine)) {
+        NoteFailure(pError, GetLastError());
         *pStop = 1;
         return NULL;
     }
     pLine = (char *)LocalAlloc(LMEM_ZEROINIT, cbLine);
-    if (pLine == NULL)
+    if (pLine == NULL) {
+        NoteFailure(pError, GetLastError());
         return NULL;
-    if (SetupGetLineTextA(pContext, NULL, NULL, NULL, pLine, cbLine, NULL) &&
-        IsTerminated(pLine, cbLine) && MatchTargetHwid(pLine, cbLine))
+    }
+    if (!SetupGetLineTextA(pContext, NULL, NULL, NULL, pLine, cbLine, NULL)) {
+        NoteFailure(pError, GetLastError());
+    } else if (IsTerminated(pLine, cbLine) && MatchTargetHwid(pLine, cbLine)) {
         return pLine;
+    }
     LocalFree(pLine);
     return NULL;
+}
+
+// The first line of section pSection that names a target hardware ID, or
+// NULL; failures other than a missing section go to *pError.
+static char *FindInSection(HINF hInf, const char *pSection, DWORD *pError)
+{
+    INFCONTEXT context;
+    char *pLine = NULL;
+    int stop = 0;
+
+    if (!SetupFindFirstLineA(hInf, pSection, NULL, &context)) {
+        if (!NotThere(GetLastError()))
+            NoteFailure(pError, GetLastError());
+        return NULL;
+    }
+    for (;;) {
+        pLine = TargetLineText(&context, &stop, pError);
+        if (pLine != NULL || stop)
+            break;
+        if (!SetupFindNextLine(&context, &context)) {
+            if (!NotThere(GetLastError()))
+                NoteFailure(pError, GetLastError());
+            break;
+        }
+    }
+    return pLine;
+}
+
+// The whole text of the line at pContext in a heap block, or NULL.
+static char *LineText(PINFCONTEXT pContext, DWORD *pError)
+{
+    DWORD cbText = 0;
+    char *pText;
+
+    if (!SetupGetLineTextA(pContext, NULL, NULL, NULL, NULL, 0, &cbText)) {
+        NoteFailure(pError, GetLastError());
+        return NULL;
+    }
+    pText = (char *)LocalAlloc(LMEM_ZEROINIT, cbText + 1);
+    if (pText == NULL) {
+        NoteFailure(pError, GetLastError());
+        return NULL;
+    }
+    if (!SetupGetLineTextA(pContext, NULL, NULL, NULL, pText, cbText, NULL)) {
+        NoteFailure(pError, GetLastError());
+        LocalFree(pText);
+        return NULL;
+    }
+    pText[cbText] = 0;
+    return pText;
+}
+
+// The field of pText from *pAt up to the next comma, blanks around it left
+// out: NUL-terminated in place; *pAt moves past it. NULL after the last.
+static char *NextField(char **pAt)
+{
+    char *pField = *pAt;
+    char *pEnd;
+    char *p;
+
+    if (pField == NULL)
+        return NULL;
+    for (p = pField; *p != 0 && *p != ','; p++)
+        ;
+    *pAt = *p == ',' ? p + 1 : NULL;
+    *p = 0;
+    while (*pField == ' ' || *pField == '\t')
+        pField++;
+    for (pEnd = p; pEnd > pField && (pEnd[-1] == ' ' || pEnd[-1] == '\t'); pEnd--)
+        pEnd[-1] = 0;
+    return pField;
+}
+
+// The models sections that one [Manufacturer] line names: its first field,
+// undecorated and with each decoration the further fields list
+// ("Omrak.NTamd64"). The first matching line in pLine.
+static char *FindInManufacturerLine(HINF hInf, PINFCONTEXT pContext, DWORD *pError)
+{
+    char *pText;
+    char *pAt;
+    char *pName;
+    char *pDecoration;
+    char *pSection;
+    char *pLine;
+    int cbSection;
+
+    pText = LineText(pContext, pError);
+    if (pText == NULL)
+        return NULL;
+    pAt = pText;
+    pName = NextField(&pAt);
+    pLine = pName[0] != 0 ? FindInSection(hInf, pName, pError) : NULL;
+    while (pLine == NULL && pName[0] != 0 && (pDecoration = NextField(&pAt)) != NULL) {
+        if (pDecoration[0] == 0)
+            continue;
+        cbSection = lstrlenA(pName) + 1 + lstrlenA(pDecoration) + 1;
+        pSection = (char *)LocalAlloc(LMEM_ZEROINIT, cbSection);
+        if (pSection == NULL) {
+            NoteFailure(pError, GetLastError());
+            continue;
+        }
+        FormatText(pSection, cbSection, "%s.%s", pName, pDecoration);
+        pLine = FindInSection(hInf, pSection, pError);
+        LocalFree(pSection);
+    }
+    LocalFree(pText);
+    return pLine;
+}
+
+int FindProductModelsLine(HINF hInf, char **ppLine, DWORD *pError)
+{
+    INFCONTEXT context;
+    char *pLine = NULL;
+
+    *pError = 0;
+    if (!SetupFindFirstLineA(hInf, "Manufacturer", NULL, &context)) {
+        if (!NotThere(GetLastError()))
+            NoteFailure(pError, GetLastError());
+    } else {
+        for (;;) {
+            pLine = FindInManufacturerLine(hInf, &context, pError);
+            if (pLine != NULL)
+                break;
+            if (!SetupFindNextLine(&context, &context)) {
+                if (!NotThere(GetLastError()))
+                    NoteFailure(pError, GetLastError());
+                break;
+            }
+        }
+    }
+    *ppLine = pLine;
+    return pLine != NULL;
 }
 
 int FindTargetModelsLine(HINF hInf, char **ppLine)
@@ -91,7 +244,7 @@ int FindTargetModelsLine(HINF hInf, char **ppLine)
         GetFirstField(&context, pSection, cbSection, &cbSection) &&
         SetupFindFirstLineA(hInf, pSection, NULL, &context)) {
         do {
-            pLine = TargetLineText(&context, &stop);
+            pLine = TargetLineText(&context, &stop, NULL);
         } while (pLine == NULL && !stop && SetupFindNextLine(&context, &context));
     }
     if (pSection != NULL)
@@ -100,7 +253,103 @@ int FindTargetModelsLine(HINF hInf, char **ppLine)
     return pLine != NULL;
 }
 
-void WalkInfFolder(INF_ENTRY_ACTION Action, void *pContext)
+// ---- raw bytes ----
+
+// Whether the bytes at p (n of them) hold pattern (cb bytes) at i, ASCII
+// letters compared without regard to case.
+static int BytesAt(const BYTE *p, DWORD n, DWORD i, const char *pattern, DWORD cb)
+{
+    DWORD k;
+
+    if (i + cb > n)
+        return 0;
+    for (k = 0; k < cb; k++) {
+        BYTE a = p[i + k];
+        BYTE b = (BYTE)pattern[k];
+
+        if (a >= 'a' && a <= 'z')
+            a = (BYTE)(a - 'a' + 'A');
+        if (a != b)
+            return 0;
+    }
+    return 1;
+}
+
+// The vendor number as ANSI, UTF-16LE and UTF-16BE text, and the ends of
+// its beginnings at a line continuation.
+static const struct {
+    const char *Bytes;
+    DWORD Size;
+} ProductBytes[] = {
+    {"1F3C", 4},         {"1\0F\0" "3\0C\0", 8}, {"\0" "1\0F\0" "3\0C", 8},
+    {"1\\", 2},         {"1F\\", 3},              {"1F3\\", 4},
+    {"1\0\\\0", 4},     {"1\0F\0\\\0", 6},       {"1\0F\0" "3\0\\\0", 8},
+};
+
+static int HoldsProductBytes(const BYTE *p, DWORD n)
+{
+    DWORD i;
+    DWORD k;
+
+    for (i = 0; i < n; i++) {
+        if (p[i] != '1' && p[i] != 0)
+            continue;  // every pattern begins so
+        for (k = 0; k < sizeof(ProductBytes) / sizeof(ProductBytes[0]); k++)
+            if (BytesAt(p, n, i, ProductBytes[k].Bytes, ProductBytes[k].Size))
+                return 1;
+    }
+    return 0;
+}
+
+#define PRINT_CHUNK 4096
+#define PRINT_CARRY 7  // one byte less than the longest pattern
+
+int ReadInfPrint(const char *pFullPath, INF_PRINT *pPrint)
+{
+    BYTE buffer[PRINT_CARRY + PRINT_CHUNK];
+    HANDLE hFile;
+    DWORD carry = 0;
+    DWORD got = 0;
+    DWORD total;
+    DWORD keep;
+    DWORD i;
+    DWORD error;
+
+    pPrint->Size = 0;
+    pPrint->Sum = 2166136261u;
+    pPrint->MayNameProduct = 0;
+    hFile = CreateFileA(pFullPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return 0;
+    for (;;) {
+        if (!ReadFile(hFile, buffer + carry, PRINT_CHUNK, &got, NULL)) {
+            error = GetLastError();
+            CloseHandle(hFile);
+            SetLastError(error);
+            return 0;
+        }
+        if (got == 0)
+            break;
+        for (i = 0; i < got; i++) {
+            pPrint->Sum ^= buffer[carry + i];
+            pPrint->Sum *= 16777619u;
+        }
+        pPrint->Size += got;
+        // A pattern may begin in the bytes carried over from the last chunk.
+        if (!pPrint->MayNameProduct && HoldsProductBytes(buffer, carry + got))
+            pPrint->MayNameProduct = 1;
+        total = carry + got;
+        keep = total < PRINT_CARRY ? total : PRINT_CARRY;
+        for (i = 0; i < keep; i++)
+            buffer[i] = buffer[total - keep + i];
+        carry = keep;
+    }
+    CloseHandle(hFile);
+    return 1;
+}
+
+int WalkInfFolder(INF_ENTRY_ACTION Action, void *pContext, int bQuiet)
 {
     WIN32_FIND_DATAA findData;
     char *pWinDir;
@@ -108,6 +357,8 @@ void WalkInfFolder(INF_ENTRY_ACTION Action, void *pContext)
     char *pEntryPath;
     HANDLE hFind;
     UINT cchWinDir;
+    DWORD error;
+    int whole = 0;
     BYTE *p;
     DWORD i;
 
@@ -115,21 +366,24 @@ void WalkInfFolder(INF_ENTRY_ACTION Action, void *pContext)
         p[i] = 0;
     pWinDir = (char *)LocalAlloc(LMEM_ZEROINIT, MAX_PATH);
     if (pWinDir == NULL) {
-        Trace("Malloc failed, line: %d\n", 360);
-        return;
+        if (!bQuiet)
+            Trace("Malloc failed, line: %d\n", 360);
+        return 0;
     }
     pPattern = (char *)LocalAlloc(LMEM_ZEROINIT, MAX_PATH);
     if (pPattern == NULL) {
-        Trace("Malloc failed, line: %d\n", 366);
+        if (!bQuiet)
+            Trace("Malloc failed, line: %d\n", 366);
         LocalFree(pWinDir);
-        return;
+        return 0;
     }
     pEntryPath = (char *)LocalAlloc(LMEM_ZEROINIT, MAX_PATH);
     if (pEntryPath == NULL) {
-        Trace("Malloc failed, line: %d\n", 372);
+        if (!bQuiet)
+            Trace("Malloc failed, line: %d\n", 372);
         LocalFree(pPattern);
         LocalFree(pWinDir);
-        return;
+        return 0;
     }
     cchWinDir = GetWindowsDirectoryA(pWinDir, MAX_PATH);
     // Nothing is composed from a buffer the call did not fill.
@@ -138,15 +392,17 @@ void WalkInfFolder(INF_ENTRY_ACTION Action, void *pContext)
         LocalFree(pEntryPath);
         LocalFree(pPattern);
         LocalFree(pWinDir);
-        return;
+        return 0;
     }
     hFind = FindFirstFileA(pPattern, &findData);
     if (hFind == INVALID_HANDLE_VALUE) {
-        Trace("Get file list failed, line: %d\n", 383);
+        error = GetLastError();
+        if (!bQuiet)
+            Trace("Get file list failed, line: %d\n", 383);
         LocalFree(pEntryPath);
         LocalFree(pPattern);
         LocalFree(pWinDir);
-        return;
+        return error == ERROR_FILE_NOT_FOUND;
     }
     do {
         for (i = 0; i < MAX_PATH; i++)
@@ -154,10 +410,12 @@ void WalkInfFolder(INF_ENTRY_ACTION Action, void *pContext)
         // An entry whose full path does not fit would be cut into another
         // file's name: it is passed over.
         if (FormatText(pEntryPath, MAX_PATH, "%s\\inf\\%s", pWinDir, findData.cFileName))
-            Action(pEntryPath, findData.cFileName, pContext);
+            Action(pEntryPath, findData.cFileName, findData.dwFileAttributes, pContext);
     } while (FindNextFileA(hFind, &findData));
+    whole = GetLastError() == ERROR_NO_MORE_FILES;
     FindClose(hFind);
     LocalFree(pEntryPath);
     LocalFree(pPattern);
     LocalFree(pWinDir);
+    return whole;
 }

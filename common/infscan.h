@@ -27,14 +27,41 @@ int GetFirstField(PINFCONTEXT pContext, char *pField, DWORD cbField, DWORD *pcbN
 // even be sized ends the section.
 int FindTargetModelsLine(HINF hInf, char **ppLine);
 
+// The wider rule: every models section that any line of [Manufacturer]
+// names, undecorated and with each decoration the line lists
+// ("Omrak.NTamd64", "Omrak.NTamd64.10.0...16299"), whatever the machine.
+// Result 1 at the first line whose text names a target hardware ID, with
+// that text in *ppLine as FindTargetModelsLine gives it; 0 otherwise. A
+// failure of a call that does not merely say "not there" (a section or a
+// line) is kept in *pError, 0 when the whole file was read: a 0 result then
+// says nothing.
+int FindProductModelsLine(HINF hInf, char **ppLine, DWORD *pError);
+
+// Size, checksum and a first look at a file's raw bytes: whether they may
+// name the product at all. Only a file whose bytes hold the vendor number
+// "1F3C" (any letter case, as ANSI or UTF-16 text), or a line continuation
+// that could split it ("1\", "1F\", "1F3\"), can name a target hardware ID.
+typedef struct _INF_PRINT {
+    DWORD Size;
+    DWORD Sum;          // FNV-1a of the bytes
+    int MayNameProduct;
+} INF_PRINT;
+
+// Reads the file pFullPath once. Result 1 with *pPrint filled, 0 when the
+// file could not be read, with the reason in GetLastError.
+int ReadInfPrint(const char *pFullPath, INF_PRINT *pPrint);
+
 // Runs once per entry of the search; pFullPath is the entry's full path,
-// pFileName its name in the folder.
-typedef void (*INF_ENTRY_ACTION)(const char *pFullPath, const char *pFileName, void *pContext);
+// pFileName its name in the folder, dwAttributes its attributes.
+typedef void (*INF_ENTRY_ACTION)(const char *pFullPath, const char *pFileName,
+                                 DWORD dwAttributes, void *pContext);
 
 // Searches %WINDIR%\inf\*.inf and runs Action on every entry the search
 // delivers, in its order, files it deleted meanwhile included. An entry whose
-// full path would not fit 260 bytes is passed over. Traces its own failures:
-// a buffer that cannot be allocated, a search that finds nothing.
-void WalkInfFolder(INF_ENTRY_ACTION Action, void *pContext);
+// full path would not fit 260 bytes is passed over. Unless bQuiet, traces
+// its own failures: a buffer that cannot be allocated, a search that finds
+// nothing. Result 1 when the whole folder was walked (also when it holds no
+// entry), 0 otherwise.
+int WalkInfFolder(INF_ENTRY_ACTION Action, void *pContext, int bQuiet);
 
 #endif

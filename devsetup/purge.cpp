@@ -60,6 +60,7 @@ void PurgeDriverlessDevices(void)
     setup.DoneResult = 0;
     setup.OtherAction = NULL;
     setup.UnreadAction = NULL;
+    setup.pEndError = NULL;
     ScanDevices(&setup);
 }
 

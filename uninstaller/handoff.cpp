@@ -74,10 +74,14 @@ BOOL OpenAP(const char *pModule, const char *pPath, BOOL bWait)
         FormatText(note, sizeof(note), "(stdout) CreateProcess failed (%d).", (int)error);
         RunLogLine(NULL, note);
         TraceBare("CreateProcess failed");
+        g_SiblingStartError = error != 0 ? error : ERROR_GEN_FAILURE;
         return FALSE;
     }
-    if (bWait)
-        WaitForSingleObject(pi.hProcess, INFINITE);
+    // The sibling says with its exit code whether Windows asks for a
+    // restart; it stays STILL_ACTIVE where it cannot be read.
+    if (bWait && WaitForSingleObject(pi.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+        !GetExitCodeProcess(pi.hProcess, &g_SiblingExitCode))
+        g_SiblingExitCode = STILL_ACTIVE;
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
     return TRUE;

@@ -1,5 +1,6 @@
 // Tidewell: refuses while the product's ports are in use, removes the
-// product's device nodes and OEM INF files, then sweeps the inf folder.
+// product's device nodes and OEM INF files, then sweeps the inf folder, and
+// records what of the product is left.
 #include "tidewell.h"
 
 #include "oeminf.h"
@@ -12,21 +13,28 @@ const char TracePrefix[] = "..Tidewell - Omrak";
 
 int main(int argc, char **argv, char **envp)
 {
+    BOOL bIsWow64;
+
     (void)argc;
     (void)argv;
     (void)envp;
 
+    g_RebootRequired = 0;
+    g_SiblingExitCode = STILL_ACTIVE;
+    g_SiblingStartError = 0;
     LimitDllSearch();
     OpenRunLog("Tidewell");
     Trace("Uninstall Device\n");
     if (!CheckPortBusy(0) || !CheckPortBusy(1)) {
         ShowRefusal();
+        RecordRun(TRUE);
         EndRunLog(0);
         return 0;
     }
     // Which packages other devices use, before any package is touched.
     FindOtherInfUsers();
-    if (!IsWow64())
+    bIsWow64 = IsWow64();
+    if (!bIsWow64)
         RemoveTargetDevices();
     else
         HandOff64();
@@ -36,7 +44,13 @@ int main(int argc, char **argv, char **envp)
     // no node names any more are found by the sweep alone.
     Trace("Need search..\n");
     SweepInfFolder();
+    // On 32-bit Windows the product's published INFs that the sweep does not
+    // read (decorated models sections) leave the store here; on 64-bit
+    // Windows the sibling took them.
+    if (!bIsWow64)
+        RemovePublishedInfs(TRUE);
     TraceKeptInfs();
+    RecordRun(FALSE);
     EndRunLog(0);
     return 0;
 }

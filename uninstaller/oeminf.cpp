@@ -70,6 +70,7 @@ typedef BOOL(WINAPI *LPFN_SETUPUNINSTALLOEMINFA)(PCSTR InfFileName, DWORD Flags,
 typedef struct _INF_USER {
     char InfName[INF_NAME_SIZE];
     char InstanceId[DEVICE_ID_SIZE];
+    int Unread;  // its hardware IDs could not be read: it may be the product's
 } INF_USER;
 
 static INF_USER g_InfUsers[INF_USERS_MAX];
@@ -87,6 +88,7 @@ typedef struct _KEPT_INF {
     DWORD Error;                    // the last refusal, or why the devices are not known
     int Shared;                     // not tried: another device uses it, or may
     char User[DEVICE_ID_SIZE];      // that device, when known
+    int UserUnread;                 // that device may be the product's
 } KEPT_INF;
 
 static KEPT_INF g_KeptInfs[KEPT_INF_MAX];
@@ -132,10 +134,8 @@ static int NoteProductNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, con
 
 // Lists the published INF a device that is not the product's was installed
 // from. A device without a driver key or without "InfPath" uses none.
-static int NoteOtherNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const char *pHwIds,
-                         DWORD cbHwIds, void *pContext)
+static int NoteUser(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, char *pInfName, int bUnread)
 {
-    char *pInfName = (char *)pContext;
     INF_USER *pUser;
     HKEY hKey;
     DWORD type = 0;
@@ -144,8 +144,6 @@ static int NoteOtherNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const
     LONG status;
     DWORD i;
 
-    (void)pHwIds;
-    (void)cbHwIds;
     hKey = SetupDiOpenDevRegKey(hDevInfo, pDevInfoData, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
     if (hKey == (HKEY)INVALID_HANDLE_VALUE) {
         error = GetLastError();
@@ -174,6 +172,7 @@ static int NoteOtherNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const
         return 1;
     }
     pUser = &g_InfUsers[g_InfUserCount++];
+    pUser->Unread = bUnread;
     CopyText(pUser->InfName, sizeof(pUser->InfName), pInfName);
     if (!SetupDiGetDeviceInstanceIdA(hDevInfo, pDevInfoData, pUser->InstanceId,
                                      sizeof(pUser->InstanceId), NULL))
@@ -181,10 +180,29 @@ static int NoteOtherNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const
     return 1;
 }
 
+static int NoteOtherNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const char *pHwIds,
+                         DWORD cbHwIds, void *pContext)
+{
+    (void)pHwIds;
+    (void)cbHwIds;
+    return NoteUser(hDevInfo, pDevInfoData, (char *)pContext, FALSE);
+}
+
+// A device whose hardware IDs cannot be read may be another's, or the
+// product's: its package stays, and is not taken for another device's.
+static int NoteUnreadNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const char *pHwIds,
+                          DWORD cbHwIds, void *pContext)
+{
+    (void)pHwIds;
+    (void)cbHwIds;
+    return NoteUser(hDevInfo, pDevInfoData, (char *)pContext, TRUE);
+}
+
 int FindOtherInfUsers(void)
 {
     SCAN_SETUP setup;
     char infName[MAX_PATH];
+    DWORD endError = 0;
 
     ForgetInfWork();
     g_InfUsersRead = 1;
@@ -193,29 +211,34 @@ int FindOtherInfUsers(void)
     setup.Flags = DIGCF_ALLCLASSES;  // present or not
     setup.Action = NoteProductNode;
     setup.OtherAction = NoteOtherNode;
-    // A device whose hardware IDs cannot be read may be another's.
-    setup.UnreadAction = NoteOtherNode;
+    setup.UnreadAction = NoteUnreadNode;
+    setup.pEndError = &endError;
     setup.pContext = infName;
     setup.NoSetResult = 0;
     setup.ReadFailResult = 0;
     setup.DoneResult = 1;
     if (!ScanDevices(&setup))
         MarkUsersUnknown(GetLastError());
+    else if (endError != ERROR_NO_MORE_ITEMS)
+        MarkUsersUnknown(endError);
     return g_InfUsersComplete;
 }
 
 // 1 when a device that is not the product's uses the package of pInfName,
-// or may: *ppUser is that device, or NULL when the devices are not known.
-static int OtherDeviceUses(const char *pInfName, const char **ppUser)
+// or may: *ppUser is that device (*pUnread: one whose hardware IDs could not
+// be read), or NULL when the devices are not known.
+static int OtherDeviceUses(const char *pInfName, const char **ppUser, int *pUnread)
 {
     DWORD i;
 
     if (!g_InfUsersRead)
         FindOtherInfUsers();
     *ppUser = NULL;
+    *pUnread = 0;
     for (i = 0; i < g_InfUserCount; i++) {
         if (SameName(g_InfUsers[i].InfName, pInfName)) {
             *ppUser = g_InfUsers[i].InstanceId;
+            *pUnread = g_InfUsers[i].Unread;
             return 1;
         }
     }
@@ -224,7 +247,8 @@ static int OtherDeviceUses(const char *pInfName, const char **ppUser)
 
 // Lists a package the run keeps, or forgets it once it went after all. One
 // the list cannot hold is traced at once, so that none goes unsaid.
-static void NoteKept(const char *pInfName, int bGone, DWORD error, int bShared, const char *pUser)
+static void NoteKept(const char *pInfName, int bGone, DWORD error, int bShared, const char *pUser,
+                     int bUnread)
 {
     KEPT_INF *pKept = NULL;
     DWORD i;
@@ -247,6 +271,7 @@ static void NoteKept(const char *pInfName, int bGone, DWORD error, int bShared, 
     }
     pKept->Error = error;
     pKept->Shared = bShared;
+    pKept->UserUnread = bUnread;
     CopyText(pKept->User, sizeof(pKept->User), pUser != NULL ? pUser : "");
 }
 
@@ -258,13 +283,51 @@ void TraceKeptInfs(void)
         const KEPT_INF *pKept = &g_KeptInfs[i];
 
         if (pKept->User[0] != 0)
-            Trace("Driver package kept: [%s], used by: %s\n", pKept->InfName, pKept->User);
+            Trace(pKept->UserUnread ? "Driver package kept: [%s], maybe used by: %s\n"
+                                    : "Driver package kept: [%s], used by: %s\n",
+                  pKept->InfName, pKept->User);
         else if (pKept->Shared)
             Trace("Driver package kept: [%s], other devices not known, Error code: 0x%x\n",
                   pKept->InfName, pKept->Error);
         else
             Trace("Driver package kept: [%s], Error code: 0x%x\n", pKept->InfName, pKept->Error);
     }
+}
+
+int KeptWhy(const char *pInfName, char *pWhy, int cbWhy)
+{
+    DWORD i;
+
+    pWhy[0] = 0;
+    for (i = 0; i < g_KeptCount; i++) {
+        const KEPT_INF *pKept = &g_KeptInfs[i];
+
+        if (!SameName(pKept->InfName, pInfName))
+            continue;
+        if (pKept->User[0] != 0 && pKept->UserUnread) {
+            FormatText(pWhy, cbWhy, "kept: maybe used by %s", pKept->User);
+            return KEPT_USERS_NOT_KNOWN;
+        }
+        if (pKept->User[0] != 0) {
+            FormatText(pWhy, cbWhy, "kept: used by %s", pKept->User);
+            return KEPT_FOR_OTHER_DEVICE;
+        }
+        if (pKept->Shared) {
+            FormatText(pWhy, cbWhy, "kept: other devices not known, error 0x%x", pKept->Error);
+            return KEPT_USERS_NOT_KNOWN;
+        }
+        FormatText(pWhy, cbWhy, "kept: error 0x%x", pKept->Error);
+        return KEPT_REFUSED;
+    }
+    // Not tried in this run, yet another device is known to use it.
+    for (i = 0; g_InfUsersRead && i < g_InfUserCount; i++) {
+        if (SameName(g_InfUsers[i].InfName, pInfName)) {
+            FormatText(pWhy, cbWhy, g_InfUsers[i].Unread ? "kept: maybe used by %s" : "kept: used by %s",
+                       g_InfUsers[i].InstanceId);
+            return g_InfUsers[i].Unread ? KEPT_USERS_NOT_KNOWN : KEPT_FOR_OTHER_DEVICE;
+        }
+    }
+    return KEPT_NOT_KNOWN;
 }
 
 void TraceTaken(const char *pInfName, int outcome)
@@ -297,20 +360,30 @@ static int DeleteByHand(const char *pFullPath, DWORD *pError)
     return INF_KEPT;
 }
 
-// 0 only when Windows says that it has no driver store folder.
+// 0 only when Windows says that it has no driver store folder: neither in
+// System32 nor, for a 32-bit process on 64-bit Windows, in Sysnative.
 static int DriverStoreMayExist(void)
 {
+    static const char *const systemFolders[] = {"System32", "Sysnative"};
     char path[MAX_PATH];
+    char windowsDir[MAX_PATH];
     UINT cch;
     DWORD error;
+    int i;
 
-    cch = GetWindowsDirectoryA(path, MAX_PATH);
-    if (cch == 0 || cch >= MAX_PATH || !FormatText(path, MAX_PATH, "%s\\System32\\DriverStore", path))
+    cch = GetWindowsDirectoryA(windowsDir, MAX_PATH);
+    if (cch == 0 || cch >= MAX_PATH)
         return 1;
-    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
-        return 1;
-    error = GetLastError();
-    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+    for (i = 0; i < 2; i++) {
+        if (!FormatText(path, MAX_PATH, "%s\\%s\\DriverStore", windowsDir, systemFolders[i]))
+            return 1;
+        if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+            return 1;
+        error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+            return 1;
+    }
+    return 0;
 }
 
 // The published INF's package out of the driver store, through
@@ -351,15 +424,16 @@ int RemoveInfFile(const char *pFullPath, DWORD *pError)
     const char *pFileName = NameOfPath(pFullPath);
     const char *pUser = NULL;
     DWORD attributes;
+    int unread = 0;
     int outcome;
 
     if (!IsOemInfName(pFileName)) {
         SetFileAttributesA(pFullPath, FILE_ATTRIBUTE_NORMAL);
         return DeleteByHand(pFullPath, pError);
     }
-    if (OtherDeviceUses(pFileName, &pUser)) {
+    if (OtherDeviceUses(pFileName, &pUser, &unread)) {
         *pError = pUser != NULL ? ERROR_INF_IN_USE_BY_DEVICES : g_InfUsersError;
-        NoteKept(pFileName, FALSE, *pError, TRUE, pUser);
+        NoteKept(pFileName, FALSE, *pError, TRUE, pUser, unread);
         return INF_SHARED;
     }
     // Read-only files go too; Wine's uninstall deletes the published file as
@@ -371,14 +445,47 @@ int RemoveInfFile(const char *pFullPath, DWORD *pError)
     // Gone, now or before (a second node of one package): nothing is left
     // to keep.
     if (INF_GONE(outcome) || (outcome == INF_KEPT && *pError == ERROR_FILE_NOT_FOUND)) {
-        NoteKept(pFileName, TRUE, 0, FALSE, NULL);
+        NoteKept(pFileName, TRUE, 0, FALSE, NULL, FALSE);
         return outcome;
     }
     if (attributes != INVALID_FILE_ATTRIBUTES && attributes != FILE_ATTRIBUTE_NORMAL)
         SetFileAttributesA(pFullPath, attributes);
     if (outcome == INF_REFUSED)
-        NoteKept(pFileName, FALSE, *pError, FALSE, NULL);
+        NoteKept(pFileName, FALSE, *pError, FALSE, NULL, FALSE);
     return outcome;
+}
+
+static void RemoveIfProducts(const char *pFullPath, const char *pFileName, DWORD dwAttributes,
+                             void *pContext)
+{
+    INF_PRINT print;
+    HINF hInf;
+    UINT errorLine = 0;
+    char *pLine;
+    DWORD error = 0;
+    int outcome;
+
+    (void)pContext;
+    if (!IsOemInfName(pFileName) || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return;
+    // Only a file whose bytes may name the product is read as an INF; one
+    // that cannot be read so is read as an INF all the same.
+    if (ReadInfPrint(pFullPath, &print) && !print.MayNameProduct)
+        return;
+    hInf = SetupOpenInfFileA(pFullPath, NULL, INF_STYLE_OLDNT | INF_STYLE_WIN4, &errorLine);
+    if (hInf == INVALID_HANDLE_VALUE)
+        return;
+    if (FindProductModelsLine(hInf, &pLine, &error)) {
+        LocalFree(pLine);
+        outcome = RemoveInfFile(pFullPath, &error);
+        TraceTaken(pFileName, outcome);
+    }
+    SetupCloseInfFile(hInf);
+}
+
+int RemovePublishedInfs(int bQuiet)
+{
+    return WalkInfFolder(RemoveIfProducts, NULL, bQuiet);
 }
 
 char *InfFolderPath(const char *pInfName, DWORD *pError)
@@ -434,5 +541,6 @@ void ScanProductNodes(SCAN_ACTION Action, void *pContext)
     setup.DoneResult = 0;
     setup.OtherAction = NULL;
     setup.UnreadAction = NULL;
+    setup.pEndError = NULL;
     ScanDevices(&setup);
 }

@@ -68,6 +68,23 @@ void TraceTaken(const char *pInfName, int outcome);
 // uses it. A package taken out later in the run is not traced.
 void TraceKeptInfs(void);
 
+// Takes out every published INF (oem<N>.inf) of the inf folder that names
+// the product by any of its models sections (FindProductModelsLine),
+// whatever node it was for: one trace line for each taken (TraceTaken),
+// those kept go to TraceKeptInfs. Unless bQuiet, the walk's own failures
+// are traced. Result 1 when the whole folder was read.
+int RemovePublishedInfs(int bQuiet);
+
+// Why the run keeps the package of pInfName, where it knows: "kept: error
+// 0x..." for a refusal, "kept: used by <instance ID>" for a package another
+// device uses, "kept: other devices not known" where they could not be read;
+// empty otherwise. The result says which.
+#define KEPT_NOT_KNOWN 0
+#define KEPT_REFUSED 1
+#define KEPT_FOR_OTHER_DEVICE 2
+#define KEPT_USERS_NOT_KNOWN 3
+int KeptWhy(const char *pInfName, char *pWhy, int cbWhy);
+
 // %WINDIR%\inf\<pInfName> in a new 260-byte heap block for the caller, or NULL
 // (traced) when a buffer cannot be had, the Windows folder cannot be read or
 // the path does not fit; *pError then holds the reason.

@@ -95,5 +95,6 @@ int CheckPortBusy(int nSelector)
     setup.DoneResult = 1;
     setup.OtherAction = NULL;
     setup.UnreadAction = NULL;
+    setup.pEndError = NULL;
     return ScanDevices(&setup);
 }

@@ -5,6 +5,7 @@
 #include "oeminf.h"
 
 #include "../common/devscan.h"
+#include "../common/runlog.h"
 #include "../common/trace.h"
 
 DWORD g_RemovedDevices = 0;
@@ -47,6 +48,29 @@ int DeleteDeviceInf(HDEVINFO hDevInfo, SP_DEVINFO_DATA devInfoData)
     return INF_GONE(outcome);
 }
 
+// Whether the removal asked Windows for a restart, for the run record. Only
+// the run log hears of a failure: the debug output stays the removal's.
+static void CheckReboot(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData)
+{
+    SP_DEVINSTALL_PARAMS_A params;
+    char line[TRACE_BUFFER_SIZE];
+    BYTE *p;
+    DWORD i;
+
+    for (p = (BYTE *)&params, i = 0; i < sizeof(params); i++)
+        p[i] = 0;
+    params.cbSize = sizeof(params);
+    if (!SetupDiGetDeviceInstallParamsA(hDevInfo, pDevInfoData, &params)) {
+        FormatText(line, sizeof(line),
+                   "(reboot check) SetupDiGetDeviceInstallParamsA failed, Error code: 0x%x",
+                   GetLastError());
+        RunLogLine(NULL, line);
+        return;
+    }
+    if (params.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART))
+        g_RebootRequired = 1;
+}
+
 static int RemoveDevice(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const char *pHwIds,
                         DWORD cbHwIds, void *pContext)
 {
@@ -61,6 +85,8 @@ static int RemoveDevice(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const 
     outcome = TakeDeviceInf(hDevInfo, pDevInfoData, &pFullPath, &error);
     if (!SetupDiCallClassInstaller(DIF_REMOVE, hDevInfo, pDevInfoData))
         Trace("Remove failed!\n");
+    else
+        CheckReboot(hDevInfo, pDevInfoData);
     // A package refused while the node used it (one that runs from the
     // driver store stays, forced or not) may go now that the node is gone.
     // One that is gone already has nothing left to try.

@@ -5,8 +5,10 @@
 // product node: take its driver package out of the driver store, then
 // remove the node quietly; a package the node still holds goes once the node
 // is gone. Then every published INF of the inf folder that names the
-// product leaves the store the same way, so that the uninstaller's 32-bit
-// sweep never meets one it could only delete by hand.
+// product, by any of its models sections, leaves the store the same way, so
+// that the uninstaller's 32-bit sweep never meets one it could only delete
+// by hand. Exit code 0, or 3010 (ERROR_SUCCESS_REBOOT_REQUIRED) when a
+// removal asked Windows for a restart.
 #include <windows.h>
 #include <setupapi.h>
 
@@ -104,30 +106,6 @@ static int RemoveNodeAndPackage(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData
     return 1;
 }
 
-// A published INF of the inf folder that names the product, whatever node
-// it was for, leaves the driver store too.
-static void RemovePublishedInf(const char *pFullPath, const char *pFileName, void *pContext)
-{
-    HINF hInf;
-    UINT errorLine = 0;
-    char *pLine;
-    int outcome;
-    DWORD error = 0;
-
-    (void)pContext;
-    if (!IsOemInfName(pFileName))
-        return;
-    hInf = SetupOpenInfFileA(pFullPath, NULL, INF_STYLE_OLDNT | INF_STYLE_WIN4, &errorLine);
-    if (hInf == INVALID_HANDLE_VALUE)
-        return;
-    if (FindTargetModelsLine(hInf, &pLine)) {
-        LocalFree(pLine);
-        outcome = RemoveInfFile(pFullPath, &error);
-        TraceTaken(pFileName, outcome);
-    }
-    SetupCloseInfFile(hInf);
-}
-
 int main(int argc, char **argv, char **envp)
 {
     int needReboot = 0;
@@ -142,10 +120,11 @@ int main(int argc, char **argv, char **envp)
     // Which packages other devices use, before any package is touched.
     FindOtherInfUsers();
     ScanProductNodes(RemoveNodeAndPackage, &needReboot);
-    WalkInfFolder(RemovePublishedInf, NULL);
+    RemovePublishedInfs(FALSE);
     TraceKeptInfs();
     if (needReboot)
         Trace("Reboot needed\n");
-    EndRunLog(0);
-    return 0;
+    // The uninstaller reads the restart from the exit code.
+    EndRunLog(needReboot ? ERROR_SUCCESS_REBOOT_REQUIRED : 0);
+    return needReboot ? ERROR_SUCCESS_REBOOT_REQUIRED : 0;
 }

@@ -31,14 +31,16 @@ void ScanInfFile(const char *pFileName)
     SetupCloseInfFile(hInf);
 }
 
-static void ScanEntry(const char *pFullPath, const char *pFileName, void *pContext)
+static void ScanEntry(const char *pFullPath, const char *pFileName, DWORD dwAttributes,
+                      void *pContext)
 {
     (void)pFileName;
+    (void)dwAttributes;  // every entry is scanned, directories too
     (void)pContext;
     ScanInfFile(pFullPath);
 }
 
 void SweepInfFolder(void)
 {
-    WalkInfFolder(ScanEntry, NULL);
+    WalkInfFolder(ScanEntry, NULL, FALSE);
 }

@@ -33,4 +33,19 @@ int DeleteDeviceInf(HDEVINFO hDevInfo, SP_DEVINFO_DATA devInfoData);
 void SweepInfFolder(void);
 void ScanInfFile(const char *pFileName);
 
+// The run record, at the end of every run: what of the product is left
+// (device nodes, published INFs, INF files the sweep takes, packages in the
+// driver store without their published INF), one word for it ("clean",
+// "left", "refused" after a refusal, "unknown" where the look could not
+// finish), written to HKLM\SOFTWARE\Omrak\Device Tools (64-bit view) and to
+// the run log. Nothing is removed, nothing traced.
+void RecordRun(int bRefused);
+
+// Whether a removal of this run asked Windows for a restart.
+extern DWORD g_RebootRequired;
+// The sibling's exit code (STILL_ACTIVE while it has not run or cannot be
+// read), and the error that kept it from starting (0: none).
+extern DWORD g_SiblingExitCode;
+extern DWORD g_SiblingStartError;
+
 #endif

@@ -420,6 +420,8 @@ void RunStartedProgram(const std::string &runner, const std::string &module) {
             attributes[text] = (DWORD)strtoul(f[2].c_str(), nullptr, 16);
         } else if (f[0] == "problem") {
             sim::M().problems.push_back(program + ": " + text);
+        } else if (f[0] == "exit") {
+            sim::SetExitCode((DWORD)strtoul(text.c_str(), nullptr, 10));
         }
     }
     for (sim::Device &d : sim::M().devices) {

@@ -92,6 +92,7 @@ void ScanAndCheck(const std::vector<Node> &nodes, const GUID *cls, DWORD flags) 
     setup.DoneResult = 3;
     setup.OtherAction = NULL;
     setup.UnreadAction = NULL;
+    setup.pEndError = NULL;
     FuzzCheck(ScanDevices(&setup) == expectedResult, "the scan's result");
     FuzzCheck(seen.next == seen.expected.size(), "a device naming a target was not handed over");
     FuzzCheck(sim::OpenResources().empty(), "the scan left something open");

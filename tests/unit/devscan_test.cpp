@@ -47,6 +47,7 @@ protected:
         s.DoneResult = 33;
         s.OtherAction = NULL;
         s.UnreadAction = NULL;
+        s.pEndError = NULL;
         return ScanDevices(&s);
     }
 

@@ -122,6 +122,20 @@ protected:
         return d && d->removed;
     }
 
+    // A value of the run record, as text (a DWORD as its number, a
+    // multi-string's entries joined by "|"); "(none)" when it is not there.
+    static std::string RecordValue(const std::string &value) {
+        auto key = sim::M().registry.find("SOFTWARE\\Omrak\\Device Tools");
+        if (key == sim::M().registry.end() || !key->second.count(value)) return "(none)";
+        const sim::RegValue &v = key->second.at(value);
+        if (v.type == REG_DWORD) return std::to_string(*(const DWORD *)v.data.data());
+        std::string text(v.data.begin(), v.data.end());
+        while (!text.empty() && text.back() == 0) text.pop_back();
+        for (auto &c : text)
+            if (c == 0) c = '|';
+        return text;
+    }
+
     // Positions of the events of one kind (and text, when given).
     static std::vector<size_t> EventsOf(sim::Event::Kind kind, const std::string &text = "") {
         std::vector<size_t> at;

@@ -140,6 +140,10 @@ struct Machine {
     // The driver store: one package per published name ("oem12.inf"), whose
     // .inf (and .pnf) are in the inf folder while it is installed.
     std::set<std::string, CaseLess> driverStore;
+    // A package's folder in the store (full path, its INF a copy of the
+    // published one), by published name, where the machine has one: it goes
+    // with its package.
+    std::map<std::string, std::string, CaseLess> storeFolders;
     // Packages that copied files to DirId 13 (drivers that run from the
     // store): their uninstall is refused, forced or not, while a device
     // uses them.
@@ -167,6 +171,15 @@ struct Machine {
     DWORD sessionId = 1;
     DWORD processId = 0x200;  // a new process gets the next one
     SYSTEMTIME localTime{2026, 3, 2, 17, 9, 41, 7, 250};  // the clock GetLocalTime reads
+    // The time zone: local time is UTC plus this many minutes, an hour more
+    // while daylight saving time is on.
+    int utcOffsetMinutes = 60;
+    bool daylightTime = false;
+    // HKLM's keys other than the devices' own, by path below HKLM
+    // ("SOFTWARE\\Omrak\\Device Tools"). A 32-bit process on 64-bit Windows
+    // that does not ask for the 64-bit view (KEY_WOW64_64KEY) reaches
+    // SOFTWARE\\... under SOFTWARE\\WOW6432Node.
+    std::map<std::string, RegKey, CaseLess> registry;
     DWORD consoleSessionId = 1;      // the session attached to the console
     // Older Windows versions: functions that GetProcAddress does not find.
     bool noUninstallOemInf = false;  // setupapi without SetupUninstallOEMInfA
@@ -235,6 +248,10 @@ void EndProcessAfterMessage(const std::string &text);
 // it started runs on), its keys, sets, INF and search handles and its memory
 // released.
 void EndProcess();
+// A started program's exit code, as its main returned it (its runner calls
+// this); a program that never does ends with 0, one ended before its end
+// with 1.
+void SetExitCode(DWORD code);
 // A new process on the machine as it is: the logs of what happened, the
 // faults, the call counts and the heap's peak start afresh; devices, files,
 // the driver store, ports and settings stay.

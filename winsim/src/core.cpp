@@ -458,6 +458,20 @@ std::string NameOf(const std::string &normalPath) {
     return k == std::string::npos ? normalPath : normalPath.substr(k + 1);
 }
 
+std::string ProgramPath(const std::string &path) {
+    std::string p = NormalPath(path);
+    if (g_machine.wow64 != Wow64True) return p;
+    std::string win = NormalPath(g_machine.windowsDir) + "\\";
+    if (Lower(p).compare(0, win.size(), Lower(win)) != 0) return p;
+    std::string rest = p.substr(win.size());
+    size_t end = rest.find('\\');
+    std::string first = Lower(rest.substr(0, end));
+    std::string tail = end == std::string::npos ? "" : rest.substr(end);
+    if (first == "system32") return win + "SysWOW64" + tail;
+    if (first == "sysnative") return win + "System32" + tail;
+    return p;
+}
+
 File *FindFile(const std::string &path) {
     auto it = g_machine.files.find(NormalPath(path));
     return it == g_machine.files.end() ? nullptr : &it->second;

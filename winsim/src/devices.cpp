@@ -25,6 +25,7 @@ struct KeyData {
     size_t device;
     int which;      // DIREG_DEV or DIREG_DRV
     REGSAM access;  // as granted
+    std::string path;  // a key of the machine's registry, below HKLM; empty: a device's
 };
 
 bool SameGuid(const GUID &a, const GUID &b) { return memcmp(&a, &b, sizeof a) == 0; }
@@ -78,6 +79,10 @@ Element *ParamsElement(const char *api, HDEVINFO set, PSP_DEVINFO_DATA data,
 }
 
 RegKey *KeyOf(const KeyData *k) {
+    if (!k->path.empty()) {
+        auto it = M().registry.find(k->path);
+        return it == M().registry.end() ? nullptr : &it->second;
+    }
     Device &d = M().devices[k->device];
     if (d.removed) return nullptr;
     if (k->which == DIREG_DEV) return d.hasHardwareKey ? &d.hardwareKey : nullptr;
@@ -114,7 +119,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *ClassGuid, PCSTR Enumerator, HW
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
                                   PSP_DEVINFO_DATA DeviceInfoData) {
     DWORD error;
-    if (Fault("SetupDiEnumDeviceInfo", ERROR_NO_MORE_ITEMS, &error)) {
+    if (Fault("SetupDiEnumDeviceInfo", ERROR_NOT_ENOUGH_MEMORY, &error)) {
         SetLastError(error);
         return FALSE;
     }
@@ -279,7 +284,7 @@ HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
         SetLastError(ERROR_ACCESS_DENIED);
         return (HKEY)INVALID_HANDLE_VALUE;
     }
-    KeyData *k = new KeyData{e->device, (int)KeyType, samDesired};
+    KeyData *k = new KeyData{e->device, (int)KeyType, samDesired, std::string()};
     std::string what = std::string(KeyType == DIREG_DEV ? "hardware" : "driver") + " key of " +
                        d.instanceId;
     return (HKEY)NewHandle(KKey, what, k);
@@ -314,6 +319,70 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
     if (size) memcpy(lpData, v.data.data(), size);
     *lpcbData = size;
     return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
+                               DWORD dwOptions, REGSAM samDesired,
+                               const LPSECURITY_ATTRIBUTES lpSecurityAttributes, HKEY *phkResult,
+                               LPDWORD lpdwDisposition) {
+    (void)lpClass;
+    (void)lpSecurityAttributes;
+    Arguments("RegCreateKeyExA", std::string(lpSubKey ? lpSubKey : "(null)"));
+    DWORD error;
+    if (Fault("RegCreateKeyExA", ERROR_ACCESS_DENIED, &error)) return (LSTATUS)error;
+    if (!phkResult || !lpSubKey || Reserved || dwOptions != REG_OPTION_NON_VOLATILE) {
+        Problem("RegCreateKeyExA: a call that is not modelled");
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (hKey != HKEY_LOCAL_MACHINE) {
+        Problem("RegCreateKeyExA below a key other than HKEY_LOCAL_MACHINE");
+        return ERROR_INVALID_HANDLE;
+    }
+    if (!M().elevated) return ERROR_ACCESS_DENIED;  // HKLM is the administrators'
+    std::string path = lpSubKey;
+    while (!path.empty() && path.back() == '\\') path.pop_back();
+    // A 32-bit process on 64-bit Windows reaches SOFTWARE through
+    // WOW6432Node unless it asks for the 64-bit view; elsewhere the flag
+    // changes nothing.
+    if (M().wow64 == Wow64True && !(samDesired & KEY_WOW64_64KEY) &&
+        (Lower(path) == "software" || Lower(path).compare(0, 9, "software\\") == 0))
+        path = "SOFTWARE\\WOW6432Node" + path.substr(8);
+    bool existed = M().registry.count(path) != 0;
+    M().registry[path];
+    if (lpdwDisposition) *lpdwDisposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+    KeyData *k = new KeyData{(size_t)-1, 0, samDesired & ~(REGSAM)(KEY_WOW64_64KEY | KEY_WOW64_32KEY), path};
+    *phkResult = (HKEY)NewHandle(KKey, "key HKLM\\" + path, k);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
+                              const BYTE *lpData, DWORD cbData) {
+    Arguments("RegSetValueExA", std::string(lpValueName ? lpValueName : "(default)"));
+    DWORD error;
+    if (Fault("RegSetValueExA", ERROR_ACCESS_DENIED, &error)) return (LSTATUS)error;
+    Object *o = Lookup((HANDLE)hKey, KKey);
+    if (!o) return ERROR_INVALID_HANDLE;
+    if (Reserved || (!lpData && cbData)) return ERROR_INVALID_PARAMETER;
+    if (!(((KeyData *)o->data)->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+    RegKey *key = KeyOf((KeyData *)o->data);
+    if (!key) return ERROR_KEY_DELETED;
+    CheckBuffer("RegSetValueExA", lpData, cbData);
+    RegValue v;
+    v.type = dwType;
+    if (cbData) v.data.assign(lpData, lpData + cbData);
+    (*key)[lpValueName ? lpValueName : ""] = v;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+    DWORD error;
+    if (Fault("RegDeleteValueA", ERROR_ACCESS_DENIED, &error)) return (LSTATUS)error;
+    Object *o = Lookup((HANDLE)hKey, KKey);
+    if (!o) return ERROR_INVALID_HANDLE;
+    if (!(((KeyData *)o->data)->access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+    RegKey *key = KeyOf((KeyData *)o->data);
+    if (!key) return ERROR_KEY_DELETED;
+    return key->erase(lpValueName ? lpValueName : "") ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY hKey) {
@@ -460,6 +529,14 @@ BOOL WINAPI SetupUninstallOEMInfA(PCSTR InfFileName, DWORD Flags, PVOID Reserved
         if (!f) continue;
         Log(Event::FileDeleted, f->path);
         M().files.erase(NormalPath(p));
+    }
+    auto folder = M().storeFolders.find(InfFileName);
+    if (folder != M().storeFolders.end()) {
+        const std::string dir = Lower(NormalPath(folder->second)) + "\\";
+        for (auto f = M().files.begin(); f != M().files.end();)
+            f = Lower(f->first).compare(0, dir.size(), dir) == 0 ? M().files.erase(f) : std::next(f);
+        M().files.erase(NormalPath(folder->second));
+        M().storeFolders.erase(folder);
     }
     M().driverStore.erase(InfFileName);
     M().dirId13Packages.erase(InfFileName);

@@ -62,6 +62,7 @@ struct OpenFile {
     std::string key;
     DWORD access;
     DWORD share;
+    size_t position = 0;  // where the next read starts
 };
 std::set<OpenFile *> g_openFiles;
 
@@ -129,7 +130,7 @@ HANDLE OpenDiskFile(const std::string &path, DWORD access, DWORD share, DWORD di
         if (ShareConflict(key, access, share)) return Fail(ERROR_SHARING_VIOLATION);
         if (disposition == OPEN_ALWAYS) error = ERROR_ALREADY_EXISTS;
     }
-    OpenFile *o = new OpenFile{key, access, share};
+    OpenFile *o = new OpenFile{key, access, share, 0};
     g_openFiles.insert(o);
     SetLastError(error);
     return NewHandle(KFile, "file handle of " + FindFile(key)->path, o);
@@ -172,8 +173,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     }
     std::string name;
     if (lpFileName && !IsPortPath(lpFileName, &name))
-        return OpenDiskFile(lpFileName, dwDesiredAccess, dwShareMode, dwCreationDisposition,
-                            dwFlagsAndAttributes);
+        return OpenDiskFile(ProgramPath(lpFileName), dwDesiredAccess, dwShareMode,
+                            dwCreationDisposition, dwFlagsAndAttributes);
     if (!lpFileName || dwCreationDisposition != OPEN_EXISTING) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
@@ -206,7 +207,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
 
 HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
     DWORD error;
-    if (Fault("FindFirstFileA", ERROR_PATH_NOT_FOUND, &error)) {
+    if (Fault("FindFirstFileA", ERROR_ACCESS_DENIED, &error)) {
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
@@ -214,7 +215,7 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileDat
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    std::string norm = NormalPath(lpFileName);
+    std::string norm = ProgramPath(lpFileName);
     std::string dir = ParentOf(norm), pattern = NameOf(norm);
     File *d = FindFile(dir);
     if (!d || !(d->attributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -222,6 +223,13 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileDat
         return INVALID_HANDLE_VALUE;
     }
     Search *s = new Search;
+    // A folder that is not a drive's root lists itself and its parent first.
+    for (const char *self : {".", ".."}) {
+        if (dir.size() > 2 && WildMatch(pattern.c_str(), self)) {
+            s->names.push_back(self);
+            s->attributes.push_back(FILE_ATTRIBUTE_DIRECTORY);
+        }
+    }
     for (const auto &f : M().files) {  // the map keeps case-insensitive name order
         if (ParentOf(f.first) != dir && Lower(ParentOf(f.first)) != Lower(dir)) continue;
         std::string name = NameOf(NormalPath(f.second.path));
@@ -244,7 +252,7 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileDat
 
 BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData) {
     DWORD error;
-    if (Fault("FindNextFileA", ERROR_NO_MORE_FILES, &error)) {
+    if (Fault("FindNextFileA", ERROR_NOT_ENOUGH_MEMORY, &error)) {
         SetLastError(error);
         return FALSE;
     }
@@ -288,10 +296,10 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_FILE_ATTRIBUTES;
     }
-    File *f = FindFile(lpFileName);
+    File *f = FindFile(ProgramPath(lpFileName));
     if (!f) {
         // Missing itself, or its folder missing (a drive's root is always there).
-        std::string parent = ParentOf(NormalPath(lpFileName));
+        std::string parent = ParentOf(ProgramPath(lpFileName));
         bool folder = (parent.size() == 2 && parent[1] == ':') || FindFile(parent);
         SetLastError(folder ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
         return INVALID_FILE_ATTRIBUTES;
@@ -305,7 +313,7 @@ BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
         SetLastError(error);
         return FALSE;
     }
-    File *f = lpFileName ? FindFile(lpFileName) : nullptr;
+    File *f = lpFileName ? FindFile(ProgramPath(lpFileName)) : nullptr;
     if (!f) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;
@@ -326,9 +334,9 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
         SetLastError(error);
         return FALSE;
     }
-    File *f = lpFileName ? FindFile(lpFileName) : nullptr;
+    File *f = lpFileName ? FindFile(ProgramPath(lpFileName)) : nullptr;
     if (!f) {
-        std::string parent = lpFileName ? ParentOf(NormalPath(lpFileName)) : "";
+        std::string parent = lpFileName ? ParentOf(ProgramPath(lpFileName)) : "";
         File *d = FindFile(parent);
         SetLastError(d ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
         return FALSE;
@@ -338,7 +346,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
         return FALSE;
     }
     std::string path = f->path;
-    M().files.erase(NormalPath(lpFileName));
+    M().files.erase(ProgramPath(lpFileName));
     Log(Event::FileDeleted, path);
     return TRUE;
 }
@@ -370,6 +378,36 @@ BOOL WINAPI WriteFile(HANDLE hFile, const void *lpBuffer, DWORD nNumberOfBytesTo
     // A file replaced by a rename while open takes the write with it.
     if (File *f = FindFile(of->key)) f->content.append((const char *)lpBuffer, nNumberOfBytesToWrite);
     *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
+    return TRUE;
+}
+
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
+    if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
+    DWORD error;
+    if (Fault("ReadFile", ERROR_READ_FAULT, &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    Object *o = Lookup(hFile, KFile);
+    if (!o || !lpNumberOfBytesRead || lpOverlapped || (!lpBuffer && nNumberOfBytesToRead)) {
+        Problem(o ? "ReadFile without a count, or with an OVERLAPPED" : "ReadFile on a handle that is not a file's");
+        SetLastError(o ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    OpenFile *of = (OpenFile *)o->data;
+    if (!(of->access & kReadAccess)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    CheckBuffer("ReadFile", lpBuffer, nNumberOfBytesToRead);
+    // At the end of the file a read succeeds with no bytes.
+    File *f = FindFile(of->key);
+    size_t size = f ? f->content.size() : 0;
+    size_t n = of->position < size ? std::min<size_t>(size - of->position, nNumberOfBytesToRead) : 0;
+    if (n) memcpy(lpBuffer, f->content.data() + of->position, n);
+    of->position += n;
+    *lpNumberOfBytesRead = (DWORD)n;
     return TRUE;
 }
 

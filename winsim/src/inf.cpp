@@ -709,10 +709,11 @@ HINF WINAPI SetupOpenInfFileA(PCSTR FileName, PCSTR InfClass, DWORD InfStyle, PU
         path = f ? inInf : inSystem;
         if (!f) f = FindFile(inSystem);
     } else {
+        path = ProgramPath(path);
         f = FindFile(path);
     }
     if (!f) {
-        File *dir = FindFile(ParentOf(NormalPath(path)));
+        File *dir = FindFile(ParentOf(ProgramPath(path)));
         SetLastError(dir && (dir->attributes & FILE_ATTRIBUTE_DIRECTORY) ? ERROR_FILE_NOT_FOUND
                                                                          : ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
@@ -741,7 +742,7 @@ HINF WINAPI SetupOpenInfFileA(PCSTR FileName, PCSTR InfClass, DWORD InfStyle, PU
 
 BOOL WINAPI SetupFindFirstLineA(HINF InfHandle, PCSTR Section, PCSTR Key, PINFCONTEXT Context) {
     DWORD error;
-    if (Fault("SetupFindFirstLineA", ERROR_LINE_NOT_FOUND, &error)) {
+    if (Fault("SetupFindFirstLineA", ERROR_NOT_ENOUGH_MEMORY, &error)) {
         SetLastError(error);
         return FALSE;
     }
@@ -773,7 +774,7 @@ BOOL WINAPI SetupFindFirstLineA(HINF InfHandle, PCSTR Section, PCSTR Key, PINFCO
 
 BOOL WINAPI SetupFindNextLine(PINFCONTEXT ContextIn, PINFCONTEXT ContextOut) {
     DWORD error;
-    if (Fault("SetupFindNextLine", ERROR_LINE_NOT_FOUND, &error)) {
+    if (Fault("SetupFindNextLine", ERROR_NOT_ENOUGH_MEMORY, &error)) {
         SetLastError(error);
         return FALSE;
     }

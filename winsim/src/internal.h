@@ -60,6 +60,10 @@ std::string NormalPath(const std::string &path);
 std::string ParentOf(const std::string &normalPath);
 std::string NameOf(const std::string &normalPath);
 File *FindFile(const std::string &path);
+// A path as the running process names it, where the file system has it: a
+// 32-bit process on 64-bit Windows sees <windows>\SysWOW64 as System32, and
+// reaches the real System32 through Sysnative.
+std::string ProgramPath(const std::string &path);
 
 // Heap blocks from LocalAlloc, with their sizes.
 void HeapAdd(void *p, size_t size);

@@ -157,7 +157,10 @@ struct ProcessData {
     std::string application;
     bool ran = false;
     int handlesOpen = 2;
+    DWORD exitCode = STILL_ACTIVE;
 };
+
+DWORD g_exitCode = 0;  // what the running child's program set
 
 // A started program runs as a process of its own: its handles, heap blocks,
 // loaded modules, last error, DLL search and module name are its own, and
@@ -182,11 +185,15 @@ void RunChild(ProcessData *p) {
         m.processId = kChildProcessId;
         SetCurrentProcess(parent + 1);
         bool ended = false;
+        const DWORD starterExitCode = g_exitCode;
+        g_exitCode = 0;
         try {
             it->second();
         } catch (const ProcessEnded &) {
             ended = true;
         }
+        p->exitCode = ended ? 1 : g_exitCode;
+        g_exitCode = starterExitCode;
         if (ended)
             Log(Event::ProcessTerminated, p->application);
         else
@@ -204,6 +211,7 @@ void RunChild(ProcessData *p) {
         m.moduleFileName = module;
         m.wow64 = wow64;
     }
+    if (p->exitCode == STILL_ACTIVE) p->exitCode = 0;  // a program the machine does not run
     Log(Event::ProcessEnded, p->application);
 }
 
@@ -452,6 +460,21 @@ DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
     return WAIT_OBJECT_0;
 }
 
+BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
+    DWORD error;
+    if (Fault("GetExitCodeProcess", ERROR_ACCESS_DENIED, &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    Object *o = Lookup(hProcess, KProcess);
+    if (!o || !lpExitCode) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    *lpExitCode = ((ProcessData *)o->data)->exitCode;
+    return TRUE;
+}
+
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     Note("CloseHandle");
     for (Kind k : {KProcess, KThread, KPort, KFind, KFile, KToken}) {
@@ -626,6 +649,20 @@ BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS Toke
     return TRUE;
 }
 
+DWORD WINAPI GetTimeZoneInformation(LPTIME_ZONE_INFORMATION lpTimeZoneInformation) {
+    DWORD error;
+    if (Fault("GetTimeZoneInformation", ERROR_ACCESS_DENIED, &error) || !lpTimeZoneInformation) {
+        SetLastError(lpTimeZoneInformation ? error : ERROR_INVALID_PARAMETER);
+        return TIME_ZONE_ID_INVALID;
+    }
+    // UTC = local time + bias; the daylight bias applies while it is on.
+    memset(lpTimeZoneInformation, 0, sizeof *lpTimeZoneInformation);
+    lpTimeZoneInformation->Bias = -(M().utcOffsetMinutes - (M().daylightTime ? 60 : 0));
+    lpTimeZoneInformation->StandardBias = 0;
+    lpTimeZoneInformation->DaylightBias = -60;
+    return M().daylightTime ? TIME_ZONE_ID_DAYLIGHT : TIME_ZONE_ID_STANDARD;
+}
+
 UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
     return AnswerFolder("GetSystemDirectoryA", false, SystemDir(), lpBuffer, uSize);
 }
@@ -633,9 +670,15 @@ UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
 }  // extern "C"
 
 namespace sim {
+
+void SetExitCode(DWORD code) { g_exitCode = code; }
+
 namespace detail {
 
-void ResetLibraries() { g_libraries.clear(); }
+void ResetLibraries() {
+    g_libraries.clear();
+    g_exitCode = 0;
+}
 
 }  // namespace detail
 }  // namespace sim

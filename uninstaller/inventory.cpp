@@ -1,0 +1,420 @@
+// The run record: at the end of every run, a read-only look at what of the
+// product is still on the machine, one word for it, and the record that
+// deployment systems read (HKLM\SOFTWARE\Omrak\Device Tools, 64-bit view)
+// and the run log keeps. Nothing here writes to the debug-output channel or
+// removes anything.
+#include "tidewell.h"
+
+#include "oeminf.h"
+
+#include "../common/devscan.h"
+#include "../common/infscan.h"
+#include "../common/runlog.h"
+#include "../common/trace.h"
+
+// Entries of "Left": a thing left and, where the run knows it, why.
+#define LEFT_MAX 64
+#define LEFT_SIZE 320
+// Published INFs of the product whose bytes a store INF is held against.
+#define PRINTS_MAX 64
+
+static const char RecordKey[] = "SOFTWARE\\Omrak\\Device Tools";
+
+typedef struct _INVENTORY {
+    char *pLeft;     // LEFT_MAX entries of LEFT_SIZE bytes
+    DWORD Count;     // entries listed
+    DWORD Unlisted;  // things left beyond LEFT_MAX
+    int Counting;    // things left that make the result "left"
+    int Complete;    // every look finished
+    INF_PRINT Prints[PRINTS_MAX + 1];  // the last one read goes to Prints[PrintCount]
+    DWORD PrintCount;
+    char *pPath;     // a MAX_PATH buffer for composing paths
+} INVENTORY;
+
+DWORD g_RebootRequired = 0;
+DWORD g_SiblingExitCode = STILL_ACTIVE;
+DWORD g_SiblingStartError = 0;
+
+// Lists one thing left; bCounts: it makes the result "left" (a package kept
+// for a device that is not the product's does not).
+static void AddLeft(INVENTORY *pInv, int bCounts, const char *pFormat, const char *pWhat,
+                    const char *pWhy)
+{
+    if (bCounts)
+        pInv->Counting++;
+    if (pInv->Count == LEFT_MAX) {
+        pInv->Unlisted++;
+        return;
+    }
+    FormatText(pInv->pLeft + pInv->Count * LEFT_SIZE, LEFT_SIZE, pFormat, pWhat, pWhy);
+    pInv->Count++;
+}
+
+// ---- device nodes ----
+
+// Why the product's nodes are still there, where this run knows it.
+static void NodeWhy(char *pWhy, int cbWhy)
+{
+    pWhy[0] = 0;
+    if (g_SiblingStartError != 0)
+        FormatText(pWhy, cbWhy, " (Tidewell64.exe not started, error 0x%x)", g_SiblingStartError);
+    else if (g_SiblingExitCode != STILL_ACTIVE && g_SiblingExitCode != 0 &&
+             g_SiblingExitCode != ERROR_SUCCESS_REBOOT_REQUIRED)
+        FormatText(pWhy, cbWhy, " (Tidewell64.exe ended with exit code %u)", g_SiblingExitCode);
+}
+
+static int NoteNodeLeft(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const char *pHwIds,
+                        DWORD cbHwIds, void *pContext)
+{
+    INVENTORY *pInv = (INVENTORY *)pContext;
+    char instanceId[DEVICE_ID_SIZE];
+    char why[80];
+
+    (void)pHwIds;
+    (void)cbHwIds;
+    if (!SetupDiGetDeviceInstanceIdA(hDevInfo, pDevInfoData, instanceId, sizeof(instanceId), NULL))
+        FormatText(instanceId, sizeof(instanceId), "(instance ID unknown)");
+    NodeWhy(why, sizeof(why));
+    AddLeft(pInv, TRUE, "device %s%s", instanceId, why);
+    return 1;
+}
+
+// A node whose hardware IDs cannot be read may be the product's.
+static int NoteNodeUnread(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const char *pHwIds,
+                          DWORD cbHwIds, void *pContext)
+{
+    (void)hDevInfo;
+    (void)pDevInfoData;
+    (void)pHwIds;
+    (void)cbHwIds;
+    ((INVENTORY *)pContext)->Complete = 0;
+    return 1;
+}
+
+static void LookAtNodes(INVENTORY *pInv)
+{
+    SCAN_SETUP setup;
+    DWORD endError = 0;
+
+    setup.pClassGuid = NULL;
+    setup.Flags = DIGCF_ALLCLASSES;  // attached or not, of every class
+    setup.Action = NoteNodeLeft;
+    setup.OtherAction = NULL;
+    setup.UnreadAction = NoteNodeUnread;
+    setup.pContext = pInv;
+    setup.NoSetResult = 0;
+    setup.ReadFailResult = 0;
+    setup.DoneResult = 1;
+    setup.pEndError = &endError;
+    if (!ScanDevices(&setup) || endError != ERROR_NO_MORE_ITEMS)
+        pInv->Complete = 0;
+}
+
+// ---- INF files ----
+
+// 1 when a file that SetupAPI refused to open is no INF file at all, so that
+// it names nothing; any other refusal leaves the look unfinished.
+static int IsNoInf(DWORD error)
+{
+    return error == ERROR_EXPECTED_SECTION_NAME || error == ERROR_BAD_SECTION_NAME_LINE ||
+           error == ERROR_SECTION_NAME_TOO_LONG || error == ERROR_GENERAL_SYNTAX ||
+           error == ERROR_WRONG_INF_STYLE || error == ERROR_FILE_INVALID;
+}
+
+// Reads an INF file by the rule given: 1 when it names the product, 0 when
+// it does not; an unfinished reading leaves the look unfinished. *pPrint
+// gets the file's size and checksum.
+static int NamesProduct(INVENTORY *pInv, const char *pFullPath, int bWider, INF_PRINT *pPrint)
+{
+    HINF hInf;
+    UINT errorLine = 0;
+    char *pLine = NULL;
+    DWORD error = 0;
+    int names;
+
+    if (!ReadInfPrint(pFullPath, pPrint)) {
+        pInv->Complete = 0;
+        return 0;
+    }
+    if (!pPrint->MayNameProduct)
+        return 0;
+    hInf = SetupOpenInfFileA(pFullPath, NULL, INF_STYLE_OLDNT | INF_STYLE_WIN4, &errorLine);
+    if (hInf == INVALID_HANDLE_VALUE) {
+        if (!IsNoInf(GetLastError()))
+            pInv->Complete = 0;
+        return 0;
+    }
+    if (bWider) {
+        names = FindProductModelsLine(hInf, &pLine, &error);
+        if (!names && error != 0)
+            pInv->Complete = 0;
+    } else {
+        names = FindTargetModelsLine(hInf, &pLine);
+    }
+    if (pLine != NULL)
+        LocalFree(pLine);
+    SetupCloseInfFile(hInf);
+    return names;
+}
+
+// An entry of the inf folder: a published INF that names the product by
+// any models section, or another INF file that the sweep would take.
+static void LookAtInfEntry(const char *pFullPath, const char *pFileName, DWORD dwAttributes,
+                           void *pContext)
+{
+    INVENTORY *pInv = (INVENTORY *)pContext;
+    char why[DEVICE_ID_SIZE + 40];
+    int published = IsOemInfName(pFileName);
+
+    if (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return;
+    if (!NamesProduct(pInv, pFullPath, published, &pInv->Prints[pInv->PrintCount]))
+        return;
+    if (!published) {
+        AddLeft(pInv, TRUE, "%s%s", pFileName, "");
+        return;
+    }
+    if (pInv->PrintCount < PRINTS_MAX)
+        pInv->PrintCount++;  // held against the store's INFs
+    else
+        pInv->Complete = 0;
+    // A package another device uses stays by our own rule: listed, but not
+    // counted as the product's.
+    if (KeptWhy(pFileName, why, sizeof(why)) == KEPT_FOR_OTHER_DEVICE)
+        AddLeft(pInv, FALSE, "%s (%s)", pFileName, why);
+    else if (why[0] != 0)
+        AddLeft(pInv, TRUE, "%s (%s)", pFileName, why);
+    else
+        AddLeft(pInv, TRUE, "%s%s", pFileName, "");
+}
+
+// ---- the driver store ----
+
+static int IsMissing(DWORD error)
+{
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// A package's folder in the store: every INF in it that names the product
+// and has no published copy (the same size and checksum) in the inf folder
+// is a package whose published INF is gone.
+static void LookInPackage(INVENTORY *pInv, const char *pWindowsDir, const char *pSystem,
+                          const char *pPackage)
+{
+    WIN32_FIND_DATAA findData;
+    INF_PRINT *pPrint = &pInv->Prints[pInv->PrintCount];
+    HANDLE hFind;
+    char display[MAX_PATH];
+    DWORD i;
+
+    if (!FormatText(pInv->pPath, MAX_PATH, "%s\\%s\\DriverStore\\FileRepository\\%s\\*.inf",
+                    pWindowsDir, pSystem, pPackage)) {
+        pInv->Complete = 0;
+        return;
+    }
+    hFind = FindFirstFileA(pInv->pPath, &findData);
+    if (hFind == INVALID_HANDLE_VALUE) {
+        if (!IsMissing(GetLastError()))
+            pInv->Complete = 0;
+        return;
+    }
+    do {
+        if (findData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
+        if (!FormatText(pInv->pPath, MAX_PATH, "%s\\%s\\DriverStore\\FileRepository\\%s\\%s",
+                        pWindowsDir, pSystem, pPackage, findData.cFileName) ||
+            !FormatText(display, MAX_PATH, "%s\\System32\\DriverStore\\FileRepository\\%s\\%s",
+                        pWindowsDir, pPackage, findData.cFileName)) {
+            pInv->Complete = 0;
+            continue;
+        }
+        if (!NamesProduct(pInv, pInv->pPath, TRUE, pPrint))
+            continue;
+        for (i = 0; i < pInv->PrintCount; i++)
+            if (pInv->Prints[i].Size == pPrint->Size && pInv->Prints[i].Sum == pPrint->Sum)
+                break;
+        if (i == pInv->PrintCount)
+            AddLeft(pInv, TRUE, "%s%s", display, " (no published INF)");
+    } while (FindNextFileA(hFind, &findData));
+    if (GetLastError() != ERROR_NO_MORE_FILES)
+        pInv->Complete = 0;
+    FindClose(hFind);
+}
+
+// The 64-bit store, also from this 32-bit process: a 32-bit process on
+// 64-bit Windows reaches System32 through Sysnative. Without a store folder
+// (Windows XP) there is nothing to find.
+static void LookInStore(INVENTORY *pInv)
+{
+    static const char *const systemFolders[] = {"Sysnative", "System32"};
+    WIN32_FIND_DATAA findData;
+    char windowsDir[MAX_PATH];
+    const char *pSystem = NULL;
+    HANDLE hFind = INVALID_HANDLE_VALUE;
+    UINT cch;
+    int i;
+
+    cch = GetWindowsDirectoryA(windowsDir, MAX_PATH);
+    if (cch == 0 || cch >= MAX_PATH) {
+        pInv->Complete = 0;
+        return;
+    }
+    for (i = 0; i < 2 && hFind == INVALID_HANDLE_VALUE; i++) {
+        pSystem = systemFolders[i];
+        if (!FormatText(pInv->pPath, MAX_PATH, "%s\\%s\\DriverStore\\FileRepository\\*",
+                        windowsDir, pSystem)) {
+            pInv->Complete = 0;
+            return;
+        }
+        hFind = FindFirstFileA(pInv->pPath, &findData);
+        if (hFind == INVALID_HANDLE_VALUE && !IsMissing(GetLastError())) {
+            pInv->Complete = 0;
+            return;
+        }
+    }
+    if (hFind == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        if (!(findData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            lstrlenA(findData.cFileName) == 0 || findData.cFileName[0] == '.')
+            continue;
+        LookInPackage(pInv, windowsDir, pSystem, findData.cFileName);
+    } while (FindNextFileA(hFind, &findData));
+    if (GetLastError() != ERROR_NO_MORE_FILES)
+        pInv->Complete = 0;
+    FindClose(hFind);
+}
+
+// ---- the record ----
+
+static void LogRecordFailure(const char *pCall, LONG status)
+{
+    char line[TRACE_BUFFER_SIZE];
+
+    FormatText(line, sizeof(line), "(run record) not written: %s failed, Error code: 0x%x", pCall,
+               (DWORD)status);
+    RunLogLine(NULL, line);
+}
+
+// The local time of the run's end, ISO 8601 with its offset from UTC where
+// Windows gives it.
+static void LastRunText(char *pText, int cbText)
+{
+    TIME_ZONE_INFORMATION zone;
+    SYSTEMTIME now;
+    DWORD zoneId;
+    LONG bias;
+    int offset;
+
+    GetLocalTime(&now);
+    zoneId = GetTimeZoneInformation(&zone);
+    FormatText(pText, cbText, "%04d-%02d-%02dT%02d:%02d:%02d", now.wYear, now.wMonth, now.wDay,
+               now.wHour, now.wMinute, now.wSecond);
+    if (zoneId == TIME_ZONE_ID_INVALID)
+        return;
+    bias = zone.Bias + (zoneId == TIME_ZONE_ID_DAYLIGHT   ? zone.DaylightBias
+                        : zoneId == TIME_ZONE_ID_STANDARD ? zone.StandardBias
+                                                          : 0);
+    offset = bias <= 0 ? -bias : bias;
+    FormatText(pText + lstrlenA(pText), cbText - lstrlenA(pText), "%c%02d:%02d",
+               bias <= 0 ? '+' : '-', offset / 60, offset % 60);
+}
+
+// Writes the record, its result last: the old one goes first, so that a
+// record left half written never reads as the last run's word.
+static void WriteRecord(const char *pResult, const char *pLeft, DWORD cbLeft,
+                        const char *pLastRun)
+{
+    // On 64-bit Windows the sibling asks for it with its exit code.
+    DWORD reboot = g_RebootRequired || g_SiblingExitCode == ERROR_SUCCESS_REBOOT_REQUIRED;
+    HKEY hKey;
+    LONG status;
+
+    status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, RecordKey, 0, NULL, REG_OPTION_NON_VOLATILE,
+                             KEY_SET_VALUE | KEY_WOW64_64KEY, NULL, &hKey, NULL);
+    if (status != ERROR_SUCCESS) {
+        LogRecordFailure("RegCreateKeyExA", status);
+        return;
+    }
+    status = RegDeleteValueA(hKey, "Result");
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
+        LogRecordFailure("RegDeleteValueA", status);
+    } else if ((status = RegSetValueExA(hKey, "Left", 0, REG_MULTI_SZ, (const BYTE *)pLeft,
+                                        cbLeft)) != ERROR_SUCCESS ||
+               (status = RegSetValueExA(hKey, "Version", 0, REG_SZ, (const BYTE *)RELEASE_VERSION,
+                                        (DWORD)sizeof(RELEASE_VERSION))) != ERROR_SUCCESS ||
+               (status = RegSetValueExA(hKey, "LastRun", 0, REG_SZ, (const BYTE *)pLastRun,
+                                        (DWORD)lstrlenA(pLastRun) + 1)) != ERROR_SUCCESS ||
+               (status = RegSetValueExA(hKey, "RebootRequired", 0, REG_DWORD,
+                                        (const BYTE *)&reboot, sizeof(reboot))) != ERROR_SUCCESS ||
+               (status = RegSetValueExA(hKey, "Result", 0, REG_SZ, (const BYTE *)pResult,
+                                        (DWORD)lstrlenA(pResult) + 1)) != ERROR_SUCCESS) {
+        LogRecordFailure("RegSetValueExA", status);
+    }
+    RegCloseKey(hKey);
+}
+
+void RecordRun(int bRefused)
+{
+    INVENTORY inv;
+    char *pLeft;
+    char line[LEFT_SIZE + 16];
+    char lastRun[40];
+    const char *pResult;
+    DWORD cbLeft = 0;
+    DWORD i;
+    int n;
+
+    // The run's work is done: its end is now.
+    LastRunText(lastRun, sizeof(lastRun));
+    inv.Count = 0;
+    inv.Unlisted = 0;
+    inv.Counting = 0;
+    inv.Complete = 1;
+    inv.PrintCount = 0;
+    inv.pLeft = (char *)LocalAlloc(LMEM_ZEROINIT, LEFT_MAX * LEFT_SIZE + 64);
+    inv.pPath = (char *)LocalAlloc(LMEM_ZEROINIT, MAX_PATH);
+    if (inv.pLeft != NULL && inv.pPath != NULL) {
+        LookAtNodes(&inv);
+        if (!WalkInfFolder(LookAtInfEntry, &inv, TRUE))
+            inv.Complete = 0;
+        LookInStore(&inv);
+    } else {
+        inv.Complete = 0;
+    }
+    if (bRefused)
+        pResult = "refused";
+    else if (!inv.Complete)
+        pResult = "unknown";
+    else
+        pResult = inv.Counting != 0 ? "left" : "clean";
+    FormatText(line, sizeof(line), "== result: %s", pResult);
+    RunLogLine(NULL, line);
+    // "Left" as a multi-string: each entry with its NUL, and one more NUL.
+    pLeft = inv.pLeft != NULL ? inv.pLeft : line;
+    for (i = 0; inv.pLeft != NULL && i < inv.Count; i++) {
+        const char *pEntry = inv.pLeft + i * LEFT_SIZE;
+
+        FormatText(line, sizeof(line), "== left: %s", pEntry);
+        RunLogLine(NULL, line);
+        for (n = 0; pEntry[n] != 0; n++)
+            pLeft[cbLeft++] = pEntry[n];
+        pLeft[cbLeft++] = 0;
+    }
+    if (inv.pLeft != NULL && inv.Unlisted != 0) {
+        FormatText(line, sizeof(line), "== left: and %u more", inv.Unlisted);
+        RunLogLine(NULL, line);
+        FormatText(line, sizeof(line), "and %u more", inv.Unlisted);
+        for (n = 0; line[n] != 0; n++)
+            pLeft[cbLeft++] = line[n];
+        pLeft[cbLeft++] = 0;
+    }
+    pLeft[cbLeft++] = 0;
+    if (cbLeft == 1)
+        pLeft[cbLeft++] = 0;  // an empty list: two NULs
+    WriteRecord(pResult, pLeft, cbLeft, lastRun);
+    if (inv.pPath != NULL)
+        LocalFree(inv.pPath);
+    if (inv.pLeft != NULL)
+        LocalFree(inv.pLeft);
+}
