@@ -13,12 +13,16 @@
 #define CONST const
 
 typedef int BOOL;
+typedef unsigned char BOOLEAN;
 typedef BOOL *PBOOL;
 typedef BOOL *LPBOOL;
 typedef unsigned char BYTE;
 typedef BYTE *PBYTE;
 typedef BYTE *LPBYTE;
 typedef uint16_t WORD;
+// UTF-16 code units, as on Windows (not Linux's 32-bit wchar_t).
+typedef uint16_t WCHAR;
+typedef WCHAR *LPWSTR;
 typedef uint32_t DWORD;   // 32 bits, as on Windows (not Linux's unsigned long)
 typedef DWORD *PDWORD;
 typedef DWORD *LPDWORD;
@@ -93,6 +97,24 @@ typedef struct _BY_HANDLE_FILE_INFORMATION {
     DWORD nFileIndexHigh;
     DWORD nFileIndexLow;
 } BY_HANDLE_FILE_INFORMATION, *PBY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
+
+// SetFileInformationByHandle's classes; only the rename is modelled.
+typedef enum _FILE_INFO_BY_HANDLE_CLASS {
+    FileBasicInfo,
+    FileStandardInfo,
+    FileNameInfo,
+    FileRenameInfo,
+} FILE_INFO_BY_HANDLE_CLASS;
+
+typedef struct _FILE_RENAME_INFO {
+    union {
+        BOOLEAN ReplaceIfExists;
+        DWORD Flags;
+    };
+    HANDLE RootDirectory;
+    DWORD FileNameLength;  // bytes, without the NUL
+    WCHAR FileName[1];
+} FILE_RENAME_INFO, *PFILE_RENAME_INFO;
 
 typedef struct _OVERLAPPED {
     ULONG_PTR Internal;
@@ -224,6 +246,7 @@ typedef struct _WIN32_FIND_DATAA {
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define CP_ACP 0
 
 // Memory.
 #define LMEM_FIXED 0x0000
@@ -305,6 +328,11 @@ BOOL WINAPI WriteFile(HANDLE hFile, const void *lpBuffer, DWORD nNumberOfBytesTo
 BOOL WINAPI GetFileInformationByHandle(HANDLE hFile,
                                        LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
 BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
+// SetFileInformationByHandle (Windows Vista and later) is not declared here
+// either: the programs look it up at run time.
+DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
+int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr,
+                               int cbMultiByte, LPWSTR lpWideCharStr, int cchWideChar);
 UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
 UINT WINAPI GetSystemWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
 void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime);

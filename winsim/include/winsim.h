@@ -221,6 +221,11 @@ int FallibleCalls();
 const std::vector<std::string> &FallibleLog();  // api name of each fallible call
 void FailFallibleCall(int nth);
 
+// Another program at work while this one is about to make its nth call
+// (1-based) of api: work runs as a process of its own, whose calls are
+// neither counted nor failed; what it leaves open is closed when it ends.
+void OtherProgramBefore(const std::string &api, int nth, std::function<void()> work);
+
 // ---- ending the process ----
 // Thrown out of the layer into the program when its process ends.
 struct ProcessEnded {};

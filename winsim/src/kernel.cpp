@@ -250,6 +250,8 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     if (hModule == (HMODULE)&g_kernel32Tag) {
         if (name == "IsWow64Process" && M().wow64 != Wow64Absent)
             return (FARPROC)(void (*)(void))SimIsWow64Process;
+        if (name == "SetFileInformationByHandle")  // Windows Vista and later
+            return (FARPROC)(void (*)(void))SimSetFileInformationByHandle;
         if (name == "SetDefaultDllDirectories" && M().loaderSearchFlags)
             return (FARPROC)(void (*)(void))SimSetDefaultDllDirectories;
         if (name == "ProcessIdToSessionId" && !M().noSessionFunctions)
@@ -507,6 +509,32 @@ HLOCAL WINAPI LocalFree(HLOCAL hMem) {
     }
     free(hMem);
     return nullptr;
+}
+
+// Only the ANSI code page, taken as Latin-1, and a string of known length
+// or NUL-terminated.
+int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr,
+                               int cbMultiByte, LPWSTR lpWideCharStr, int cchWideChar) {
+    DWORD error;
+    if (Fault("MultiByteToWideChar", ERROR_INSUFFICIENT_BUFFER, &error)) {
+        SetLastError(error);
+        return 0;
+    }
+    if (CodePage != CP_ACP || dwFlags != 0 || !lpMultiByteStr || cbMultiByte == 0 ||
+        cbMultiByte < -1 || cchWideChar < 0 || (cchWideChar > 0 && !lpWideCharStr)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    // -1: the NUL is converted too and counted.
+    int n = cbMultiByte == -1 ? (int)strlen(lpMultiByteStr) + 1 : cbMultiByte;
+    if (cchWideChar == 0) return n;
+    if (n > cchWideChar) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    CheckBuffer("MultiByteToWideChar", lpWideCharStr, (size_t)cchWideChar * sizeof(WCHAR));
+    for (int i = 0; i < n; ++i) lpWideCharStr[i] = (unsigned char)lpMultiByteStr[i];
+    return n;
 }
 
 int WINAPI lstrlenA(LPCSTR lpString) {
