@@ -262,7 +262,8 @@ typedef std::function<std::string(const std::string &api, const std::string &sta
 // opening (from the Windows folder's look-up to the first call of another
 // kind) and the WriteFile of each line, wherever a line is written.
 const std::set<std::string> kRunLogOpening = {
-    "GetSystemWindowsDirectoryA", "CreateFileA", "GetFileInformationByHandle", "MoveFileExA",
+    "GetSystemWindowsDirectoryA", "CreateFileA", "GetFileInformationByHandle", "GetFileAttributesA",
+    "SetFileAttributesA", "MultiByteToWideChar", "SetFileInformationByHandle", "MoveFileExA",
     "GetModuleHandleA", "GetProcAddress", "ProcessIdToSessionId", "IsWow64Process",
     "OpenProcessToken", "GetTokenInformation", "WriteFile"};
 
@@ -1164,8 +1165,9 @@ Scenario ZorvaneScenario(bool searchFlags) {
     s.setUp = [searchFlags](Ownership &own) {
         BuildMachine(own);
         sim::M().loaderSearchFlags = searchFlags;
-        // A run log over its limit: it is renamed first.
+        // A run log over its limit, its older part read-only: it is renamed first.
         if (searchFlags) sim::AddFile(kRunLog, std::string(1024 * 1024 + 1, '.'));
+        if (searchFlags) sim::AddFile("C:\\Windows\\Omrak.old.log", "", FILE_ATTRIBUTE_READONLY);
         // A product node whose driver read fails otherwise: it keeps its node.
         sim::Device &d = Product(own, "USB\\VID_1F3C&PID_3A41&MI_08\\6&C", kHidClass,
                                  {"USB\\VID_1F3C&PID_3A41&MI_08"});

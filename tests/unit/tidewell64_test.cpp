@@ -140,7 +140,7 @@ TEST_F(Tidewell64Test, RemovesProductNodesAndTheirPackagesOnly) {
     EXPECT_TRUE(sim::FileExists(Inf("oem7.inf")));
     EXPECT_TRUE(sim::FileExists(Inf("omrakmdm.inf")));
     // The uninstaller did the port check before: the only file opened is the log.
-    EXPECT_EQ(std::vector<std::string>{"C:\\Windows\\Omrak.log access=0x84 share=7"},
+    EXPECT_EQ(std::vector<std::string>{"C:\\Windows\\Omrak.log access=0x10084 share=7"},
               sim::Arguments("CreateFileA"));
 }
 
