@@ -20,6 +20,7 @@ typedef unsigned char BYTE;
 typedef BYTE *PBYTE;
 typedef BYTE *LPBYTE;
 typedef uint16_t WORD;
+typedef uint16_t USHORT;
 // UTF-16 code units, as on Windows (not Linux's 32-bit wchar_t).
 typedef uint16_t WCHAR;
 typedef WCHAR *LPWSTR;
@@ -262,6 +263,12 @@ typedef struct _WIN32_FIND_DATAA {
 #define WAIT_OBJECT_0 0x00000000L
 #define WAIT_FAILED ((DWORD)0xFFFFFFFF)
 
+// Machines (winnt.h): what IsWow64Process2 answers.
+#define IMAGE_FILE_MACHINE_UNKNOWN 0
+#define IMAGE_FILE_MACHINE_I386 0x014c
+#define IMAGE_FILE_MACHINE_AMD64 0x8664
+#define IMAGE_FILE_MACHINE_ARM64 0xaa64
+
 // Modules (libloaderapi.h).
 #define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008
 #define LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR 0x00000100
@@ -328,8 +335,9 @@ BOOL WINAPI WriteFile(HANDLE hFile, const void *lpBuffer, DWORD nNumberOfBytesTo
 BOOL WINAPI GetFileInformationByHandle(HANDLE hFile,
                                        LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
 BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
-// SetFileInformationByHandle (Windows Vista and later) is not declared here
-// either: the programs look it up at run time.
+// SetFileInformationByHandle (Windows Vista and later) and IsWow64Process2
+// (Windows 10 1709 and later) are not declared here either: the programs
+// look them up at run time.
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr,
                                int cbMultiByte, LPWSTR lpWideCharStr, int cchWideChar);
