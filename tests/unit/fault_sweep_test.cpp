@@ -264,7 +264,7 @@ typedef std::function<std::string(const std::string &api, const std::string &sta
 const std::set<std::string> kRunLogOpening = {
     "GetSystemWindowsDirectoryA", "CreateFileA", "GetFileInformationByHandle", "GetFileAttributesA",
     "SetFileAttributesA", "MultiByteToWideChar", "SetFileInformationByHandle", "MoveFileExA",
-    "GetModuleHandleA", "GetProcAddress", "ProcessIdToSessionId", "IsWow64Process",
+    "GetModuleHandleA", "GetProcAddress", "ProcessIdToSessionId", "IsWow64Process2", "IsWow64Process",
     "OpenProcessToken", "GetTokenInformation", "WriteFile"};
 
 std::vector<Place> Classify(const std::vector<std::string> &log, const StageRule &rule) {
@@ -814,6 +814,11 @@ Table TidewellTable(bool wow64) {
                                 : Silent();
     for (const char *api : {"GetModuleHandleA", "GetProcAddress", "IsWow64Process"})
         t.Add("wow", api, 0, thirtyTwoBit);
+    // IsWow64Process2's look-up or call failing: IsWow64Process answers.
+    for (const char *api : {"GetModuleHandleA", "GetProcAddress", "IsWow64Process2"}) {
+        t.Add("wow", api, 1, Silent());
+        t.byPlace[std::string("wow/") + api + "/1"].unchanged = true;
+    }
 
     t.Add("removal", "SetupDiGetClassDevsA", 0, Silent());
     t.Add("removal", "SetupDiEnumDeviceInfo", 0, Silent());
@@ -886,6 +891,9 @@ Scenario TidewellScenario(bool wow64, bool realSibling = false, bool refusedInWo
     s.setUp = [wow64, realSibling, refusedInWow64](Ownership &own) {
         BuildMachine(own);
         sim::M().wow64 = wow64 ? sim::Wow64True : sim::Wow64False;
+        // 32-bit Windows before 10 1709, without IsWow64Process2.
+        if (!wow64) sim::M().nativeMachine = IMAGE_FILE_MACHINE_I386;
+        sim::M().noIsWow64Process2 = !wow64;
         sim::M().uninstallRefusedInWow64 = refusedInWow64;
         sim::M().programs[kSibling] = realSibling ? RealSibling : SiblingRun;
     };
