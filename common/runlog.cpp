@@ -103,7 +103,10 @@ void RunLogLine(const char *pPrefix, const char *pText)
     // every line it wrote, and lines of runs that write at the same time
     // (the uninstaller and its sibling) never mix. A line that cannot be
     // written is lost; the next one is tried all the same.
-    if ((DWORD)len <= g_RunLogRoom) {
+    if ((DWORD)len > g_RunLogRoom) {
+        // Twice the limit reached: the block stops here, without a gap.
+        g_RunLogRoom = 0;
+    } else {
         WriteFile(g_hRunLog, line, (DWORD)len, &written, NULL);
         g_RunLogRoom -= written <= g_RunLogRoom ? written : g_RunLogRoom;
     }
