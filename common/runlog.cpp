@@ -10,9 +10,9 @@
 #define RUN_LOG_PROGRAM_SIZE 32
 #define RUN_LOG_HEADER_SIZE 192
 
-typedef BOOL(WINAPI *LPFN_SETFILEINFORMATIONBYHANDLE)(HANDLE hFile,
-                                                      FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
-                                                      LPVOID lpFileInformation, DWORD dwBufferSize);
+typedef BOOL(WINAPI *LPFN_SETFILEINFORMATIONBYHANDLE)(
+    HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass, LPVOID lpFileInformation,
+    DWORD dwBufferSize);
 
 static const char RunLogName[] = "Omrak.log";
 static const char OldRunLogName[] = "Omrak.old.log";
@@ -173,14 +173,14 @@ static int RotateLog(HANDLE hFile, const char *pPath, const char *pOldPath, DWOR
     union {
         FILE_RENAME_INFO info;
         BYTE bytes[sizeof(FILE_RENAME_INFO) + MAX_PATH * sizeof(WCHAR)];
-    } rename;
+    } renameInfo;
     DWORD attributes;
     DWORD i;
     int cchName;
     int done = 0;
 
-    // A read-only older part would refuse to be replaced. A folder or a
-    // link in its place is left as it is: the rename fails then.
+    // A read-only older part would refuse to be replaced. A folder in its
+    // place is left as it is (the rename fails then), a link not followed.
     attributes = GetFileAttributesA(pOldPath);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
         !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
@@ -195,14 +195,15 @@ static int RotateLog(HANDLE hFile, const char *pPath, const char *pOldPath, DWOR
         *pError = GetLastError();
         return done;
     }
-    for (i = 0; i < sizeof(rename); i++)
-        rename.bytes[i] = 0;
-    cchName = MultiByteToWideChar(CP_ACP, 0, pOldPath, -1, rename.info.FileName, MAX_PATH);
+    for (i = 0; i < sizeof(renameInfo); i++)
+        renameInfo.bytes[i] = 0;
+    cchName = MultiByteToWideChar(CP_ACP, 0, pOldPath, -1, renameInfo.info.FileName, MAX_PATH);
     if (cchName > 0) {
-        rename.info.ReplaceIfExists = TRUE;
-        rename.info.RootDirectory = NULL;
-        rename.info.FileNameLength = (DWORD)(cchName - 1) * sizeof(WCHAR);
-        done = fnSetFileInformationByHandle(hFile, FileRenameInfo, &rename.info, sizeof(rename));
+        renameInfo.info.ReplaceIfExists = TRUE;
+        renameInfo.info.RootDirectory = NULL;
+        renameInfo.info.FileNameLength = (DWORD)(cchName - 1) * sizeof(WCHAR);
+        done = fnSetFileInformationByHandle(hFile, FileRenameInfo, &renameInfo.info,
+                                            sizeof(renameInfo));
     }
     *pError = GetLastError();
     CloseHandle(hFile);
