@@ -2,6 +2,8 @@
 
 typedef BOOL(WINAPI *LPFN_SETDEFAULTDLLDIRECTORIES)(DWORD DirectoryFlags);
 typedef BOOL(WINAPI *LPFN_ISWOW64PROCESS)(HANDLE hProcess, PBOOL pbWow64Process);
+typedef BOOL(WINAPI *LPFN_ISWOW64PROCESS2)(HANDLE hProcess, USHORT *pProcessMachine,
+                                           USHORT *pNativeMachine);
 typedef BOOL(WINAPI *LPFN_PROCESSIDTOSESSIONID)(DWORD dwProcessId, DWORD *pSessionId);
 
 FARPROC FindFunction(const char *pModule, const char *pName)
@@ -16,8 +18,21 @@ FARPROC FindFunction(const char *pModule, const char *pName)
 
 int QueryWow64(BOOL *pIsWow64)
 {
+    LPFN_ISWOW64PROCESS2 fnIsWow64Process2;
     LPFN_ISWOW64PROCESS fnIsWow64Process;
+    USHORT processMachine = IMAGE_FILE_MACHINE_UNKNOWN;
+    USHORT nativeMachine = IMAGE_FILE_MACHINE_UNKNOWN;
 
+    // Windows 10 1709 and later: the one answer that holds on Windows on
+    // Arm too, where IsWow64Process says FALSE to an x86 process under
+    // WOW64. A process that runs natively has no process machine.
+    fnIsWow64Process2 = (LPFN_ISWOW64PROCESS2)(void (*)(void))FindFunction("kernel32",
+                                                                          "IsWow64Process2");
+    if (fnIsWow64Process2 != NULL &&
+        fnIsWow64Process2(GetCurrentProcess(), &processMachine, &nativeMachine)) {
+        *pIsWow64 = processMachine != IMAGE_FILE_MACHINE_UNKNOWN;
+        return 1;
+    }
     // Older Windows versions do not have it.
     fnIsWow64Process = (LPFN_ISWOW64PROCESS)(void (*)(void))FindFunction("kernel32",
                                                                         "IsWow64Process");

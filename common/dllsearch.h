@@ -11,8 +11,9 @@
 FARPROC FindFunction(const char *pModule, const char *pName);
 
 // Whether this process runs under WOW64 (a 32-bit process on 64-bit
-// Windows): 1 with the answer in *pIsWow64, 0 where Windows cannot say
-// (IsWow64Process, looked up at run time, missing or failing).
+// Windows, x64 or Arm): 1 with the answer in *pIsWow64, 0 where Windows
+// cannot say. IsWow64Process2 answers, where it is missing or fails
+// IsWow64Process (both looked up at run time).
 int QueryWow64(BOOL *pIsWow64);
 
 // The session this process runs in: 1 with it in *pSession, 0 where

@@ -8,12 +8,20 @@
 // whose control bytes each take up to four; then CR LF.
 #define RUN_LOG_LINE_SIZE 640
 #define RUN_LOG_PROGRAM_SIZE 32
+#define RUN_LOG_HEADER_SIZE 192
+
+typedef BOOL(WINAPI *LPFN_SETFILEINFORMATIONBYHANDLE)(
+    HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass, LPVOID lpFileInformation,
+    DWORD dwBufferSize);
 
 static const char RunLogName[] = "Omrak.log";
 static const char OldRunLogName[] = "Omrak.old.log";
 
 // This run's log, or INVALID_HANDLE_VALUE while there is none.
 static HANDLE g_hRunLog = INVALID_HANDLE_VALUE;
+// What this run may still add: counted from the size measured at its start,
+// the log never grows past twice its limit, also when it cannot be rotated.
+static DWORD g_RunLogRoom;
 static char g_RunProgram[RUN_LOG_PROGRAM_SIZE];
 static DWORD g_RunProcessId;
 
@@ -95,7 +103,13 @@ void RunLogLine(const char *pPrefix, const char *pText)
     // every line it wrote, and lines of runs that write at the same time
     // (the uninstaller and its sibling) never mix. A line that cannot be
     // written is lost; the next one is tried all the same.
-    WriteFile(g_hRunLog, line, (DWORD)len, &written, NULL);
+    if ((DWORD)len > g_RunLogRoom) {
+        // Twice the limit reached: the block stops here, without a gap.
+        g_RunLogRoom = 0;
+    } else {
+        WriteFile(g_hRunLog, line, (DWORD)len, &written, NULL);
+        g_RunLogRoom -= written <= g_RunLogRoom ? written : g_RunLogRoom;
+    }
     SetLastError(lastError);
 }
 
@@ -115,18 +129,27 @@ static int RunLogPaths(char *pPath, char *pOldPath)
 }
 
 // Opens the log for appending, shared with readers, with the other programs
-// and with its renaming. A reparse point (a link to somewhere else) is
-// opened as itself and never written: the log is not written when it is
-// one, or when that cannot be found out. *pFull tells whether the log is
-// over its limit.
-static HANDLE OpenLogFile(const char *pPath, int *pFull)
+// and with its renaming, and for renaming it: *pNoRename is 0 then. Where
+// that is refused (another program has it open without sharing its
+// deletion, or the rights do not allow it), it is opened for appending
+// only, and *pNoRename holds the error. A reparse point (a link to
+// somewhere else) is opened as itself and never written: the log is not
+// written when it is one, or when that cannot be found out. *pSize is its
+// size (0xFFFFFFFF for 4 GiB and more).
+static HANDLE OpenLogFile(const char *pPath, DWORD *pSize, DWORD *pNoRename)
 {
+    const DWORD access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES;
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const DWORD flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
     BY_HANDLE_FILE_INFORMATION info;
     HANDLE hFile;
 
-    hFile = CreateFileA(pPath, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_ALWAYS,
-                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    *pNoRename = 0;
+    hFile = CreateFileA(pPath, access | DELETE, share, NULL, OPEN_ALWAYS, flags, NULL);
+    if (hFile == INVALID_HANDLE_VALUE) {
+        *pNoRename = GetLastError();
+        hFile = CreateFileA(pPath, access, share, NULL, OPEN_ALWAYS, flags, NULL);
+    }
     if (hFile == INVALID_HANDLE_VALUE)
         return INVALID_HANDLE_VALUE;
     if (!GetFileInformationByHandle(hFile, &info) ||
@@ -134,8 +157,57 @@ static HANDLE OpenLogFile(const char *pPath, int *pFull)
         CloseHandle(hFile);
         return INVALID_HANDLE_VALUE;
     }
-    *pFull = info.nFileSizeHigh != 0 || info.nFileSizeLow > RUN_LOG_LIMIT;
+    *pSize = info.nFileSizeHigh != 0 ? 0xFFFFFFFF : info.nFileSizeLow;
     return hFile;
+}
+
+// Renames the log that hFile found over its limit to pOldPath, replacing
+// the older part, and closes hFile. Through the handle (Windows Vista and
+// later), so that only the file measured is renamed: a run that started at
+// the same time and rotated it first has put a fresh log in its place,
+// which stays. Older Windows renames by name. 1 when renamed; 0 with the
+// error in *pError.
+static int RotateLog(HANDLE hFile, const char *pPath, const char *pOldPath, DWORD *pError)
+{
+    LPFN_SETFILEINFORMATIONBYHANDLE fnSetFileInformationByHandle;
+    union {
+        FILE_RENAME_INFO info;
+        BYTE bytes[sizeof(FILE_RENAME_INFO) + MAX_PATH * sizeof(WCHAR)];
+    } renameInfo;
+    DWORD attributes;
+    DWORD i;
+    int cchName;
+    int done = 0;
+
+    // A read-only older part would refuse to be replaced. A folder in its
+    // place is left as it is (the rename fails then), a link not followed.
+    attributes = GetFileAttributesA(pOldPath);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+        !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+        attributes &= ~FILE_ATTRIBUTE_READONLY;
+        SetFileAttributesA(pOldPath, attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
+    }
+    fnSetFileInformationByHandle = (LPFN_SETFILEINFORMATIONBYHANDLE)(void (*)(void))FindFunction(
+        "kernel32", "SetFileInformationByHandle");
+    if (fnSetFileInformationByHandle == NULL) {
+        CloseHandle(hFile);
+        done = MoveFileExA(pPath, pOldPath, MOVEFILE_REPLACE_EXISTING);
+        *pError = GetLastError();
+        return done;
+    }
+    for (i = 0; i < sizeof(renameInfo); i++)
+        renameInfo.bytes[i] = 0;
+    cchName = MultiByteToWideChar(CP_ACP, 0, pOldPath, -1, renameInfo.info.FileName, MAX_PATH);
+    if (cchName > 0) {
+        renameInfo.info.ReplaceIfExists = TRUE;
+        renameInfo.info.RootDirectory = NULL;
+        renameInfo.info.FileNameLength = (DWORD)(cchName - 1) * sizeof(WCHAR);
+        done = fnSetFileInformationByHandle(hFile, FileRenameInfo, &renameInfo.info,
+                                            sizeof(renameInfo));
+    }
+    *pError = GetLastError();
+    CloseHandle(hFile);
+    return done;
 }
 
 // "yes", "no", or "unknown" where Windows cannot say (it lacks the call).
@@ -179,35 +251,44 @@ void OpenRunLog(const char *pProgram)
     char path[MAX_PATH];
     char oldPath[MAX_PATH];
     char session[16];
-    char header[TRACE_BUFFER_SIZE];
+    char rotation[48];
+    char header[RUN_LOG_HEADER_SIZE];
     const char *pWow64;
     const char *pElevated;
     DWORD lastError;
+    DWORD size = 0;
+    DWORD noRename = 0;
+    DWORD reopened = 0;
     int full = 0;
+    int rotated = 0;
 
     lastError = GetLastError();
     g_hRunLog = INVALID_HANDLE_VALUE;
     FormatText(g_RunProgram, sizeof(g_RunProgram), "%s", pProgram);
     g_RunProcessId = GetCurrentProcessId();
     if (RunLogPaths(path, oldPath)) {
-        g_hRunLog = OpenLogFile(path, &full);
-        if (g_hRunLog != INVALID_HANDLE_VALUE && full) {
-            // Renamed only once closed here. A program that has it open
-            // without sharing its deletion keeps it from being renamed:
-            // it then grows on. A run of ours that has it open follows it
-            // to its new name.
-            CloseHandle(g_hRunLog);
-            MoveFileExA(path, oldPath, MOVEFILE_REPLACE_EXISTING);
-            g_hRunLog = OpenLogFile(path, &full);
+        g_hRunLog = OpenLogFile(path, &size, &noRename);
+        full = g_hRunLog != INVALID_HANDLE_VALUE && size > RUN_LOG_LIMIT;
+        if (full && noRename == 0) {
+            rotated = RotateLog(g_hRunLog, path, oldPath, &noRename);
+            // A fresh log where it was renamed, the same one where not. A
+            // run of ours that has it open follows it to its new name.
+            g_hRunLog = OpenLogFile(path, &size, &reopened);
         }
     }
+    g_RunLogRoom = size < 2 * RUN_LOG_LIMIT ? 2 * RUN_LOG_LIMIT - size : 0;
     if (g_hRunLog != INVALID_HANDLE_VALUE) {
         SessionText(session, sizeof(session));
         pWow64 = Wow64Text();
         pElevated = ElevatedText();
+        // Why the block may stop short: the log was full and stays so.
+        rotation[0] = 0;
+        if (full && !rotated)
+            FormatText(rotation, sizeof(rotation), ", log not rotated: error %u", noRename);
         FormatText(header, sizeof(header),
-                   "== %s %s, process %u, session %s, 32-bit on 64-bit Windows: %s, elevated: %s",
-                   g_RunProgram, RELEASE_VERSION, g_RunProcessId, session, pWow64, pElevated);
+                   "== %s %s, process %u, session %s, 32-bit on 64-bit Windows: %s, elevated: %s%s",
+                   g_RunProgram, RELEASE_VERSION, g_RunProcessId, session, pWow64, pElevated,
+                   rotation);
         RunLogLine(NULL, header);
     }
     SetLastError(lastError);

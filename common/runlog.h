@@ -9,12 +9,14 @@
 #include <windows.h>
 
 // A log over this size at a run's start becomes Omrak.old.log (replacing
-// it), so that about twice this much is kept.
+// it), so that about twice this much is kept. A log that cannot be rotated
+// so stops at twice this size: a run writes no line past it.
 #define RUN_LOG_LIMIT (1024 * 1024)
 
 // Opens the log for this run and writes its header: program, version,
-// process ID, session, whether it is a 32-bit process on 64-bit Windows and
-// whether it runs elevated. Called in main, right after LimitDllSearch.
+// process ID, session, whether it is a 32-bit process on 64-bit Windows,
+// whether it runs elevated, and the error where a full log could not be
+// rotated. Called in main, right after LimitDllSearch.
 void OpenRunLog(const char *pProgram);
 
 // One line of the run: pPrefix is the trace's prefix line, or NULL for a

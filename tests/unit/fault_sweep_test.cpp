@@ -284,8 +284,9 @@ typedef std::function<std::string(const std::string &api, const std::string &sta
 // opening (from the Windows folder's look-up to the first call of another
 // kind) and the WriteFile of each line, wherever a line is written.
 const std::set<std::string> kRunLogOpening = {
-    "GetSystemWindowsDirectoryA", "CreateFileA", "GetFileInformationByHandle", "MoveFileExA",
-    "GetModuleHandleA", "GetProcAddress", "ProcessIdToSessionId", "IsWow64Process",
+    "GetSystemWindowsDirectoryA", "CreateFileA", "GetFileInformationByHandle", "GetFileAttributesA",
+    "SetFileAttributesA", "MultiByteToWideChar", "SetFileInformationByHandle", "MoveFileExA",
+    "GetModuleHandleA", "GetProcAddress", "ProcessIdToSessionId", "IsWow64Process2", "IsWow64Process",
     "OpenProcessToken", "GetTokenInformation", "WriteFile"};
 
 std::vector<Place> Classify(const std::vector<std::string> &log, const StageRule &rule) {
@@ -907,6 +908,11 @@ Table TidewellTable(bool wow64) {
                                 : Silent();
     for (const char *api : {"GetModuleHandleA", "GetProcAddress", "IsWow64Process"})
         t.Add("wow", api, 0, thirtyTwoBit);
+    // IsWow64Process2's look-up or call failing: IsWow64Process answers.
+    for (const char *api : {"GetModuleHandleA", "GetProcAddress", "IsWow64Process2"}) {
+        t.Add("wow", api, 1, Silent());
+        t.byPlace[std::string("wow/") + api + "/1"].unchanged = true;
+    }
 
     t.Add("removal", "SetupDiGetClassDevsA", 0, Silent());
     t.Add("removal", "SetupDiEnumDeviceInfo", 0, Silent());
@@ -1007,6 +1013,9 @@ Scenario TidewellScenario(bool wow64, bool realSibling = false, bool refusedInWo
     s.setUp = [wow64, realSibling, refusedInWow64](Ownership &own) {
         BuildMachine(own);
         sim::M().wow64 = wow64 ? sim::Wow64True : sim::Wow64False;
+        // 32-bit Windows before 10 1709, without IsWow64Process2.
+        if (!wow64) sim::M().nativeMachine = IMAGE_FILE_MACHINE_I386;
+        sim::M().noIsWow64Process2 = !wow64;
         sim::M().uninstallRefusedInWow64 = refusedInWow64;
         sim::M().programs[kSibling] = realSibling ? RealSibling : SiblingRun;
         // On 32-bit Windows every node goes, so that the run ends clean and a
@@ -1311,8 +1320,9 @@ Scenario ZorvaneScenario(bool searchFlags) {
     s.setUp = [searchFlags](Ownership &own) {
         BuildMachine(own);
         sim::M().loaderSearchFlags = searchFlags;
-        // A run log over its limit: it is renamed first.
+        // A run log over its limit, its older part read-only: it is renamed first.
         if (searchFlags) sim::AddFile(kRunLog, std::string(1024 * 1024 + 1, '.'));
+        if (searchFlags) sim::AddFile("C:\\Windows\\Omrak.old.log", "", FILE_ATTRIBUTE_READONLY);
         // A product node whose driver read fails otherwise: it keeps its node.
         sim::Device &d = Product(own, "USB\\VID_1F3C&PID_3A41&MI_08\\6&C", kHidClass,
                                  {"USB\\VID_1F3C&PID_3A41&MI_08"});

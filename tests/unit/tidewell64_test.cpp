@@ -142,7 +142,7 @@ TEST_F(Tidewell64Test, RemovesProductNodesAndTheirPackagesOnly) {
     // The uninstaller did the port check before: no port is opened, only the
     // log and, for reading, INF files.
     for (const auto &open : sim::Arguments("CreateFileA"))
-        EXPECT_TRUE(open == "C:\\Windows\\Omrak.log access=0x84 share=7" ||
+        EXPECT_TRUE(open == "C:\\Windows\\Omrak.log access=0x10084 share=7" ||
                     (open.compare(0, 15, "C:\\Windows\\inf\\") == 0 &&
                      open.find(" access=0x80000000 ") != std::string::npos))
             << open;
@@ -236,6 +236,10 @@ TEST_F(Tidewell64Test, RefusedPackageIsTriedAgainOnceItsNodeIsGone) {
         std::vector<std::string> effects;
     } cases[] = {
         {"runs from the store", [] { sim::M().dirId13Packages.insert("oem5.inf"); },
+         {"SetupUninstallOEMInfA failed, Error code: 0xe000023d\n", kRemoved, Uninstalled("oem5.inf")},
+         {"removed:USB\\A", "deleted:C:\\Windows\\inf\\oem5.inf",
+          "deleted:C:\\Windows\\inf\\oem5.pnf", "uninstalled:oem5.inf"}},
+        {"on ARM64, which ignores the force flag", [] { sim::M().nativeMachine = IMAGE_FILE_MACHINE_ARM64; },
          {"SetupUninstallOEMInfA failed, Error code: 0xe000023d\n", kRemoved, Uninstalled("oem5.inf")},
          {"removed:USB\\A", "deleted:C:\\Windows\\inf\\oem5.inf",
           "deleted:C:\\Windows\\inf\\oem5.pnf", "uninstalled:oem5.inf"}},

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "tidewell_fixture.h"
 
@@ -231,11 +232,35 @@ TEST_F(Wow64Detection, FailingIsWow64ProcessTakesThe32BitPath) {
     RunAndExpect32BitPath();
 }
 
-TEST_F(Wow64Detection, AnswersAsIsWow64ProcessWrites) {
-    sim::M().wow64 = sim::Wow64True;
-    EXPECT_TRUE(IsWow64());
-    sim::M().wow64 = sim::Wow64False;
-    EXPECT_FALSE(IsWow64());
+// IsWow64Process answers as documented for each machine (FALSE to an x86
+// process on ARM64); IsWow64Process2 decides where Windows has it and it
+// answers, IsWow64Process elsewhere.
+TEST_F(Wow64Detection, AnswersForEachMachine) {
+    typedef BOOL(WINAPI * IsWow64ProcessFn)(HANDLE, PBOOL);
+    struct Row {
+        WORD machine;
+        sim::Wow64Mode wow64;
+        std::function<void()> isWow64Process2;  // missing or failing
+        BOOL isWow64Process, isWow64;
+    } rows[] = {
+        {IMAGE_FILE_MACHINE_AMD64, sim::Wow64True, nullptr, TRUE, TRUE},
+        {IMAGE_FILE_MACHINE_AMD64, sim::Wow64True, [] { sim::M().noIsWow64Process2 = true; }, TRUE, TRUE},
+        {IMAGE_FILE_MACHINE_AMD64, sim::Wow64True, [] { sim::FailCall("IsWow64Process2", 0); }, TRUE, TRUE},
+        {IMAGE_FILE_MACHINE_AMD64, sim::Wow64False, nullptr, FALSE, FALSE},  // a 64-bit process
+        {IMAGE_FILE_MACHINE_I386, sim::Wow64False, nullptr, FALSE, FALSE},
+        {IMAGE_FILE_MACHINE_ARM64, sim::Wow64True, nullptr, FALSE, TRUE},
+        {IMAGE_FILE_MACHINE_ARM64, sim::Wow64True, [] { sim::FailCall("IsWow64Process2", 0); }, FALSE, FALSE},
+    };
+    for (const Row &r : rows) {
+        SetUp();
+        sim::M().nativeMachine = r.machine;
+        sim::M().wow64 = r.wow64;
+        if (r.isWow64Process2) r.isWow64Process2();
+        BOOL answer = -1;
+        ((IsWow64ProcessFn)GetProcAddress(GetModuleHandleA("kernel32"), "IsWow64Process"))(GetCurrentProcess(), &answer);
+        EXPECT_EQ(r.isWow64Process, answer) << "machine 0x" << std::hex << r.machine;
+        EXPECT_EQ(r.isWow64, IsWow64()) << "machine 0x" << std::hex << r.machine;
+    }
     EXPECT_TRUE(sim::M().debug.empty());
 }
 
@@ -417,6 +442,25 @@ TEST_F(HandOff, OtherStartFailuresPrintTheirOwnCode) {
     EXPECT_EQ("CreateProcess failed (193).\n", sim::EndStdoutCapture());
     EXPECT_EQ(0, siblingRuns);
     EXPECT_TRUE(HasMsg("Need search..\n"));
+}
+
+// An x86 process on Windows on Arm runs under WOW64 too, and hands off:
+// Windows 11 runs the x64 sibling under emulation; Windows 10 cannot start
+// it, and the sweep follows as after any failed start.
+TEST_F(HandOff, OnArmTheSiblingStartsWhereX64IsEmulated) {
+    for (bool emulated : {true, false}) {
+        SetUp();
+        sim::M().nativeMachine = IMAGE_FILE_MACHINE_ARM64;
+        sim::M().x64Emulation = emulated;
+        InstallSibling();
+        siblingRuns = 0;
+        sim::BeginStdoutCapture();
+        RunTidewell();
+        EXPECT_EQ(emulated ? "" : "CreateProcess failed (193).\n", sim::EndStdoutCapture());
+        EXPECT_EQ(emulated ? 1 : 0, siblingRuns);
+        EXPECT_TRUE(HasMsg("Need search..\n"));
+        ExpectNothingOpen();
+    }
 }
 
 TEST_F(HandOff, ProgramAtADriveRootUsesTheDriveAsItsFolder) {

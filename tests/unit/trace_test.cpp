@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 
 #include "common/runlog.h"
@@ -83,10 +85,10 @@ void RunOnce(const char *program, int exitCode) {
     EndRunLog(exitCode);
 }
 
-std::string Block(const char *program, unsigned pid, int exitCode) {
+std::string Block(const char *program, unsigned pid, int exitCode, const std::string &rotation = "") {
     std::string head = "2026-03-17 09:41:07.250 " + std::string(program) + "[" + std::to_string(pid) + "] ";
     return head + "== " + program + " " RELEASE_VERSION ", process " + std::to_string(pid) +
-           ", session 1, 32-bit on 64-bit Windows: no, elevated: yes\r\n" +
+           ", session 1, 32-bit on 64-bit Windows: no, elevated: yes" + rotation + "\r\n" +
            head + "..Common - Test  Open Registry failed, Error code: 0x       5\\n, line: 307\r\n" +
            head + "..Common - Test  pPath: C:\\Omrak\r\n" + head + "---OpenAP---\r\n" + head +
            "== exit code " + std::to_string(exitCode) + "\r\n";
@@ -105,25 +107,60 @@ TEST(RunLog, AppendsOneBlockPerRunBesideTheUnchangedDebugOutput) {
     EXPECT_TRUE(sim::OpenResources().empty() && sim::M().problems.empty());
 }
 
-TEST(RunLog, BecomesTheOldLogOverOneMiBUnlessItCannotBeRenamed) {
-    sim::Reset();
-    sim::AddDirectory("C:\\Windows");
-    const std::string full(RUN_LOG_LIMIT, 'a'), older = "older\r\n";
-    sim::AddFile(kLog, full);
-    sim::AddFile(kOldLog, older);
-    RunOnce("Tidewell", 0);  // at the limit: it grows
-    EXPECT_EQ(full + Block("Tidewell", 0x200, 0), Content(kLog));
-    EXPECT_EQ(older, Content(kOldLog));
-    // Another program reads it without sharing its deletion: it grows on.
-    HANDLE reader = CreateFileA(kLog, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                                OPEN_EXISTING, 0, NULL);
-    RunOnce("Tidewell", 0);
-    EXPECT_EQ(full + Block("Tidewell", 0x200, 0) + Block("Tidewell", 0x200, 0), Content(kLog));
-    CloseHandle(reader);
-    RunOnce("Tidewell64", 0);  // over it: renamed, the older part replaced
-    EXPECT_EQ(full + Block("Tidewell", 0x200, 0) + Block("Tidewell", 0x200, 0), Content(kOldLog));
-    EXPECT_EQ(Block("Tidewell64", 0x200, 0), Content(kLog));
-    EXPECT_TRUE(sim::OpenResources().empty() && sim::M().problems.empty());
+// One run over a log and an older part as each row has them.
+TEST(RunLog, RotatesOnlyTheFullLogItMeasuredAndNeverGrowsPastTwiceItsLimit) {
+    const std::string full(RUN_LOG_LIMIT, 'a'), over = full + "a", older = "older\r\n";
+    const std::string block = Block("Tidewell", 0x200, 0), refused = ", log not rotated: error ";
+    const std::string cutBlock = Block("Tidewell", 0x200, 0, refused + "5");
+    const std::string header = cutBlock.substr(0, cutBlock.find("\r\n") + 2);
+    // Room for the header and 60 bytes: the next line does not fit, a
+    // later shorter one would.
+    const std::string nearlyTwice(2 * RUN_LOG_LIMIT - header.size() - 60, 'a');
+    HANDLE reader = INVALID_HANDLE_VALUE;
+    struct Row {
+        const char *what;
+        std::string log;
+        DWORD oldAttributes;  // the older part's, "older" in it unless a folder
+        std::function<void()> more;
+        std::string wantLog, wantOld;
+    } rows[] = {
+        {"at the limit: it grows", full, FILE_ATTRIBUTE_ARCHIVE, nullptr, full + block, older},
+        {"over it: renamed, the older part replaced", over, FILE_ATTRIBUTE_ARCHIVE, nullptr, block, over},
+        {"a read-only older part is replaced all the same", over, FILE_ATTRIBUTE_READONLY, nullptr, block, over},
+        {"read by a program that does not share its deletion: it grows on", over, FILE_ATTRIBUTE_ARCHIVE,
+         [&] { reader = CreateFileA(kLog, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL); },
+         over + Block("Tidewell", 0x200, 0, refused + "32"), older},
+        {"a folder in the older part's place: no line past twice the limit", nearlyTwice,
+         FILE_ATTRIBUTE_DIRECTORY, nullptr, nearlyTwice + header, ""},
+        // Both opened it full; the other renamed it and began a new one.
+        {"rotated by another program between this run's opening and its own rotation", over,
+         FILE_ATTRIBUTE_ARCHIVE,
+         [] {
+             sim::OtherProgramBefore("GetFileInformationByHandle", 1, [] {
+                 MoveFileExA(kLog, kOldLog, MOVEFILE_REPLACE_EXISTING);
+                 DWORD written = 0;
+                 HANDLE h = CreateFileA(kLog, FILE_APPEND_DATA, 7, NULL, OPEN_ALWAYS, 0, NULL);
+                 WriteFile(h, "other\r\n", 7, &written, NULL);
+                 CloseHandle(h);
+             });
+         },
+         "other\r\n" + block, over},
+    };
+    for (const Row &r : rows) {
+        SCOPED_TRACE(r.what);
+        sim::Reset();
+        sim::AddDirectory("C:\\Windows");
+        sim::AddFile(kLog, r.log);
+        sim::AddFile(kOldLog, r.oldAttributes & FILE_ATTRIBUTE_DIRECTORY ? "" : older, r.oldAttributes);
+        if (r.more) r.more();
+        RunOnce("Tidewell", 0);
+        if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
+        reader = INVALID_HANDLE_VALUE;
+        const std::string log = Content(kLog), old = Content(kOldLog);
+        EXPECT_TRUE(log == r.wantLog) << log.size() << " bytes, ending " << log.substr(log.size() - std::min<size_t>(log.size(), 300));
+        EXPECT_TRUE(old == r.wantOld) << old.size() << " bytes, starting " << old.substr(0, 40);
+        EXPECT_TRUE(sim::OpenResources().empty() && sim::M().problems.empty());
+    }
 }
 
 TEST(RunLog, WritesNothingThroughAReparsePointNorWithoutTheRights) {

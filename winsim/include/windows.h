@@ -13,12 +13,17 @@
 #define CONST const
 
 typedef int BOOL;
+typedef unsigned char BOOLEAN;
 typedef BOOL *PBOOL;
 typedef BOOL *LPBOOL;
 typedef unsigned char BYTE;
 typedef BYTE *PBYTE;
 typedef BYTE *LPBYTE;
 typedef uint16_t WORD;
+typedef uint16_t USHORT;
+// UTF-16 code units, as on Windows (not Linux's 32-bit wchar_t).
+typedef uint16_t WCHAR;
+typedef WCHAR *LPWSTR;
 typedef uint32_t DWORD;   // 32 bits, as on Windows (not Linux's unsigned long)
 typedef DWORD *PDWORD;
 typedef DWORD *LPDWORD;
@@ -104,6 +109,24 @@ typedef struct _BY_HANDLE_FILE_INFORMATION {
     DWORD nFileIndexHigh;
     DWORD nFileIndexLow;
 } BY_HANDLE_FILE_INFORMATION, *PBY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
+
+// SetFileInformationByHandle's classes; only the rename is modelled.
+typedef enum _FILE_INFO_BY_HANDLE_CLASS {
+    FileBasicInfo,
+    FileStandardInfo,
+    FileNameInfo,
+    FileRenameInfo,
+} FILE_INFO_BY_HANDLE_CLASS;
+
+typedef struct _FILE_RENAME_INFO {
+    union {
+        BOOLEAN ReplaceIfExists;
+        DWORD Flags;
+    };
+    HANDLE RootDirectory;
+    DWORD FileNameLength;  // bytes, without the NUL
+    WCHAR FileName[1];
+} FILE_RENAME_INFO, *PFILE_RENAME_INFO;
 
 typedef struct _OVERLAPPED {
     ULONG_PTR Internal;
@@ -237,6 +260,7 @@ typedef struct _WIN32_FIND_DATAA {
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define CP_ACP 0
 
 // Memory.
 #define LMEM_FIXED 0x0000
@@ -258,6 +282,12 @@ typedef struct _WIN32_FIND_DATAA {
 #define TIME_ZONE_ID_STANDARD 1
 #define TIME_ZONE_ID_DAYLIGHT 2
 #define TIME_ZONE_ID_INVALID ((DWORD)0xFFFFFFFF)
+
+// Machines (winnt.h): what IsWow64Process2 answers.
+#define IMAGE_FILE_MACHINE_UNKNOWN 0
+#define IMAGE_FILE_MACHINE_I386 0x014c
+#define IMAGE_FILE_MACHINE_AMD64 0x8664
+#define IMAGE_FILE_MACHINE_ARM64 0xaa64
 
 // Modules (libloaderapi.h).
 #define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008
@@ -334,6 +364,12 @@ BOOL WINAPI WriteFile(HANDLE hFile, const void *lpBuffer, DWORD nNumberOfBytesTo
 BOOL WINAPI GetFileInformationByHandle(HANDLE hFile,
                                        LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
 BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
+// SetFileInformationByHandle (Windows Vista and later) and IsWow64Process2
+// (Windows 10 1709 and later) are not declared here either: the programs
+// look them up at run time.
+DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
+int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr,
+                               int cbMultiByte, LPWSTR lpWideCharStr, int cchWideChar);
 UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
 UINT WINAPI GetSystemWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
 void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime);
@@ -342,7 +378,6 @@ UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
 HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
 BOOL WINAPI FindNextFileA(HANDLE hFindFile, LPWIN32_FIND_DATAA lpFindFileData);
 BOOL WINAPI FindClose(HANDLE hFindFile);
-DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
 BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
 HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes);

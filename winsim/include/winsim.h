@@ -75,6 +75,9 @@ struct Port {
 };
 
 // ---- processes ----
+// Wow64True: a 32-bit x86 process under WOW64 (on 64-bit Windows, Arm
+// included); Wow64False: a native process. Wow64Absent: Windows without
+// IsWow64Process (nor IsWow64Process2); Wow64Fails: IsWow64Process fails.
 enum Wow64Mode { Wow64Absent, Wow64Fails, Wow64False, Wow64True };
 
 struct ProcessStart {
@@ -159,6 +162,14 @@ struct Machine {
     bool windowsDirFails = false;
     std::map<std::string, Port, CaseLess> ports;  // key: "COM7"
     Wow64Mode wow64 = Wow64False;
+    // The machine Windows runs on: IMAGE_FILE_MACHINE_I386 (32-bit Windows),
+    // AMD64 or ARM64.
+    WORD nativeMachine = IMAGE_FILE_MACHINE_AMD64;
+    // ARM64: Windows 11 runs x64 programs under emulation, Windows 10 does
+    // not (starting one fails with ERROR_BAD_EXE_FORMAT).
+    bool x64Emulation = true;
+    // Windows before 10 1709: kernel32 without IsWow64Process2.
+    bool noIsWow64Process2 = false;
     std::string moduleFileName = "C:\\Program Files\\Omrak\\Tidewell.exe";
     bool moduleFileNameFails = false;
     // A program that CreateProcessA can start, by full path; its run happens
@@ -233,6 +244,11 @@ std::vector<std::string> Arguments(const std::string &api);
 int FallibleCalls();
 const std::vector<std::string> &FallibleLog();  // api name of each fallible call
 void FailFallibleCall(int nth);
+
+// Another program at work while this one is about to make its nth call
+// (1-based) of api: work runs as a process of its own, whose calls are
+// neither counted nor failed; what it leaves open is closed when it ends.
+void OtherProgramBefore(const std::string &api, int nth, std::function<void()> work);
 
 // ---- ending the process ----
 // Thrown out of the layer into the program when its process ends.

@@ -30,8 +30,15 @@ struct FaultRule {
     DWORD error;
 };
 
+struct OtherProgram {
+    std::string api;
+    int nth;
+    std::function<void()> work;
+};
+
 struct FaultState {
     std::vector<FaultRule> rules;
+    std::vector<OtherProgram> others;  // at work before a call of this one
     std::map<std::string, int> calls;
     std::vector<std::string> fallibleLog;
     int failFallible = 0;
@@ -47,6 +54,31 @@ void EndNowIfPending() {
     throw ProcessEnded();
 }
 
+int g_process = 1;
+
+// Another program's work, due before this call of api: it runs with fault
+// plans and call counts of its own, under a process number of its own.
+void RunOtherProgram(const char *api) {
+    auto &others = g_faults.others;
+    for (size_t i = 0; i < others.size(); ++i) {
+        auto count = g_faults.calls.find(api);
+        if (others[i].api != api || (count == g_faults.calls.end() ? 0 : count->second) + 1 != others[i].nth)
+            continue;
+        std::function<void()> work = std::move(others[i].work);
+        others.erase(others.begin() + i);
+        FaultState paused = std::move(g_faults);
+        g_faults = FaultState();
+        const int process = g_process;
+        const DWORD lastError = GetLastError();
+        g_process = process + 1000;
+        work();
+        g_process = process;
+        g_faults = std::move(paused);
+        SetLastError(lastError);
+        return;
+    }
+}
+
 struct HandleTable {
     std::map<uintptr_t, detail::Object> open;
     uintptr_t next = 0x1000;
@@ -58,8 +90,6 @@ struct HeapState {
     size_t now = 0;
     size_t peak = 0;
 } g_heap;
-
-int g_process = 1;
 
 int g_savedStdout = -1;
 FILE *g_captureFile = nullptr;
@@ -176,6 +206,10 @@ const std::vector<std::string> &FallibleLog() { return g_faults.fallibleLog; }
 void FailFallibleCall(int nth) { g_faults.failFallible = nth; }
 
 std::vector<std::string> OpenResources() { return detail::OpenResourcesOf(0); }
+
+void OtherProgramBefore(const std::string &api, int nth, std::function<void()> work) {
+    g_faults.others.push_back({api, nth, std::move(work)});
+}
 
 void EndProcessAt(int nth, bool after) {
     g_faults.endAt = nth;
@@ -369,6 +403,7 @@ bool HeapRemove(void *p) {
 
 bool Fault(const char *api, DWORD defaultError, DWORD *pError) {
     EndNowIfPending();
+    RunOtherProgram(api);
     if (g_faults.endAt == (int)g_faults.fallibleLog.size() + 1) {
         if (!g_faults.endAfter) throw ProcessEnded();
         g_faults.endPending = true;  // once this call has returned

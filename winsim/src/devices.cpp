@@ -505,9 +505,11 @@ BOOL WINAPI SetupUninstallOEMInfA(PCSTR InfFileName, DWORD Flags, PVOID Reserved
         return FALSE;
     }
     // Without the force flag a package still bound to a device stays; one
-    // that copied files to DirId 13 stays even when forced. The error of the
-    // latter is assumed to be the same: no document names it.
-    if (!(Flags & SUOI_FORCEDELETE) || M().dirId13Packages.count(InfFileName)) {
+    // that copied files to DirId 13 stays even when forced, and so does any
+    // on ARM64, which ignores the flag. The error of the DirId 13 case is
+    // assumed to be the same: no document names it.
+    if (!(Flags & SUOI_FORCEDELETE) || M().dirId13Packages.count(InfFileName) ||
+        M().nativeMachine == IMAGE_FILE_MACHINE_ARM64) {
         std::string name = Lower(InfFileName);
         for (const auto &d : M().devices) {
             if (d.removed || !d.hasDriverKey) continue;

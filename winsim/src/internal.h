@@ -71,6 +71,9 @@ bool HeapRemove(void *p);
 
 // A file handle's object, released by CloseHandle.
 void CloseFile(Object *o);
+// kernel32's SetFileInformationByHandle, which the programs look up.
+BOOL WINAPI SimSetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
+                                          LPVOID lpFileInformation, DWORD dwBufferSize);
 
 // Per-module reset hooks, called by sim::Reset.
 void ResetHandles();

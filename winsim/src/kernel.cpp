@@ -29,7 +29,28 @@ BOOL WINAPI SimIsWow64Process(HANDLE hProcess, PBOOL Wow64Process) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    *Wow64Process = M().wow64 == Wow64True ? TRUE : FALSE;
+    // "If the process is a 32-bit application running under 64-bit Windows
+    // 10 on ARM, the value is set to FALSE."
+    *Wow64Process = M().wow64 == Wow64True && M().nativeMachine != IMAGE_FILE_MACHINE_ARM64;
+    return TRUE;
+}
+
+// Windows 10 1709 and later. A WOW64 process has the machine it was built
+// for, any other none. Assumption: an x64 process under emulation on ARM64
+// is no WOW64 process (IMAGE_FILE_MACHINE_UNKNOWN); only the sibling's run
+// log header would tell.
+BOOL WINAPI SimIsWow64Process2(HANDLE hProcess, USHORT *pProcessMachine, USHORT *pNativeMachine) {
+    DWORD error;
+    if (Fault("IsWow64Process2", ERROR_ACCESS_DENIED, &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    if (hProcess != GetCurrentProcess() || !pProcessMachine) {
+        SetLastError(hProcess != GetCurrentProcess() ? ERROR_INVALID_HANDLE : ERROR_NOACCESS);
+        return FALSE;
+    }
+    *pProcessMachine = M().wow64 == Wow64True ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_UNKNOWN;
+    if (pNativeMachine) *pNativeMachine = M().nativeMachine;
     return TRUE;
 }
 
@@ -258,6 +279,10 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     if (hModule == (HMODULE)&g_kernel32Tag) {
         if (name == "IsWow64Process" && M().wow64 != Wow64Absent)
             return (FARPROC)(void (*)(void))SimIsWow64Process;
+        if (name == "IsWow64Process2" && M().wow64 != Wow64Absent && !M().noIsWow64Process2)
+            return (FARPROC)(void (*)(void))SimIsWow64Process2;
+        if (name == "SetFileInformationByHandle")  // Windows Vista and later
+            return (FARPROC)(void (*)(void))SimSetFileInformationByHandle;
         if (name == "SetDefaultDllDirectories" && M().loaderSearchFlags)
             return (FARPROC)(void (*)(void))SimSetDefaultDllDirectories;
         if (name == "ProcessIdToSessionId" && !M().noSessionFunctions)
@@ -428,6 +453,16 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
         SetLastError(f ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
         return FALSE;
     }
+    // The programs started here are x64 programs (the 64-bit sibling): 32-bit
+    // Windows cannot run one, nor Windows 10 on Arm. Windows 11 on Arm runs
+    // it under emulation. Assumption: an x64 process there may use the
+    // device-installation calls as on x64 Windows (no document says); the
+    // layer lets it.
+    const WORD machine = M().nativeMachine;
+    if (machine == IMAGE_FILE_MACHINE_I386 || (machine == IMAGE_FILE_MACHINE_ARM64 && !M().x64Emulation)) {
+        SetLastError(ERROR_BAD_EXE_FORMAT);
+        return FALSE;
+    }
     ProcessData *p = new ProcessData;
     p->application = app;
     Log(Event::ProcessStarted, app);
@@ -530,6 +565,32 @@ HLOCAL WINAPI LocalFree(HLOCAL hMem) {
     }
     free(hMem);
     return nullptr;
+}
+
+// Only the ANSI code page, taken as Latin-1, and a string of known length
+// or NUL-terminated.
+int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr,
+                               int cbMultiByte, LPWSTR lpWideCharStr, int cchWideChar) {
+    DWORD error;
+    if (Fault("MultiByteToWideChar", ERROR_INSUFFICIENT_BUFFER, &error)) {
+        SetLastError(error);
+        return 0;
+    }
+    if (CodePage != CP_ACP || dwFlags != 0 || !lpMultiByteStr || cbMultiByte == 0 ||
+        cbMultiByte < -1 || cchWideChar < 0 || (cchWideChar > 0 && !lpWideCharStr)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    // -1: the NUL is converted too and counted.
+    int n = cbMultiByte == -1 ? (int)strlen(lpMultiByteStr) + 1 : cbMultiByte;
+    if (cchWideChar == 0) return n;
+    if (n > cchWideChar) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    CheckBuffer("MultiByteToWideChar", lpWideCharStr, (size_t)cchWideChar * sizeof(WCHAR));
+    for (int i = 0; i < n; ++i) lpWideCharStr[i] = (unsigned char)lpMultiByteStr[i];
+    return n;
 }
 
 int WINAPI lstrlenA(LPCSTR lpString) {
