@@ -10,7 +10,7 @@
 namespace sim {
 namespace detail {
 
-enum Kind { KProcess, KThread, KPort, KFind, KKey, KDevInfo, KInf, KModule, KFile, KToken };
+enum Kind { KProcess, KThread, KPort, KFind, KKey, KDevInfo, KInf, KModule, KFile, KToken, KTrust };
 
 struct Object {
     Kind kind;
@@ -67,12 +67,18 @@ bool HeapRemove(void *p);
 
 // A file handle's object, released by CloseHandle.
 void CloseFile(Object *o);
+// The file an open file handle reads, or null (not a file handle, no read
+// access, or the file replaced meanwhile).
+File *ReadableFileOf(HANDLE h);
+// WinVerifyTrust's state, released as the process ends.
+void CloseTrustState(HANDLE h);
 
 // Per-module reset hooks, called by sim::Reset.
 void ResetHandles();
 void ResetFiles();
 void ResetInf();
 void ResetLibraries();
+void ResetTrust();
 
 }  // namespace detail
 }  // namespace sim
