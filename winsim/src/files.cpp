@@ -145,6 +145,10 @@ void CloseFile(Object *o) {
     delete (OpenFile *)o->data;
 }
 
+bool SharingViolation(const std::string &path, DWORD access, DWORD share) {
+    return ShareConflict(NormalPath(path), access, share);
+}
+
 File *ReadableFileOf(HANDLE h) {
     Object *o = Lookup(h, KFile);
     if (!o || !(((OpenFile *)o->data)->access & kReadAccess)) return nullptr;

@@ -70,6 +70,9 @@ void CloseFile(Object *o);
 // The file an open file handle reads, or null (not a file handle, no read
 // access, or the file replaced meanwhile).
 File *ReadableFileOf(HANDLE h);
+// Whether an open of path for access, sharing share, meets an open that
+// does not let it in, or does not let that open in (NT's share check).
+bool SharingViolation(const std::string &path, DWORD access, DWORD share);
 // WinVerifyTrust's state, released as the process ends.
 void CloseTrustState(HANDLE h);
 

@@ -477,6 +477,13 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
         SetLastError(f ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
         return FALSE;
     }
+    // Assumption (what NT's CreateProcess has long done, not documented):
+    // the program's file is opened to be read and run, sharing read and
+    // delete, so an open of it that does not share reading refuses the start.
+    if (SharingViolation(app, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
     ProcessData *p = new ProcessData;
     p->application = app;
     Log(Event::ProcessStarted, app);
