@@ -1,5 +1,7 @@
 #include "dllsearch.h"
 
+#include "trace.h"
+
 typedef BOOL(WINAPI *LPFN_SETDEFAULTDLLDIRECTORIES)(DWORD DirectoryFlags);
 typedef BOOL(WINAPI *LPFN_ISWOW64PROCESS)(HANDLE hProcess, PBOOL pbWow64Process);
 typedef BOOL(WINAPI *LPFN_ISWOW64PROCESS2)(HANDLE hProcess, USHORT *pProcessMachine,
@@ -60,4 +62,21 @@ void LimitDllSearch(void)
     if (fnSetDefaultDllDirectories == NULL)
         return;
     fnSetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+HMODULE LoadSystemLibrary(const char *pName)
+{
+    char path[MAX_PATH];
+    UINT cchDir;
+    HMODULE hModule;
+
+    hModule = LoadLibraryExA(pName, NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (hModule != NULL || GetLastError() != ERROR_INVALID_PARAMETER)
+        return hModule;
+    cchDir = GetSystemDirectoryA(path, MAX_PATH);
+    if (cchDir == 0 || cchDir >= MAX_PATH)
+        return NULL;
+    if (!FormatText(path + cchDir, MAX_PATH - cchDir, "\\%s", pName))
+        return NULL;
+    return LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
 }

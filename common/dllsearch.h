@@ -29,4 +29,13 @@ int QuerySession(DWORD *pSession);
 // Called first thing in main.
 void LimitDllSearch(void);
 
+// A DLL of the system folder that is no KnownDLL (pName: "cfgmgr32.dll"),
+// loaded from there alone, never from the program's own folder, where a DLL
+// planted under its name would run with the program's rights. Windows
+// Vista and 7 without the loader update refuse the search flag; there the
+// full path in the system folder is loaded, and that folder is searched
+// first for what the DLL needs. NULL, with the last error, when it cannot
+// be loaded.
+HMODULE LoadSystemLibrary(const char *pName);
+
 #endif

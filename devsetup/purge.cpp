@@ -5,6 +5,7 @@
 #include "zorvane.h"
 
 #include "../common/devscan.h"
+#include "../common/dllsearch.h"
 #include "../common/trace.h"
 
 #define DRIVER_KEY_BUFFER_SIZE 512
@@ -64,28 +65,6 @@ void PurgeDriverlessDevices(void)
     ScanDevices(&setup);
 }
 
-// The configuration manager's library from the system folder, never from
-// our own folder: a DLL planted beside the program would run with its
-// rights. Windows Vista and 7 without the loader update refuse the search
-// flag; there the full path in the system folder is loaded, and the folder
-// the module lies in is searched first for what it needs.
-static HMODULE LoadCfgMgr(void)
-{
-    char path[MAX_PATH];
-    UINT cchDir;
-    HMODULE hModule;
-
-    hModule = LoadLibraryExA("cfgmgr32.dll", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (hModule != NULL || GetLastError() != ERROR_INVALID_PARAMETER)
-        return hModule;
-    cchDir = GetSystemDirectoryA(path, MAX_PATH);
-    if (cchDir == 0 || cchDir >= MAX_PATH)
-        return NULL;
-    if (!FormatText(path + cchDir, MAX_PATH - cchDir, "\\cfgmgr32.dll"))
-        return NULL;
-    return LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
-}
-
 void RefreshDeviceTree(void)
 {
     HMODULE hCfgMgr;
@@ -94,7 +73,7 @@ void RefreshDeviceTree(void)
     DEVINST root = 0;
 
     // A library or function that cannot be had counts as its call failing.
-    hCfgMgr = LoadCfgMgr();
+    hCfgMgr = LoadSystemLibrary("cfgmgr32.dll");
     if (hCfgMgr != NULL) {
         fnLocate = (LPFN_CM_LOCATE_DEVNODE_EXA)(void (*)(void))GetProcAddress(
             hCfgMgr, "CM_Locate_DevNode_ExA");

@@ -118,15 +118,9 @@ check_all "$x"
 echo "package check: $zip holds the three programs, RELEASE.txt and SHA256SUMS, reproducibly"
 
 # Signed with a throwaway CA's code-signing certificate: PKCS#12, then PEM.
-k=$x/pki && mkdir "$k" "$x/signed"
-openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Throwaway-CA -keyout "$k/ca.key" \
-    -out "$k/ca.pem" -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign 2>/dev/null
-openssl req -newkey rsa:2048 -nodes -subj /CN=Throwaway-signer -keyout "$k/key.pem" -out "$k/req.pem" 2>/dev/null
-openssl x509 -req -in "$k/req.pem" -CA "$k/ca.pem" -CAkey "$k/ca.key" -CAcreateserial -days 2 -out "$k/cert.pem" \
-    -extfile <(printf 'extendedKeyUsage=codeSigning\nkeyUsage=critical,digitalSignature\n') 2>/dev/null
-echo throwaway >"$k/pass"
-openssl pkcs12 -export -inkey "$k/key.pem" -in "$k/cert.pem" -passout "file:$k/pass" -out "$k/cert.p12"
-zip=$("$root/scripts/package.sh" --no-build --pkcs12 "$k/cert.p12" --password-file "$k/pass" --cafile "$k/ca.pem")
+k=$x/pki && mkdir "$x/signed"
+"$root/scripts/testca.sh" "$k" 2 signer
+zip=$("$root/scripts/package.sh" --no-build --pkcs12 "$k/signer.p12" --password-file "$k/pass" --cafile "$k/ca.pem")
 unzip -q "$zip" -d "$x/signed"
 product=$(sed -n 's/.*"ProductName", "\(.*\)"/\1/p' "$root/uninstaller/Tidewell.rc")
 url=$(sed -n "s/^PRODUCT_URL='\(.*\)'/\1/p" "$root/scripts/package.sh")
@@ -144,10 +138,10 @@ check_all "$x/signed"
 printf X | dd of="$x/signed/Zorvane64.exe" bs=1 seek=4096 conv=notrunc status=none
 ! osslsigncode verify -CAfile "$k/ca.pem" -in "$x/signed/Zorvane64.exe" >/dev/null 2>&1 ||
     fail "a program changed after signing still verifies"
-"$root/scripts/package.sh" --no-build --cert "$k/cert.pem" --key "$k/key.pem" --cafile "$k/ca.pem" >/dev/null ||
+"$root/scripts/package.sh" --no-build --cert "$k/signer.pem" --key "$k/signer.key" --cafile "$k/ca.pem" >/dev/null ||
     fail "signing with a PEM certificate and key failed"
 # A time-stamp server that cannot be reached: the command fails, no zip is left.
-! "$root/scripts/package.sh" --no-build --cert "$k/cert.pem" --key "$k/key.pem" \
+! "$root/scripts/package.sh" --no-build --cert "$k/signer.pem" --key "$k/signer.key" \
     --timestamp http://127.0.0.1:9/ >/dev/null 2>&1 && [ ! -e "$zip" ] ||
     fail "a failed signing left a zip or did not fail"
 echo "package check: signed with a test certificate, every signature verifies; a changed program does not"

@@ -91,6 +91,8 @@ void HandOff64(void)
 {
     char fullName[MAX_PATH];
     char folder[MAX_PATH];
+    char self[MAX_PATH];
+    HANDLE hSibling = INVALID_HANDLE_VALUE;
     DWORD cchModule;
     int i;
 
@@ -103,6 +105,8 @@ void HandOff64(void)
     if (cchModule >= MAX_PATH)
         for (i = 0; i < MAX_PATH; i++)
             folder[i] = 0;
+    for (i = 0; i < MAX_PATH; i++)
+        self[i] = folder[i];
     Transf2Path(folder);
     Trace("Module path: [%s], line: %d", folder, 1126);
     // Without a folder (the module name could not be read) or when the name
@@ -111,6 +115,11 @@ void HandOff64(void)
     if (folder[0] != 0 && !FormatText(fullName, MAX_PATH, "%s\\%s", folder, SiblingFileName))
         fullName[0] = 0;
     Trace("Halvex64 full name: [%s], line: %d", fullName, 1128);
-    OpenAP(fullName, NULL, TRUE);
+    // A signed uninstaller starts only a sibling signed by its publisher; an
+    // unsigned one (a development build) starts it unchecked.
+    if (!IsSelfSigned() || OpenTrustedSibling(self, fullName, &hSibling))
+        OpenAP(fullName, NULL, TRUE);
+    if (hSibling != INVALID_HANDLE_VALUE)
+        CloseHandle(hSibling);
     g_RemovedDevices = 0;
 }

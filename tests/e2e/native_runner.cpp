@@ -29,6 +29,9 @@
 //                                     that the run starts ends right after it
 //                                     writes the (escaped) debug text
 //   end-after-message <text>          this program ends so
+//   signature <path> <subject> <issuer>
+//                                     a program file signed by that publisher
+//   changed <path>                    ... and changed after it was signed
 // Other instructions (the Wine seeder's) are ignored.
 //
 // A program beside the one that runs can be given a runner of its own
@@ -188,6 +191,11 @@ int Load(std::istream &in) {
                 std::string runner = r->second, module = f[1];
                 sim::M().programs[module] = [runner, module] { RunStartedProgram(runner, module); };
             }
+        } else if ((op == "signature" && f.size() == 4) || (op == "changed" && f.size() == 2)) {
+            auto file = sim::M().files.find(f[1]);
+            if (file == sim::M().files.end()) return Bad(line);
+            if (op == "changed") file->second.signature.changed = true;
+            else file->second.signature = sim::Signature{f[2], f[3]};
         } else if (op == "runs" && f.size() == 2 && atoi(f[1].c_str()) >= 1) {
             g_runs = atoi(f[1].c_str());
         } else if (op == "end-after" && f.size() == 3) {

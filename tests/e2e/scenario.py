@@ -27,7 +27,8 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 INF_SOURCES = os.path.join(os.path.dirname(HERE), 'inf')
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(HERE)), 'scripts'))
+SCRIPTS = os.path.join(os.path.dirname(os.path.dirname(HERE)), 'scripts')
+sys.path.insert(0, SCRIPTS)
 import i386host  # noqa: E402
 
 # Setup classes by name, as Windows defines their GUIDs.
@@ -77,6 +78,14 @@ WINE64 = '/usr/lib/wine/wine64'
 PLANTS = ('cfgmgr32',)
 PLANT_MARKER = 'planted-dll-loaded.txt'
 PLANT_CONTROL = 'plantcontrol.exe'
+
+# Publishers a scenario can sign programs with: code-signing certificates of
+# one throwaway CA (scripts/testca.sh), made once per work folder. On the
+# layer the CA is one the machine trusts, as a release's is; Wine trusts any.
+PUBLISHERS = ('A', 'B')
+CA_NAME = 'CN=Throwaway-CA'
+# A byte of the DOS stub's text: covered by the signature's digest, never run.
+TAMPERED_BYTE = 0x60
 
 WINE_CALL_TIMEOUT = 60
 # A start of a 32-bit program (and of the `wine` launcher) under the emulator
@@ -237,6 +246,8 @@ class Scenario:
         self.expect_again = None  # the second run's part of the expectations
         self.differences = []
         self.runlog = False  # check the run log's blocks against the runs (Wine)
+        self.signed = {}     # program -> publisher that signed it
+        self.tamper = []     # signed programs with one byte changed after signing
 
 
 class Expect:
@@ -337,6 +348,14 @@ def load(path):
                     scn.runs = int(value)
                 elif key == 'log':
                     scn.runlog = parse_bool(value, w)
+                elif key == 'sign':
+                    for item in value.split():
+                        p, _, publisher = item.partition(':')
+                        if p.lower() not in PROGRAMS or publisher not in PUBLISHERS:
+                            raise Failure('%s: sign = <program>:<%s>...' % (w, '|'.join(PUBLISHERS)))
+                        scn.signed[p.lower()] = publisher
+                elif key == 'tamper':
+                    scn.tamper += [p.lower() for p in value.split()]
                 elif key == 'interrupt':
                     m = re.fullmatch(r'(\w+) after (.+)', value)
                     if not m or m.group(1).lower() not in PROGRAMS:
@@ -445,6 +464,8 @@ def load(path):
         raise Failure('%s: a 64-bit program needs the win64 prefix' % path)
     if scn.plant and PROGRAMS[scn.program][4]:
         raise Failure('%s: the planted DLLs are 64-bit: plant beside a 64-bit program' % path)
+    if not set(scn.signed) <= set([scn.program] + scn.beside) or not set(scn.tamper) <= set(scn.signed):
+        raise Failure('%s: sign names the program or one beside it; tamper, one signed' % path)
     if scn.expect is None:
         raise Failure('%s: no [expect] section' % path)
     if (scn.runs == 2) != (scn.expect_again is not None):
@@ -702,6 +723,11 @@ def machine_text(scn):
     if scn.plant:
         # A file beside the program, as another program would be.
         lines.append('program\t%s\\%s.dll' % (PROGRAM_FOLDER, scn.plant))
+    for p, publisher in sorted(scn.signed.items()):
+        path = '%s\\%s' % (PROGRAM_FOLDER, PROGRAMS[p][0])
+        lines.append('signature\t%s\tCN=Throwaway-signer-%s\t%s' % (path, publisher, CA_NAME))
+        if p in scn.tamper:
+            lines.append('changed\t' + path)
     for n in scn.nodes:
         lines.append('device\t%s\t%s\t%d' % (n.name, n.guid, 1 if n.attached else 0))
         lines += ['hwid\t' + h for h in n.hwids]
@@ -820,6 +846,42 @@ def call(cmd, env, timeout=WINE_CALL_TIMEOUT, input=None, cwd=None):
         return subprocess.CompletedProcess(cmd, p.returncode, out.read(), err.read())
 
 
+def test_ca(work):
+    """The throwaway CA's folder, made once per work folder."""
+    ca = os.path.join(work, 'ca')
+    os.makedirs(work, exist_ok=True)
+    with open(os.path.join(work, '.ca.lock'), 'w') as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not os.path.isfile(os.path.join(ca, PUBLISHERS[-1] + '.key')):
+            shutil.rmtree(ca + '.new', ignore_errors=True)
+            p = subprocess.run([os.path.join(SCRIPTS, 'testca.sh'), ca + '.new', '3650'] +
+                               list(PUBLISHERS), stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+            if p.returncode != 0:
+                raise Failure('scripts/testca.sh failed: ' + p.stdout.decode('latin-1'))
+            os.rename(ca + '.new', ca)
+    return ca
+
+
+def sign_program(ca, publisher, path, tamper):
+    """Signs a program file in place (Authenticode, SHA-256); with tamper,
+    one byte changes afterwards."""
+    if not shutil.which('osslsigncode'):
+        raise Failure('osslsigncode is not installed (scripts/setup.sh installs it)')
+    p = subprocess.run(['osslsigncode', 'sign', '-certs', os.path.join(ca, publisher + '.pem'),
+                        '-key', os.path.join(ca, publisher + '.key'), '-h', 'sha256',
+                        '-in', path, '-out', path + '.signed'],
+                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    if p.returncode != 0:
+        raise Failure('osslsigncode could not sign %s: %s' % (path, p.stdout.decode('latin-1')))
+    os.replace(path + '.signed', path)
+    if tamper:
+        with open(path, 'r+b') as f:
+            f.seek(TAMPERED_BYTE)
+            byte = f.read(1)[0]
+            f.seek(TAMPERED_BYTE)
+            f.write(bytes([byte ^ 0x20]))
+
+
 def make_template(work, kind):
     """A booted prefix of the kind, made once and kept in the build folder."""
     need_wine()
@@ -936,6 +998,9 @@ class WineRun:
         os.makedirs(folder)
         for p in [self.scn.program] + self.scn.beside:
             shutil.copy(self.exe(p), folder)
+        for p, publisher in self.scn.signed.items():
+            sign_program(test_ca(self.args.work), publisher,
+                         os.path.join(folder, PROGRAMS[p][0]), p in self.scn.tamper)
         if self.scn.plant:
             shutil.copy(self.fixture(self.scn.plant + '.dll'), folder)
             shutil.copy(self.fixture(PLANT_CONTROL), folder)

@@ -1116,6 +1116,47 @@ TEST(FaultSweep, TidewellOn64BitWindowsWithSibling) {
     EXPECT_GT(SweepMoreFaults(s), 40);
 }
 
+// A signed uninstaller checks its sibling first: every failure on the way
+// fails closed, with one line of its own, no start, and the sweep as after
+// a failed start.
+TEST(FaultSweep, TidewellOn64BitWindowsSigned) {
+    Scenario s = TidewellScenario(true);
+    s.name += ", signed";
+    auto setUp = s.setUp;
+    s.setUp = [setUp](Ownership &own) {
+        setUp(own);
+        for (const char *path : {"C:\\Program Files\\Omrak\\Tidewell.exe", kSibling})
+            sim::M().files[path].signature = {"CN=Publisher A", "CN=Code Signing CA"};
+    };
+    auto refused = [](const std::string &reason, std::vector<std::string> before = {}) {
+        before.push_back("Tidewell64.exe not started: " + reason + ", Error code: 0x*");
+        Expect e = Says(before);
+        e.messages.push_back("Need search..\n");
+        e.forbiddenCalls = {"CreateProcessA"};
+        return e;
+    };
+    for (const auto &p : std::vector<std::pair<std::string, std::string>>{
+             {"LoadLibraryExA/1", "wintrust.dll not loaded"}, {"LoadLibraryExA/2", "crypt32.dll not loaded"},
+             {"GetProcAddress/0", "signature functions not found"}, {"CreateFileA/1", "file not opened"},
+             {"CreateFileA/2", "own file not opened"}, {"MultiByteToWideChar/1", "own signature check failed"},
+             {"WinVerifyTrust/1", "own signature check failed"},
+             {"WTHelperProvDataFromStateData/1", "own signer not read"},
+             {"WTHelperGetProvSignerFromChain/1", "own signer not read"},
+             {"MultiByteToWideChar/2", "signature check failed"}, {"WinVerifyTrust/2", "signature check failed"},
+             {"WTHelperProvDataFromStateData/2", "signer not read"},
+             {"WTHelperGetProvSignerFromChain/2", "signer not read"},
+             {"CertCompareCertificateName/0", "signed by another publisher"}})
+        s.table.byPlace["handoff/" + p.first] = refused(p.second);
+    s.table.byPlace["handoff/GetModuleFileNameA/0"] = refused(
+        "file not opened", {"Module path: [], line: 1126", "Halvex64 full name: [], line: 1128"});
+    Ownership own;
+    Outcome base = RunOnce(s, own, 0);
+    EXPECT_EQ(2, base.calls["WinVerifyTrust"]) << "ours and the sibling's";
+    EXPECT_EQ(own.productNodes.size(), base.removed.size()) << "the sibling started";
+    EXPECT_GT(Sweep(s), 40);
+    EXPECT_GT(SweepMoreFaults(s), 80);
+}
+
 TEST(RunCutShort, TidewellOn32BitWindows) { EXPECT_GT(SweepEndings(TidewellScenario(false)), 400); }
 
 TEST(RunCutShort, TidewellOn64BitWindowsWithSibling) {

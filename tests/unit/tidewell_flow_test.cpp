@@ -15,6 +15,8 @@ using namespace tw;
 
 const char kFolder[] = "C:\\Program Files\\Omrak";
 const char kSibling[] = "C:\\Program Files\\Omrak\\Tidewell64.exe";
+const char kSelf[] = "C:\\Program Files\\Omrak\\Tidewell.exe";
+const sim::Signature kPublisherA{"CN=Publisher A", "CN=Code Signing CA"};
 
 // ---- refusal by the port-busy check ----
 
@@ -283,6 +285,15 @@ protected:
         };
     }
 
+    // Our file (signed so) and the sibling, signed by publisher A.
+    void InstallSigned(const sim::Signature &own) {
+        sim::AddDirectory("C:\\Program Files");
+        sim::AddDirectory(kFolder);
+        InstallSibling();
+        sim::AddFile(kSelf, "MZ").signature = own;
+        sim::M().files[kSibling].signature = kPublisherA;
+    }
+
     int siblingRuns = 0;
     int sweepCallsWhileSiblingRan = -1;
 };
@@ -540,6 +551,114 @@ TEST_F(HandOff, FolderTooLongForTheSiblingNameStartsNothing) {
     EXPECT_EQ(127u, path.size());
     EXPECT_EQ(0u, path.find("Module path: [C:\\fff"));
     EXPECT_TRUE(HasMsg("Need search..\n"));
+}
+
+// ---- the sibling's signature ----
+
+sim::Signature &SignatureOf(const char *path) { return sim::M().files[path].signature; }
+
+// Both programs signed by publisher A, then the case's change; refusal: the
+// reason and code of the one trace line, or null where the sibling starts.
+struct SignedCase {
+    const char *name;
+    std::function<void()> change;
+    const char *refusal;
+};
+
+class SignedHandOff : public HandOff, public ::testing::WithParamInterface<SignedCase> {};
+
+TEST_P(SignedHandOff, StartsOnlyASiblingOfItsOwnPublisher) {
+    InstallSigned(kPublisherA);
+    GetParam().change();
+    sim::BeginStdoutCapture();
+    EXPECT_EQ(0, RunTidewell());
+    EXPECT_EQ("", sim::EndStdoutCapture()) << "no start attempted when refused";
+    const char *refusal = GetParam().refusal;
+    EXPECT_EQ(refusal ? 0 : 1, siblingRuns);
+    auto msgs = Msgs();
+    size_t at = IndexOfMsg("Halvex64 full name: [C:\\Program Files\\Omrak\\Tidewell64.exe], line: 1128");
+    ASSERT_LT(at + 2, msgs.size()) << Join(msgs);
+    EXPECT_EQ(refusal ? "Tidewell64.exe not started: " + std::string(refusal) : "bare:---OpenAP---",
+              msgs[at + 1]);
+    EXPECT_EQ(refusal ? "Need search..\n" : "pModule: C:\\Program Files\\Omrak\\Tidewell64.exe\n",
+              msgs[at + 2]);
+    EXPECT_EQ(0u, g_RemovedDevices);
+    for (const auto &e : EventsOf(sim::Event::LibraryLoaded))
+        EXPECT_EQ(0u, sim::M().events[e].text.find("C:\\Windows\\system32\\"));
+}
+
+const char kUnsigned[] = "signature check failed, Error code: 0x800b0100\n";
+const char kOtherPublisher[] = "signed by another publisher, Error code: 0x0\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Sibling, SignedHandOff,
+    ::testing::Values(
+        SignedCase{"OnePublisher", [] {}, nullptr},
+        SignedCase{"Unsigned", [] { SignatureOf(kSibling) = sim::Signature(); }, kUnsigned},
+        SignedCase{"OtherPublisher", [] { SignatureOf(kSibling).subject = "CN=Publisher B"; },
+                   kOtherPublisher},
+        SignedCase{"SameSubjectOtherIssuer", [] { SignatureOf(kSibling).issuer = "CN=Other CA"; },
+                   kOtherPublisher},
+        SignedCase{"ChangedAfterSigning", [] { SignatureOf(kSibling).changed = true; },
+                   "signature check failed, Error code: 0x80096010\n"},
+        // Windows alone: Wine accepts any root.
+        SignedCase{"UntrustedRoot", [] { SignatureOf(kSibling).trustedRoot = false; },
+                   "signature check failed, Error code: 0x800b0109\n"},
+        SignedCase{"OwnFileChanged", [] { SignatureOf(kSelf).changed = true; },
+                   "own signature check failed, Error code: 0x80096010\n"},
+        SignedCase{"NoSibling", [] { sim::M().files.erase(kSibling); },
+                   "file not opened, Error code: 0x2\n"},
+        SignedCase{"NoWintrust", [] { sim::M().systemDlls.erase("wintrust.dll"); },
+                   "wintrust.dll not loaded, Error code: 0x7e\n"},
+        SignedCase{"NoCrypt32", [] { sim::M().systemDlls.erase("crypt32.dll"); },
+                   "crypt32.dll not loaded, Error code: 0x7e\n"},
+        SignedCase{"CallMissing",
+                   [] { sim::M().missingExports.insert("WTHelperGetProvSignerFromChain"); },
+                   "signature functions not found, Error code: 0x7f\n"},
+        SignedCase{"WithoutLoaderSearchFlags", [] { sim::M().loaderSearchFlags = false; }, nullptr},
+        // A development build: no check at all, whatever lies beside it.
+        SignedCase{"UnsignedUninstaller",
+                   [] { SignatureOf(kSelf) = SignatureOf(kSibling) = sim::Signature(); }, nullptr},
+        // The x64 build's PE32+ headers are read as well.
+        SignedCase{"X64Build",
+                   [] {
+                       sim::M().imageMagic = IMAGE_NT_OPTIONAL_HDR64_MAGIC;
+                       SignatureOf(kSibling) = sim::Signature();
+                   },
+                   kUnsigned},
+        SignedCase{"UnsignedX64Build",
+                   [] {
+                       sim::M().imageMagic = IMAGE_NT_OPTIONAL_HDR64_MAGIC;
+                       SignatureOf(kSelf) = SignatureOf(kSibling) = sim::Signature();
+                   },
+                   nullptr}),
+    [](const ::testing::TestParamInfo<SignedCase> &info) { return std::string(info.param.name); });
+
+// What was checked is what is started: while a signed uninstaller holds
+// the sibling's file, another program can neither write it, nor replace it,
+// nor delete it. An unsigned one holds nothing.
+TEST_F(HandOff, SiblingCannotBeReplacedBetweenTheCheckAndTheStart) {
+    for (bool isSigned : {true, false}) {
+        SetUp();
+        siblingRuns = 0;
+        InstallSigned(isSigned ? kPublisherA : sim::Signature());
+        sim::AddFile("C:\\Program Files\\Omrak\\planted.exe", "MZ");
+        std::vector<bool> done;
+        sim::BeforeCall("CreateProcessA", [&] {
+            HANDLE h = CreateFileA(kSibling, GENERIC_WRITE, 7, NULL, OPEN_EXISTING, 0, NULL);
+            done.push_back(h != INVALID_HANDLE_VALUE);
+            if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+            done.push_back(MoveFileExA("C:\\Program Files\\Omrak\\planted.exe", kSibling,
+                                       MOVEFILE_REPLACE_EXISTING));
+            done.push_back(DeleteFileA(kSibling));
+        });
+        sim::BeginStdoutCapture();
+        RunTidewell();
+        sim::EndStdoutCapture();
+        EXPECT_EQ(std::vector<bool>(3, !isSigned), done);
+        EXPECT_EQ(isSigned ? 1 : 0, siblingRuns);
+        ExpectNothingOpen();
+    }
 }
 
 // ---- Transf2Path ----

@@ -58,12 +58,21 @@ struct Device {
 };
 
 // ---- files and ports ----
+// A program file's Authenticode signature, as WinVerifyTrust judges it.
+struct Signature {
+    std::string subject;  // the signer certificate's subject; empty: not signed
+    std::string issuer;   // and its issuer: the two name its publisher
+    bool changed = false;      // the file was changed after it was signed
+    bool trustedRoot = true;   // its chain ends in a root the machine trusts
+};
+
 struct File {
     std::string path;  // as created (original case)
     // FILE_ATTRIBUTE_REPARSE_POINT: a link to somewhere else (not modelled),
     // which only FILE_FLAG_OPEN_REPARSE_POINT opens as itself.
     DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;
     std::string content;  // a write appends to it
+    Signature signature;
 };
 
 struct Port {
@@ -171,6 +180,10 @@ struct Machine {
     // Windows before 10 1709: kernel32 without IsWow64Process2.
     bool noIsWow64Process2 = false;
     std::string moduleFileName = "C:\\Program Files\\Omrak\\Tidewell.exe";
+    // The running program's PE headers, as GetModuleHandleA(NULL) maps
+    // them: a PE32 (0x10B, the x86 build) or a PE32+ (0x20B, an x64 build),
+    // with a certificate table when its file (moduleFileName) is signed.
+    WORD imageMagic = IMAGE_NT_OPTIONAL_HDR32_MAGIC;
     bool moduleFileNameFails = false;
     // A program that CreateProcessA can start, by full path; its run happens
     // while the starter waits for it (or when it closes the handle unwaited).
@@ -195,6 +208,8 @@ struct Machine {
     // Older Windows versions: functions that GetProcAddress does not find.
     bool noUninstallOemInf = false;  // setupapi without SetupUninstallOEMInfA
     bool noSessionFunctions = false; // kernel32 without the two session functions
+    // Functions that GetProcAddress does not find in the loaded system DLLs.
+    std::set<std::string> missingExports;
     CONFIGRET reenumerateResult = CR_SUCCESS;
     // Windows 8 and later, and Windows Vista and 7 with the loader update,
     // have SetDefaultDllDirectories and LoadLibraryExA's LOAD_LIBRARY_SEARCH_*
@@ -204,7 +219,8 @@ struct Machine {
     // The DLLs of the system folder (<windowsDir>\system32) that can be
     // loaded. A DLL anywhere else is a file of the machine (files).
     std::set<std::string, CaseLess> systemDlls{"kernel32.dll", "advapi32.dll", "user32.dll",
-                                                "setupapi.dll", "msvcrt.dll", "cfgmgr32.dll"};
+                                                "setupapi.dll", "msvcrt.dll", "cfgmgr32.dll",
+                                                "wintrust.dll", "crypt32.dll"};
     // The process's default DLL directories (SetDefaultDllDirectories);
     // 0: the standard search order, the program's own folder first.
     DWORD defaultDllDirectories = 0;
@@ -244,6 +260,9 @@ std::vector<std::string> Arguments(const std::string &api);
 int FallibleCalls();
 const std::vector<std::string> &FallibleLog();  // api name of each fallible call
 void FailFallibleCall(int nth);
+// Another program acts right before the program's next call of api (once):
+// to show what the program's open handles keep others from doing.
+void BeforeCall(const std::string &api, std::function<void()> action);
 
 // Another program at work while this one is about to make its nth call
 // (1-based) of api: work runs as a process of its own, whose calls are

@@ -46,6 +46,7 @@ struct FaultState {
     bool endAfter = false;  // ... after it has taken effect
     bool endPending = false;
     std::string endAfterMessage;  // ends once this has been written
+    std::map<std::string, std::function<void()>> before;  // another program's action, by api
 } g_faults;
 
 void EndNowIfPending() {
@@ -148,6 +149,7 @@ void Reset() {
     detail::ResetFiles();
     detail::ResetInf();
     detail::ResetLibraries();
+    detail::ResetTrust();
 }
 
 Device &AddDevice(const std::string &instanceId, const GUID &classGuid,
@@ -204,6 +206,9 @@ std::vector<std::string> Arguments(const std::string &api) {
 int FallibleCalls() { return (int)g_faults.fallibleLog.size(); }
 const std::vector<std::string> &FallibleLog() { return g_faults.fallibleLog; }
 void FailFallibleCall(int nth) { g_faults.failFallible = nth; }
+void BeforeCall(const std::string &api, std::function<void()> action) {
+    g_faults.before[api] = std::move(action);
+}
 
 std::vector<std::string> OpenResources() { return detail::OpenResourcesOf(0); }
 
@@ -256,6 +261,9 @@ void ReleaseProcess() {
             break;
         case detail::KModule:
             detail::Release(handle, detail::KModule, "process end");
+            break;
+        case detail::KTrust:
+            detail::CloseTrustState(handle);
             break;
         }
     }
@@ -404,6 +412,12 @@ bool HeapRemove(void *p) {
 bool Fault(const char *api, DWORD defaultError, DWORD *pError) {
     EndNowIfPending();
     RunOtherProgram(api);
+    auto action = g_faults.before.find(api);
+    if (action != g_faults.before.end()) {
+        std::function<void()> act = std::move(action->second);
+        g_faults.before.erase(action);
+        act();
+    }
     if (g_faults.endAt == (int)g_faults.fallibleLog.size() + 1) {
         if (!g_faults.endAfter) throw ProcessEnded();
         g_faults.endPending = true;  // once this call has returned

@@ -223,6 +223,16 @@ void CloseFile(Object *o) {
     delete (OpenFile *)o->data;
 }
 
+bool SharingViolation(const std::string &path, DWORD access, DWORD share) {
+    return ShareConflict(NormalPath(path), access, share);
+}
+
+File *ReadableFileOf(HANDLE h) {
+    Object *o = Lookup(h, KFile);
+    if (!o || !(((OpenFile *)o->data)->access & kReadAccess)) return nullptr;
+    return FindFile(((OpenFile *)o->data)->key);
+}
+
 void ResetFiles() {
     for (OpenFile *o : g_openFiles) delete o;
     g_openFiles.clear();
@@ -420,6 +430,12 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     }
     if (f->attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) {
         SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    // It opens the file for deleting: every open must share that.
+    if (ShareConflict(NormalPath(lpFileName), DELETE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
         return FALSE;
     }
     std::string path = f->path;

@@ -10,7 +10,7 @@
 namespace sim {
 namespace detail {
 
-enum Kind { KProcess, KThread, KPort, KFind, KKey, KDevInfo, KInf, KModule, KFile, KToken };
+enum Kind { KProcess, KThread, KPort, KFind, KKey, KDevInfo, KInf, KModule, KFile, KToken, KTrust };
 
 struct Object {
     Kind kind;
@@ -74,12 +74,21 @@ void CloseFile(Object *o);
 // kernel32's SetFileInformationByHandle, which the programs look up.
 BOOL WINAPI SimSetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
                                           LPVOID lpFileInformation, DWORD dwBufferSize);
+// The file an open file handle reads, or null (not a file handle, no read
+// access, or the file replaced meanwhile).
+File *ReadableFileOf(HANDLE h);
+// Whether an open of path for access, sharing share, meets an open that
+// does not let it in, or does not let that open in (NT's share check).
+bool SharingViolation(const std::string &path, DWORD access, DWORD share);
+// WinVerifyTrust's state, released as the process ends.
+void CloseTrustState(HANDLE h);
 
 // Per-module reset hooks, called by sim::Reset.
 void ResetHandles();
 void ResetFiles();
 void ResetInf();
 void ResetLibraries();
+void ResetTrust();
 
 }  // namespace detail
 }  // namespace sim

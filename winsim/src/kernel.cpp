@@ -3,6 +3,7 @@
 #include "internal.h"
 
 #include <setupapi.h>
+#include <wintrust.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -174,6 +175,44 @@ UINT AnswerFolder(const char *api, bool fails, const std::string &dir, LPSTR lpB
     return (UINT)dir.size();
 }
 
+// The running program's headers as the loader maps them: only what the
+// programs read of them, the PE kind and the certificate table's entry.
+// Where the table lies in the file and how large it is are made up.
+union MappedImage {
+    BYTE bytes[0x200];
+    IMAGE_DOS_HEADER dos;
+} g_image;
+const LONG kNtHeaders = 0x80;
+static_assert(sizeof(IMAGE_DOS_HEADER) == 64 && sizeof(IMAGE_NT_HEADERS32) == 248 &&
+                  sizeof(IMAGE_NT_HEADERS64) == 264,
+              "PE headers as Windows lays them out");
+
+HMODULE MapImage() {
+    memset(&g_image, 0, sizeof g_image);
+    g_image.dos.e_magic = IMAGE_DOS_SIGNATURE;
+    g_image.dos.e_lfanew = kNtHeaders;
+    File *f = FindFile(M().moduleFileName);
+    IMAGE_DATA_DIRECTORY table = {0, 0};
+    if (f && !f->signature.subject.empty()) table = {0x9A00, 0x2A48};
+    if (M().imageMagic == IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
+        IMAGE_NT_HEADERS64 *nt = (IMAGE_NT_HEADERS64 *)(g_image.bytes + kNtHeaders);
+        nt->FileHeader.Machine = IMAGE_FILE_MACHINE_AMD64;
+        nt->FileHeader.SizeOfOptionalHeader = sizeof(IMAGE_OPTIONAL_HEADER64);
+        nt->OptionalHeader.NumberOfRvaAndSizes = IMAGE_NUMBEROF_DIRECTORY_ENTRIES;
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY] = table;
+    } else {
+        IMAGE_NT_HEADERS32 *nt = (IMAGE_NT_HEADERS32 *)(g_image.bytes + kNtHeaders);
+        nt->FileHeader.Machine = IMAGE_FILE_MACHINE_I386;
+        nt->FileHeader.SizeOfOptionalHeader = sizeof(IMAGE_OPTIONAL_HEADER32);
+        nt->OptionalHeader.NumberOfRvaAndSizes = IMAGE_NUMBEROF_DIRECTORY_ENTRIES;
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY] = table;
+    }
+    IMAGE_NT_HEADERS32 *nt = (IMAGE_NT_HEADERS32 *)(g_image.bytes + kNtHeaders);
+    nt->Signature = IMAGE_NT_SIGNATURE;
+    nt->OptionalHeader.Magic = M().imageMagic;
+    return (HMODULE)g_image.bytes;
+}
+
 struct ProcessData {
     std::string application;
     bool ran = false;
@@ -255,12 +294,17 @@ DWORD WINAPI GetLastError(void) { return g_lastError; }
 void WINAPI SetLastError(DWORD dwErrCode) { g_lastError = dwErrCode; }
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
+    // The program itself: Windows answers from the process's own record,
+    // which cannot fail.
+    if (!lpModuleName) {
+        Note("GetModuleHandleA");
+        return MapImage();
+    }
     DWORD error;
     if (Fault("GetModuleHandleA", ERROR_MOD_NOT_FOUND, &error)) {
         SetLastError(error);
         return nullptr;
     }
-    if (!lpModuleName) return (HMODULE)&M();  // the program itself
     std::string name = Lower(lpModuleName);
     if (name == "kernel32" || name == "kernel32.dll") return (HMODULE)&g_kernel32Tag;
     if (name == "setupapi" || name == "setupapi.dll") return (HMODULE)&g_setupapiTag;
@@ -276,7 +320,10 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     }
     // A value below 0x10000 is an ordinal: none is exported here.
     std::string name = ((uintptr_t)lpProcName >> 16) != 0 ? lpProcName : "";
-    if (hModule == (HMODULE)&g_kernel32Tag) {
+    Library *l = LoadedLibrary(hModule);
+    if (M().missingExports.count(name)) {
+        // A Windows without it.
+    } else if (hModule == (HMODULE)&g_kernel32Tag) {
         if (name == "IsWow64Process" && M().wow64 != Wow64Absent)
             return (FARPROC)(void (*)(void))SimIsWow64Process;
         if (name == "IsWow64Process2" && M().wow64 != Wow64Absent && !M().noIsWow64Process2)
@@ -292,13 +339,23 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     } else if (hModule == (HMODULE)&g_setupapiTag) {
         if (name == "SetupUninstallOEMInfA" && !M().noUninstallOemInf)
             return (FARPROC)(void (*)(void))SetupUninstallOEMInfA;
-    } else if (Library *l = LoadedLibrary(hModule)) {
+    } else if (l) {
         if (l->system && SameName(NameOf(l->path), "cfgmgr32.dll")) {
             if (name == "CM_Locate_DevNode_ExA") return (FARPROC)(void (*)(void))CM_Locate_DevNode_ExA;
             if (name == "CM_Reenumerate_DevNode_Ex")
                 return (FARPROC)(void (*)(void))CM_Reenumerate_DevNode_Ex;
         }
-    } else if (hModule != (HMODULE)&M()) {
+        if (l->system && SameName(NameOf(l->path), "wintrust.dll")) {
+            if (name == "WinVerifyTrust") return (FARPROC)(void (*)(void))WinVerifyTrust;
+            if (name == "WTHelperProvDataFromStateData")
+                return (FARPROC)(void (*)(void))WTHelperProvDataFromStateData;
+            if (name == "WTHelperGetProvSignerFromChain")
+                return (FARPROC)(void (*)(void))WTHelperGetProvSignerFromChain;
+        }
+        if (l->system && SameName(NameOf(l->path), "crypt32.dll") &&
+            name == "CertCompareCertificateName")
+            return (FARPROC)(void (*)(void))CertCompareCertificateName;
+    } else if (hModule != (HMODULE)g_image.bytes) {
         Problem("GetProcAddress on a module that is not loaded");
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
@@ -463,6 +520,13 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
         SetLastError(ERROR_BAD_EXE_FORMAT);
         return FALSE;
     }
+    // Assumption (what NT's CreateProcess has long done, not documented):
+    // the program's file is opened to be read and run, sharing read and
+    // delete, so an open of it that does not share reading refuses the start.
+    if (SharingViolation(app, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
     ProcessData *p = new ProcessData;
     p->application = app;
     Log(Event::ProcessStarted, app);
@@ -567,22 +631,27 @@ HLOCAL WINAPI LocalFree(HLOCAL hMem) {
     return nullptr;
 }
 
-// Only the ANSI code page, taken as Latin-1, and a string of known length
-// or NUL-terminated.
+int WINAPI lstrlenA(LPCSTR lpString) {
+    Note("lstrlenA");
+    return lpString ? (int)strlen(lpString) : 0;
+}
+
+// Only the code page that holds the programs' paths is modelled: each byte
+// becomes the UTF-16 unit of the same value (Latin-1).
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr,
                                int cbMultiByte, LPWSTR lpWideCharStr, int cchWideChar) {
     DWORD error;
-    if (Fault("MultiByteToWideChar", ERROR_INSUFFICIENT_BUFFER, &error)) {
+    if (Fault("MultiByteToWideChar", ERROR_NO_UNICODE_TRANSLATION, &error)) {
         SetLastError(error);
         return 0;
     }
     if (CodePage != CP_ACP || dwFlags != 0 || !lpMultiByteStr || cbMultiByte == 0 ||
-        cbMultiByte < -1 || cchWideChar < 0 || (cchWideChar > 0 && !lpWideCharStr)) {
+        cchWideChar < 0) {
+        Problem("MultiByteToWideChar: a call that is not modelled");
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    // -1: the NUL is converted too and counted.
-    int n = cbMultiByte == -1 ? (int)strlen(lpMultiByteStr) + 1 : cbMultiByte;
+    int n = cbMultiByte < 0 ? (int)strlen(lpMultiByteStr) + 1 : cbMultiByte;
     if (cchWideChar == 0) return n;
     if (n > cchWideChar) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
@@ -591,11 +660,6 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteS
     CheckBuffer("MultiByteToWideChar", lpWideCharStr, (size_t)cchWideChar * sizeof(WCHAR));
     for (int i = 0; i < n; ++i) lpWideCharStr[i] = (unsigned char)lpMultiByteStr[i];
     return n;
-}
-
-int WINAPI lstrlenA(LPCSTR lpString) {
-    Note("lstrlenA");
-    return lpString ? (int)strlen(lpString) : 0;
 }
 
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
