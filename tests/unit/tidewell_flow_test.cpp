@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <sstream>
 #include <functional>
 
 #include "tidewell_fixture.h"
@@ -393,6 +394,93 @@ INSTANTIATE_TEST_SUITE_P(Paths, SharedPackage,
                                            SharedPath{"32-bit sweep", false, false},
                                            SharedPath{"sibling's node loop", true, true},
                                            SharedPath{"sibling's sweep", true, false}));
+
+// The run record: what is left after each way a run can end, and its word.
+struct RecordCase {
+    const char *what;
+    void (*setUp)();
+    const char *result;
+    const char *left;  // the entries, joined by "|"
+    const char *reboot;
+};
+
+void PrintTo(const RecordCase &c, std::ostream *os) { *os << c.what; }
+
+class RunRecord : public TidewellTest, public ::testing::WithParamInterface<RecordCase> {};
+
+TEST_P(RunRecord, SaysWhatIsLeft) {
+    const char *product = "[Version]\r\nSignature=\"$Windows NT$\"\r\n[Manufacturer]\r\nO=O,NTamd64\r\n"
+                          "[O.NTamd64]\r\nModem=M,USB\\Vid_1F3C&Pid_3A41\r\n";
+    sim::AddFile("C:\\Program Files\\Omrak\\Tidewell.exe", "MZ");
+    sim::AddFile(InfPath("oem3.inf"), product);
+    sim::M().driverStore.insert("oem3.inf");
+    AddInstalled("USB\\VID_1F3C&PID_3A41\\1", GUID_DEVCLASS_USB, {kTarget1}, "oem3.inf", true,
+                 false).removeNeedsFlags = DI_NEEDREBOOT;
+    GetParam().setUp();
+
+    EXPECT_EQ(0, RunTidewell());
+    EXPECT_EQ(GetParam().result, RecordValue("Result")) << GetParam().what;
+    EXPECT_EQ(GetParam().left, RecordValue("Left")) << GetParam().what;
+    EXPECT_EQ(GetParam().reboot, RecordValue("RebootRequired")) << GetParam().what;
+    EXPECT_EQ(RELEASE_VERSION, RecordValue("Version"));
+    EXPECT_EQ("2026-03-17T09:41:07+01:00", RecordValue("LastRun"));  // the layer's clock and zone
+    // The run log ends with the same word and entries.
+    std::string logged, wanted = std::string(GetParam().result) + "|" + GetParam().left;
+    std::istringstream log(sim::M().files["C:\\Windows\\Omrak.log"].content);
+    for (std::string line; std::getline(log, line);) {
+        for (const char *key : {"] == result: ", "] == left: "}) {
+            size_t at = line.find(key);
+            if (at != std::string::npos)
+                logged += (logged.empty() ? "" : "|") + line.substr(at + strlen(key), line.size() - at - strlen(key) - 1);
+        }
+    }
+    if (!*GetParam().left) wanted.pop_back();
+    EXPECT_EQ(wanted, logged);
+}
+
+const char kStore[] = "C:\\Windows\\System32\\DriverStore\\FileRepository";
+
+INSTANTIATE_TEST_SUITE_P(
+    Endings, RunRecord,
+    ::testing::Values(
+        RecordCase{"32-bit Windows, all gone", [] {}, "clean", "", "1"},
+        RecordCase{"64-bit Windows without the sibling",
+                   [] { sim::M().wow64 = sim::Wow64True; }, "left",
+                   "device USB\\VID_1F3C&PID_3A41\\1 (Tidewell64.exe not started, error 0x2)|oem3.inf",
+                   "0"},
+        RecordCase{"a package the store keeps from a 32-bit process on 64-bit Windows",
+                   [] {
+                       sim::M().wow64 = sim::Wow64True;
+                       sim::AddFile("C:\\Program Files\\Omrak\\Tidewell64.exe", "MZ");
+                       sim::M().programs["C:\\Program Files\\Omrak\\Tidewell64.exe"] = [] {
+                           sim::M().devices[0].removed = true;  // it takes the node only
+                           sim::SetExitCode(ERROR_SUCCESS_REBOOT_REQUIRED);
+                       };
+                       sim::M().files["C:\\Windows\\inf\\oem3.inf"].content +=
+                           "[Manufacturer]\r\nO=O\r\n[O]\r\nModem=M,USB\\Vid_1F3C&Pid_3A41\r\n";
+                   },
+                   "left", "oem3.inf (kept: error 0xe0000235)", "1"},
+        RecordCase{"a package in the store without its published INF",
+                   [] {
+                       sim::AddDirectory("C:\\Windows\\System32");
+                       sim::AddDirectory("C:\\Windows\\System32\\DriverStore");
+                       sim::AddDirectory(kStore);
+                       sim::AddDirectory(std::string(kStore) + "\\omrak.inf_x86_1");
+                       sim::AddFile(std::string(kStore) + "\\omrak.inf_x86_1\\omrak.inf",
+                                    sim::M().files["C:\\Windows\\inf\\oem3.inf"].content + "; older\r\n");
+                   },
+                   "left", "C:\\Windows\\System32\\DriverStore\\FileRepository\\omrak.inf_x86_1\\omrak.inf (no published INF)",
+                   "1"},
+        RecordCase{"a refusal",
+                   [] {
+                       sim::Device &m = sim::AddDevice("MDM\\1", GUID_DEVCLASS_MODEM, {kTarget1});
+                       m.hasHardwareKey = true;
+                       m.hardwareKey["AttachedTo"] = sim::Sz("COM7");
+                       sim::M().ports["COM7"].heldByOther = true;
+                   },
+                   "refused", "device USB\\VID_1F3C&PID_3A41\\1|device MDM\\1|oem3.inf", "0"},
+        RecordCase{"an enumeration that fails", [] { sim::FailCall("SetupDiEnumDeviceInfo", 0); },
+                   "unknown", "oem3.inf (kept: other devices not known, error 0x8)", "0"}));
 
 TEST_F(HandOff, StartsTheSiblingWithExactlyTheseArguments) {
     InstallSibling();
