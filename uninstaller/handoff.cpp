@@ -74,7 +74,8 @@ BOOL OpenAP(const char *pModule, const char *pPath, BOOL bWait)
         FormatText(note, sizeof(note), "(stdout) CreateProcess failed (%d).", (int)error);
         RunLogLine(NULL, note);
         TraceBare("CreateProcess failed");
-        g_SiblingStartError = error != 0 ? error : ERROR_GEN_FAILURE;
+        g_pSiblingNotStarted = "CreateProcess failed";
+        g_SiblingStartError = error;
         return FALSE;
     }
     // The sibling says with its exit code whether Windows asks for a

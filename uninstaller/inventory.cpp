@@ -34,6 +34,7 @@ typedef struct _INVENTORY {
 DWORD g_RebootRequired = 0;
 DWORD g_SiblingExitCode = STILL_ACTIVE;
 DWORD g_SiblingStartError = 0;
+const char *g_pSiblingNotStarted = NULL;
 
 // Lists one thing left; bCounts: it makes the result "left" (a package kept
 // for a device that is not the product's does not).
@@ -56,8 +57,9 @@ static void AddLeft(INVENTORY *pInv, int bCounts, const char *pFormat, const cha
 static void NodeWhy(char *pWhy, int cbWhy)
 {
     pWhy[0] = 0;
-    if (g_SiblingStartError != 0)
-        FormatText(pWhy, cbWhy, " (Tidewell64.exe not started, error 0x%x)", g_SiblingStartError);
+    if (g_pSiblingNotStarted != NULL)
+        FormatText(pWhy, cbWhy, " (Tidewell64.exe not started: %s, error 0x%x)", g_pSiblingNotStarted,
+                   g_SiblingStartError);
     else if (g_SiblingExitCode != STILL_ACTIVE && g_SiblingExitCode != 0 &&
              g_SiblingExitCode != ERROR_SUCCESS_REBOOT_REQUIRED)
         FormatText(pWhy, cbWhy, " (Tidewell64.exe ended with exit code %u)", g_SiblingExitCode);
@@ -68,7 +70,7 @@ static int NoteNodeLeft(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const 
 {
     INVENTORY *pInv = (INVENTORY *)pContext;
     char instanceId[DEVICE_ID_SIZE];
-    char why[80];
+    char why[TRACE_BUFFER_SIZE];
 
     (void)pHwIds;
     (void)cbHwIds;

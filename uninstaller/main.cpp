@@ -22,6 +22,7 @@ int main(int argc, char **argv, char **envp)
     g_RebootRequired = 0;
     g_SiblingExitCode = STILL_ACTIVE;
     g_SiblingStartError = 0;
+    g_pSiblingNotStarted = NULL;
     LimitDllSearch();
     OpenRunLog("Tidewell");
     Trace("Uninstall Device\n");

@@ -57,5 +57,7 @@ extern DWORD g_RebootRequired;
 // read), and the error that kept it from starting (0: none).
 extern DWORD g_SiblingExitCode;
 extern DWORD g_SiblingStartError;
+// Why the sibling was not started, or NULL.
+extern const char *g_pSiblingNotStarted;
 
 #endif

@@ -232,6 +232,8 @@ int OpenTrustedSibling(const char *pSelf, const char *pSibling, HANDLE *phSiblin
         if (theirs.hFile != INVALID_HANDLE_VALUE)
             CloseHandle(theirs.hFile);
         Trace("Tidewell64.exe not started: %s, Error code: 0x%x\n", pReason, code);
+        g_pSiblingNotStarted = pReason;
+        g_SiblingStartError = code;
         return 0;
     }
     *phSibling = theirs.hFile;

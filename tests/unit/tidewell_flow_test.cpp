@@ -446,7 +446,7 @@ INSTANTIATE_TEST_SUITE_P(
         RecordCase{"32-bit Windows, all gone", [] {}, "clean", "", "1"},
         RecordCase{"64-bit Windows without the sibling",
                    [] { sim::M().wow64 = sim::Wow64True; }, "left",
-                   "device USB\\VID_1F3C&PID_3A41\\1 (Tidewell64.exe not started, error 0x2)|oem3.inf",
+                   "device USB\\VID_1F3C&PID_3A41\\1 (Tidewell64.exe not started: CreateProcess failed, error 0x2)|oem3.inf",
                    "0"},
         RecordCase{"a package the store keeps from a 32-bit process on 64-bit Windows",
                    [] {
