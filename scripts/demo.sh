@@ -4,8 +4,10 @@
 # prefix with the product installed beside other devices, and runs on it
 # Tidewell.exe (hand-off to Tidewell64.exe, sweep) and then Zorvane64.exe
 # from C:\Program Files\Omrak. Prints the product's nodes and INF files before
-# and after, each program's trace lines and the exit codes. Leaves nothing
-# running; safe to run again (the prefix is made anew each time).
+# and after, each program's trace lines and the exit codes, the run log and
+# the run record. Keeps apt's output, where it installs packages, in
+# build/demo/packages.log. Leaves nothing running; safe to run again (the
+# prefix is made anew each time).
 #
 #   scripts/demo.sh            the demo
 #   scripts/demo.sh --check    the demo, and exit 1 unless its outcome is right
@@ -14,7 +16,7 @@ cd "$(dirname "$0")/.."
 # The emulated mode's registration (OMRAK_EMULATE_I386=1) goes at the end.
 trap '[ ! -f build/i386-registration ] || python3 scripts/i386host.py undo build/i386-registration' EXIT
 trap 'exit 1' INT TERM
-scripts/setup.sh
+scripts/setup.sh --apt-log build/demo/packages.log
 
 mkdir -p build/demo
 for preset in win32 win64; do

@@ -7,8 +7,13 @@
 # (scripts/i386host.py). OMRAK_EMULATE_I386=1 sets up the emulation on any
 # host; the command that called this removes it at its end
 # (scripts/i386host.py undo).
+#
+#   scripts/setup.sh                   apt's output on the terminal
+#   scripts/setup.sh --apt-log FILE    apt's output kept in FILE, one line here
 set -euo pipefail
 cd "$(dirname "$0")/.."
+apt_log=""
+[ "${1:-}" != "--apt-log" ] || apt_log=${2:?--apt-log needs a file}
 
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
@@ -21,12 +26,22 @@ done
 if [ ${#need[@]} -gt 0 ]; then
     SUDO=""
     [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-    if ! dpkg --print-foreign-architectures | grep -qx i386; then
-        $SUDO dpkg --add-architecture i386
+    if [ -n "$apt_log" ]; then
+        mkdir -p "$(dirname "$apt_log")"
+        echo "Installing ${#need[@]} packages (${need[*]}); apt's output goes to $apt_log"
+        exec 3>&1 4>&2 >"$apt_log" 2>&1
     fi
-    echo "Installing: ${need[*]}"
-    $SUDO apt-get update -q
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${need[@]}"
+    [ -n "$apt_log" ] || echo "Installing: ${need[*]}"
+    if ! { { dpkg --print-foreign-architectures | grep -qx i386 ||
+             $SUDO dpkg --add-architecture i386; } &&
+           $SUDO apt-get update -q &&
+           DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends \
+               "${need[@]}"; }; then
+        [ -z "$apt_log" ] || { exec >&3 2>&4; tail -n 20 "$apt_log"; }
+        echo "Installing the packages failed${apt_log:+, see $apt_log}" >&2
+        exit 1
+    fi
+    [ -z "$apt_log" ] || exec >&3 2>&4 3>&- 4>&-
 fi
 
 mkdir -p build

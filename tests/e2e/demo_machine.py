@@ -6,13 +6,15 @@ C:\\Program Files\\Omrak, Tidewell.exe run first and Zorvane64.exe after it.
 Prints the product's device nodes and inf-folder entries before and after,
 each program's trace lines (prefix line and message joined, one line each;
 lines written without a prefix line marked) and the exit codes, then the run
-log C:\\windows\\Omrak.log. Every process of the prefix is ended at the end.
+log C:\\windows\\Omrak.log and the run record as reg.exe shows it. Every
+process of the prefix is ended at the end.
 
 With --check it also checks the outcome and exits 1 when one check fails:
 every product node gone, every product INF gone, every other node and file
 untouched (the files byte for byte), Wine's own nodes untouched, the sibling
 run, Tidewell.exe's exit code 0 and Zorvane64.exe's 1, the run log one block
-for each program run holding its trace lines, nothing of the prefix left
+for each program run holding its trace lines, the run record a clean run's
+and what the log's last Tidewell block says, nothing of the prefix left
 running.
 """
 
@@ -181,6 +183,9 @@ def checks(scn, before, after, runs, inf_dir, contents):
         failures.append('the sibling Tidewell64.exe did not run')
     if ('..Zorvane64 - Omrak', 'Setup Device for 64bit OS\n') not in trace_lines(zorvane):
         failures.append('Zorvane64.exe wrote no trace')
+    record = e2e.record_lines([(r[1], r[2], r[3:]) for r in tidewell if r[0] == 'record'])
+    if record != e2e.expected_record('clean', [], 0):
+        failures.append("the run record is not a clean run's: %s" % '; '.join(record or ['none']))
     return failures
 
 
@@ -220,11 +225,18 @@ def main():
         for program in ('tidewell', 'zorvane64'):
             runs.append(run.run(program, debug='-all,+debugstr'))
             show_run(e2e.PROGRAMS[program][0], runs[-1])
+        runs[0] += run.read_record()
         after = snapshot(run, scn)
         show_machine('after', scn, after[0], after[1])
         log = run.read_file(e2e.RUN_LOG)
         print('\n== the run log %s (%d bytes)' % (e2e.RUN_LOG, len(log)))
         print(''.join('  ' + line + '\n' for line in log.split('\r\n')[:-1]), end='')
+        # As an administrator reads it (docs/RELEASE.txt, "Deploying").
+        query = ['reg', 'query', e2e.RECORD_KEY, '/reg:64']
+        print('\n== the run record: %s' % ' '.join('"%s"' % a if ' ' in a else a for a in query))
+        p = run.wine(query)
+        print(''.join('  ' + line + '\n' for line in p.stdout.decode('latin-1').splitlines()
+                      if line.strip()), end='')
         if opts.check:
             failures += checks(scn, before, after, runs, inf_dir, contents)
             failures += ['run log: ' + p for p in e2e.run_log_problems(
@@ -241,7 +253,7 @@ def main():
         print('\nFAILED: ' + f)
     if opts.check and not failures:
         print('\nchecked: product nodes and INFs gone, the rest untouched, exit codes 0 and 1, '
-              'a block in the run log for each program run')
+              'a block in the run log for each program run, the record of a clean run')
     return 1 if failures else 0
 
 

@@ -17,6 +17,9 @@
 //                                     between entries), dword or binary (hex)
 //   file <name> <attributes hex> [<unix path of the content>]
 //   dir <name>                        both in the Windows inf folder
+//   store <folder>\<name> <unix path of the content>
+//                                     a file of the driver store, under
+//                                     System32\DriverStore\FileRepository
 //   port <name> free|held
 //   setting all-present               every node counts as attached
 //   setting locate-fails              the root device node cannot be located
@@ -51,6 +54,8 @@
 //   file <name> <attributes hex>      what is left in the inf folder
 //   library <path>                    a DLL the program loaded
 //   problem <text>                    a resource left open or misused
+//   record <name> <type> <hex bytes>  after each run: a value of the run
+//                                     record, HKLM\SOFTWARE\Omrak\Device Tools
 #include "native_runner.h"
 
 #include "winsim.h"
@@ -244,6 +249,19 @@ int Load(std::istream &in) {
             // An OEM INF is the published name of a package in the driver
             // store (Wine, which has no store, uninstalls any such file).
             if (IsOemInfName(f[1].c_str())) sim::M().driverStore.insert(f[1]);
+        } else if (op == "store" && f.size() == 3) {
+            // A package whose published INF is gone: no published name
+            // leads to it, so that nothing takes it out.
+            std::string path = sim::M().windowsDir + "\\System32\\DriverStore\\FileRepository\\";
+            std::ifstream src(f[2], std::ios::binary);
+            if (!src) return Bad(line);
+            std::ostringstream all;
+            all << src.rdbuf();
+            for (size_t k = path.find('\\', sim::M().windowsDir.size() + 1); k != std::string::npos;
+                 k = path.find('\\', k + 1))
+                sim::AddDirectory(path.substr(0, k));
+            sim::AddDirectory(path + f[1].substr(0, f[1].find('\\')));
+            sim::AddFile(path + f[1], all.str());
         } else if (op == "dir" && f.size() == 2) {
             sim::AddDirectory(sim::M().windowsDir + "\\inf\\" + f[1]);
         } else if (op == "port" && f.size() == 3) {
@@ -302,6 +320,12 @@ void WriteRun(bool ended, int exitCode, const std::string &out) {
     for (const std::string &r : sim::OpenResources())
         printf("problem\t%s\n", Escape("left open: " + r).c_str());
     for (const std::string &p : m.problems) printf("problem\t%s\n", Escape(p).c_str());
+    // The run record, as reg.exe reads it in the 64-bit view.
+    auto record = m.registry.find("SOFTWARE\\Omrak\\Device Tools");
+    if (record != m.registry.end())
+        for (const auto &v : record->second)
+            printf("record\t%s\t%u\t%s\n", Escape(v.first).c_str(), (unsigned)v.second.type,
+                   Hex(v.second.data).c_str());
 }
 
 // The machine as the runs left it.
@@ -413,6 +437,7 @@ void RunStartedProgram(const std::string &runner, const std::string &module) {
     std::map<std::string, DWORD, sim::CaseLess> attributes;
     std::istringstream lines(output);
     std::string line;
+    bool exited = false;
     while (std::getline(lines, line)) {
         std::vector<std::string> f = Split(line, '\t');
         if (f[0].empty()) continue;
@@ -430,6 +455,7 @@ void RunStartedProgram(const std::string &runner, const std::string &module) {
             sim::M().problems.push_back(program + ": " + text);
         } else if (f[0] == "exit") {
             sim::SetExitCode((DWORD)strtoul(text.c_str(), nullptr, 10));
+            exited = true;
         }
     }
     for (sim::Device &d : sim::M().devices) {
@@ -456,6 +482,9 @@ void RunStartedProgram(const std::string &runner, const std::string &module) {
         if (inInf) it->second.attributes = attributes[name];
         ++it;
     }
+    // A run that was ended has no exit code of its own: the layer gives it
+    // an ended program's.
+    if (!exited) throw sim::ProcessEnded();
 }
 
 }  // namespace

@@ -63,6 +63,25 @@ WINDOWS_DIR = 'C:\\windows'
 RUN_LOG = WINDOWS_DIR + '\\Omrak.log'
 EXIT_CODES = {'tidewell': 0, 'tidewell64': 0, 'zorvane64': 1}
 RUN_LOG_LINE = re.compile(r'\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (\w+)\[(\d+)\] (.*)')
+# Lines of a Tidewell block that are the run log's own, not debug output: the
+# reboot check after a 32-bit removal (anywhere), and at the block's end the
+# result, what is left and a record that could not be written.
+LOG_ONLY_ANYWHERE = '(reboot check) '
+LOG_ONLY_AT_END = ('== result: ', '== left: ', '(run record) not written: ')
+
+# The run record each Tidewell run leaves, in the 64-bit registry view; the
+# driver reads it with the prefix's own reg.exe, through this file. Its
+# values, in the order the outcome shows them, with their types; LastRun is
+# compared by its form (local time, offset from UTC), since the time differs.
+RECORD_KEY = 'HKLM\\SOFTWARE\\Omrak\\Device Tools'
+RECORD_EXPORT = 'C:\\e2e\\record.reg'
+RECORD_VALUES = (('Result', 'sz'), ('Left', 'multi_sz'), ('Version', 'sz'), ('LastRun', 'sz'),
+                 ('RebootRequired', 'dword'))
+LAST_RUN = re.compile(r'\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d')
+LAST_RUN_FORM = '(local time with its UTC offset)'
+REG_TYPES = {1: 'sz', 2: 'expand_sz', 3: 'binary', 4: 'dword', 7: 'multi_sz'}
+# Where a scenario's driver-store files go: the 64-bit store in a 64-bit prefix.
+STORE = WINDOWS_DIR + '\\system32\\DriverStore\\FileRepository'
 
 # Wine-side settings that the layer can take on to show what Wine does.
 SETTINGS = ('all-present', 'locate-fails', 'uninstall-in-wow64')
@@ -241,6 +260,7 @@ class Scenario:
         self.interrupt = None  # (program, text): that program ends after writing text, in run 1
         self.nodes = []
         self.files = []
+        self.store = []  # files of the driver store: "<folder>\\<name>.inf"
         self.ports = {}  # name -> free|held
         self.expect = None
         self.expect_again = None  # the second run's part of the expectations
@@ -258,6 +278,9 @@ class Expect:
         self.exit = None
         self.nodes = None
         self.files = None
+        self.result = None  # the run record: its result word, Left, RebootRequired
+        self.left = []
+        self.reboot = 0
 
 
 def parse_value(text):
@@ -393,20 +416,22 @@ def load(path):
             if not node.guid:
                 raise Failure('%s: node %s has no class' % (where, name))
             scn.nodes.append(node)
-        elif kind in ('file', 'dir'):
-            if not name or '\\' in name or '/' in name:
+        elif kind in ('file', 'dir', 'store'):
+            if kind != 'store' and (not name or '\\' in name or '/' in name):
                 raise Failure('%s: a file name without a folder' % where)
+            if kind == 'store' and not re.fullmatch(r'[^\\/]+\\[^\\/]+\.inf', name or '', re.I):
+                raise Failure('%s: a store file is <folder>\\<name>.inf' % where)
             f = File(name, directory=kind == 'dir')
             for key, value, w in entries:
-                if key == 'from' and kind == 'file':
+                if key == 'from' and kind != 'dir':
                     src = os.path.join(INF_SOURCES, value)
                     if not os.path.isfile(src):
                         raise Failure('%s: no file %s' % (w, src))
                     with open(src, 'rb') as s:
                         f.content = s.read()
-                elif key == 'content' and kind == 'file':
+                elif key == 'content' and kind != 'dir':
                     f.content = value.encode('latin-1')
-                elif key == 'attributes':
+                elif key == 'attributes' and kind != 'store':
                     for a in value.lower().split():
                         bits = dict(ATTRIBUTE_NAMES)
                         if a not in bits or a == 'directory':
@@ -414,9 +439,9 @@ def load(path):
                         f.attributes |= bits[a]
                 else:
                     raise Failure('%s: unknown key "%s"' % (w, key))
-            if kind == 'file' and f.content is None:
+            if kind != 'dir' and f.content is None:
                 f.content = b''
-            scn.files.append(f)
+            (scn.store if kind == 'store' else scn.files).append(f)
         elif kind == 'port':
             if not name or not re.fullmatch(r'COM[0-9]{1,3}', name, re.I):
                 raise Failure('%s: a port is named COMn' % where)
@@ -468,6 +493,15 @@ def load(path):
         raise Failure('%s: sign names the program or one beside it; tamper, one signed' % path)
     if scn.expect is None:
         raise Failure('%s: no [expect] section' % path)
+    for e in (scn.expect, scn.expect_again):
+        if e is not None and (e.result is None) == (scn.program == 'tidewell'):
+            raise Failure('%s: the expectations of a Tidewell run, and only those, give its '
+                          'record (result =)' % path)
+    published = [f.content for f in scn.files if is_oem(f.name)]
+    if any(f.content in published for f in scn.store):
+        # Its package's own folder, which goes with it on Windows: not modelled.
+        raise Failure('%s: a store file is a package without its published INF: no oem*.inf '
+                      'of the scenario may be its copy' % path)
     if (scn.runs == 2) != (scn.expect_again is not None):
         raise Failure('%s: runs = 2 and an [expect again] section go together' % path)
     if scn.interrupt and (scn.runs != 2 or scn.interrupt[0] not in scn.beside or
@@ -475,6 +509,10 @@ def load(path):
         raise Failure('%s: interrupt ends a 64-bit program beside the one that runs, in the '
                       'first of two runs in a 64-bit prefix' % path)
     return scn
+
+
+def is_oem(name):
+    return re.fullmatch(r'oem\d+\.inf', name, re.I) is not None
 
 
 def original_value_name(path, where):
@@ -510,6 +548,14 @@ def load_expect(entries, scn, again=False):
             e.exit = int(value)
         elif key == 'nodes left':
             e.nodes = sorted(re.split(r'[\s,]+', value), key=str.lower) if value != 'none' else []
+        elif key == 'result':
+            if value not in ('clean', 'left', 'refused', 'unknown'):
+                raise Failure('%s: result is clean, left, refused or unknown' % w)
+            e.result = value
+        elif key == 'left':
+            e.left.append(value)
+        elif key == 'reboot':
+            e.reboot = int(parse_bool(value, w))
         elif key == 'files left':
             # "name" or "name (attributes)", separated by commas.
             e.files = sorted((f.strip() for f in value.split(',')), key=str.lower) \
@@ -540,7 +586,8 @@ class Outcome:
         self.foreign = []   # nodes the scenario did not make (Wine's own)
         self.problems = []  # the layer's account: resources left open, misuse
         self.libraries = []  # the layer's DLLs loaded, by full path
-        self.again = None   # the second run's log, stdout, boxes and exit code
+        self.record = []    # the run record after the run, as record_lines shows it
+        self.again = None   # the second run's log, stdout, boxes, exit code and record
 
     def text(self):
         out = []
@@ -554,6 +601,8 @@ class Outcome:
             out.append(head + 'message boxes:')
             out += ['  ' + line for line in run.boxes]
             out.append(head + 'exit code: %s' % run.exit)
+            out.append(head + 'record:' + ('' if run.record else ' none'))
+            out += ['  ' + line for line in run.record]
         out.append('nodes left: %s' % (', '.join(self.nodes) or 'none'))
         out.append('files left: %s' % (', '.join(self.files) or 'none'))
         return '\n'.join(out) + '\n'
@@ -610,11 +659,68 @@ def outcome_from(records, scn):
             o.files.append(r[1] + (' (%s)' % ' '.join(flags) if flags else ''))
         elif r[0] == 'problem':
             o.problems.append(r[1])
+        elif r[0] == 'record':
+            o.record.append((r[1], r[2], r[3:]))
         elif r[0] == 'library':
             o.libraries.append(r[1])
     o.nodes.sort(key=str.lower)
     o.files.sort(key=str.lower)
+    o.record = record_lines(o.record)
     return o
+
+
+def record_lines(values):
+    """The record's values, (name, type, entries), as the outcome shows them:
+    one line a value, one a Left entry, in the record's order; a value of
+    another type than the record's shows its type; LastRun by its form."""
+    order = [n for n, _ in RECORD_VALUES]
+    out = []
+    for name, vtype, data in sorted(values, key=lambda v: (
+            order.index(v[0]) if v[0] in order else len(order), v[0])):
+        head = name if (name, vtype) in RECORD_VALUES else '%s (%s)' % (name, vtype)
+        if (name, vtype) == ('LastRun', 'sz') and LAST_RUN.fullmatch(data[0]):
+            data = [LAST_RUN_FORM]
+        out += ['%s: %s' % (head, render(d)) for d in data] or ['%s: (none)' % head]
+    return out
+
+
+def decode_value(code, raw, wide):
+    """A registry value's type name and entries from its type code and bytes
+    (UTF-16 text as reg.exe exports it, or the ANSI bytes the layer holds)."""
+    vtype = REG_TYPES.get(code, 'type %d' % code)
+    if vtype == 'dword':
+        return [vtype, str(int.from_bytes(raw[:4], 'little'))]
+    if vtype == 'binary' or vtype.startswith('type'):
+        return [vtype, raw.hex()]
+    text = raw.decode('utf-16-le' if wide else 'latin-1')
+    entries = text.split('\0')
+    if vtype != 'multi_sz':
+        return [vtype, entries[0]]
+    return [vtype] + (entries[:entries.index('')] if '' in entries else entries)
+
+
+def reg_export_records(text):
+    """The values of a reg.exe export (one key) as records: ['record', name,
+    type, entries...]."""
+    records = []
+    text = text.lstrip('\ufeff').replace('\r\n', '\n').replace('\\\n  ', '')
+    for line in text.split('\n'):
+        m = re.fullmatch(r'"((?:[^"\\]|\\.)*)"=(.*)', line)
+        if not m:
+            continue
+        name, data = re.sub(r'\\(.)', r'\1', m.group(1)), m.group(2)
+        hexed = re.fullmatch(r'hex(?:\(([0-9a-f]+)\))?:([0-9a-f,]*)', data)
+        if data.startswith('"') and data.endswith('"'):
+            records.append(['record', name, 'sz', re.sub(r'\\(.)', r'\1', data[1:-1])])
+        elif data.startswith('dword:'):
+            records.append(['record', name, 'dword', str(int(data[6:], 16))])
+        elif hexed:
+            raw = bytes.fromhex(hexed.group(2).replace(',', ''))
+            records.append(['record', name] + decode_value(int(hexed.group(1) or '3', 16), raw,
+                                                           True))
+        else:
+            raise Failure('reg.exe exported a value the driver cannot read: ' + line)
+    return records
 
 
 def parse_records(text):
@@ -623,7 +729,12 @@ def parse_records(text):
         if not line:
             continue
         fields = line.split('\t')
-        records.append([fields[0]] + [unescape(f) for f in fields[1:]])
+        if fields[0] == 'record':
+            # The layer's value as stored: type code and bytes in hex.
+            records.append(['record', unescape(fields[1])] + decode_value(
+                int(fields[2]), bytes.fromhex(fields[3]), False))
+        else:
+            records.append([fields[0]] + [unescape(f) for f in fields[1:]])
     return records
 
 
@@ -644,6 +755,11 @@ def debug_lines(records):
     return out
 
 
+def release_version():
+    with open(os.path.join(os.path.dirname(os.path.dirname(HERE)), 'VERSION')) as f:
+        return f.read().strip()
+
+
 def log_text(text):
     """A debug-output text as the run log writes it: its closing line break
     dropped, control bytes escaped, every other byte as it is."""
@@ -653,15 +769,68 @@ def log_text(text):
                    for c in text)
 
 
+def log_blocks(text):
+    """The run log's blocks, [program, process ID, header, exit code or None,
+    lines], in the order they began; raises Failure on a line outside any."""
+    if not text.endswith('\r\n'):
+        raise Failure('the run log is empty or does not end with CR LF: %r' % text[-80:])
+    got, running = [], {}
+    for line in text[:-2].split('\r\n'):
+        m = RUN_LOG_LINE.fullmatch(line)
+        key, rest = ((m.group(1), m.group(2)), m.group(3)) if m else (None, '')
+        header = rest.startswith('== ') and not rest.startswith(
+            ('== exit code ',) + LOG_ONLY_AT_END)
+        if not m or (key not in running and not header):
+            raise Failure('a line of the run log outside any block: %r' % line)
+        if rest.startswith('== exit code '):
+            running.pop(key)[3] = int(rest[len('== exit code '):])
+        elif header:
+            running[key] = [m.group(1), m.group(2), rest, None, []]
+            got.append(running[key])
+        else:
+            running[key][4].append(rest)
+    return got
+
+
+def record_tail(texts, records):
+    """A finished Tidewell block's lines without the log's own, and what is
+    wrong with those: the reboot check's lines may stand anywhere; the result,
+    a line for each thing left and a record not written end the block, and
+    say what the run's record (records read after it) holds."""
+    body = [t for t in texts if not t.startswith(LOG_ONLY_ANYWHERE)]
+    k = len(body)
+    while k and body[k - 1].startswith(LOG_ONLY_AT_END[1:]):
+        k -= 1
+    if not k or not body[k - 1].startswith(LOG_ONLY_AT_END[0]):
+        return body, ['no "%s" line before its exit code' % LOG_ONLY_AT_END[0]]
+    tail, body = body[k - 1:], body[:k - 1]
+    logged = [tail[0][len(LOG_ONLY_AT_END[0]):],
+              [t[len(LOG_ONLY_AT_END[1]):] for t in tail if t.startswith(LOG_ONLY_AT_END[1])]]
+    values = dict((r[1], r[3:]) for r in records if r[0] == 'record')
+    problems = [t for t in tail if t.startswith(LOG_ONLY_AT_END[2])]
+    if logged != [(values.get('Result') or [None])[0], values.get('Left', [])]:
+        problems.append('result and left lines %r, the record read after the run %r' % (
+            logged, [values.get('Result'), values.get('Left')]))
+    return body, problems
+
+
+def last_record_problems(text, records):
+    """The log's last Tidewell block against the record read after the run."""
+    blocks = [b for b in log_blocks(text) if b[0] == 'Tidewell' and b[3] is not None]
+    if not blocks:
+        return ['no finished Tidewell block']
+    return record_tail(blocks[-1][4], records)[1]
+
+
 def run_log_problems(text, runs):
     """The run log after runs, each (program, records, whether it is a 32-bit
     process on 64-bit Windows), in the order run. Every program run, those it
     started included, must be a block of its own in the order they began: its
-    header, each of its debug-output lines in order, its exit code; nothing
-    else may be in the log. Session 1 and elevated: Wine's answers."""
+    header, each of its debug-output lines in order, the log's own lines of a
+    Tidewell block (record_tail), its exit code; nothing else may be in the
+    log. Session 1 and elevated: Wine's answers."""
     import difflib
-    with open(os.path.join(os.path.dirname(os.path.dirname(HERE)), 'VERSION')) as f:
-        version = f.read().strip()
+    version = release_version()
     names = dict((p[3], p[0][:-4]) for p in PROGRAMS.values())
     want = []
     for program, records, wow64 in runs:
@@ -672,31 +841,23 @@ def run_log_problems(text, runs):
             lines.setdefault(who, []).append((prefix + '  ' if prefix else '') + log_text(message))
         code = [int(r[1]) for r in records if r[0] == 'exit'][-1]
         want += [(who, wow64 and who == name, texts, code if who == name else
-                  EXIT_CODES[who.lower()]) for who, texts in lines.items()]
-    if not text.endswith('\r\n'):
-        return ['the run log is empty or does not end with CR LF: %r' % text[-80:]]
-    got, running = [], {}
-    for line in text[:-2].split('\r\n'):
-        m = RUN_LOG_LINE.fullmatch(line)
-        key, rest = ((m.group(1), m.group(2)), m.group(3)) if m else (None, '')
-        header = rest.startswith('== ') and not rest.startswith('== exit code ')
-        if not m or (key not in running and not header):
-            return ['a line of the run log outside any block: %r' % line]
-        if rest.startswith('== exit code '):
-            running.pop(key)[3] = int(rest[len('== exit code '):])
-        elif header:
-            running[key] = [m.group(1), m.group(2), rest, None, []]
-            got.append(running[key])
-        else:
-            running[key][4].append(rest)
+                  EXIT_CODES[who.lower()], records) for who, texts in lines.items()]
+    try:
+        got = log_blocks(text)
+    except Failure as e:
+        return [str(e)]
     problems = [] if len(got) == len(want) else \
         ['%d blocks in the run log, %d runs' % (len(got), len(want))]
-    for (who, pid, header, code, texts), (name, wow64, want_texts, want_code) in zip(got, want):
+    for (who, pid, header, code, texts), (name, wow64, want_texts, want_code, records) in \
+            zip(got, want):
         head = '== %s %s, process %s, session 1, 32-bit on 64-bit Windows: %s, elevated: yes' % (
             name, version, pid, 'yes' if wow64 else 'no')
         if (who, header, code) != (name, head, want_code):
             problems.append('block of %s[%s]: %r, exit code %s; wanted %r, exit code %d' % (
                 who, pid, header, code, head, want_code))
+        if who == 'Tidewell' and code is not None:
+            texts, wrong = record_tail(texts, records)
+            problems += ['block of %s[%s]: %s' % (who, pid, w) for w in wrong]
         if texts != want_texts:
             problems.append('block of %s[%s] against its debug output:\n' % (who, pid) + '\n'.join(
                 difflib.unified_diff(want_texts, texts, 'debug output', 'log', lineterm='', n=2)))
@@ -749,6 +910,11 @@ def native_machine(scn, settings, content_dir):
         with open(path, 'wb') as out:
             out.write(f.content)
         lines.append('file\t%s\t%X\t%s' % (f.name, f.attributes or 0x20, path))
+    for n, f in enumerate(scn.store):
+        path = os.path.join(content_dir, 'store%d' % n)
+        with open(path, 'wb') as out:
+            out.write(f.content)
+        lines.append('store\t%s\t%s' % (f.name, path))
     for port, state in sorted(scn.ports.items()):
         lines.append('port\t%s\t%s' % (port, state))
     lines += ['setting\t' + s for s in settings]
@@ -961,6 +1127,7 @@ class WineRun:
         self.holders = []
         self.started = False
         self.plant_problems = []
+        self.log_problems = []
 
     def path(self, windows_path):
         """The unix path of a path on drive C: of the prefix."""
@@ -1081,6 +1248,13 @@ class WineRun:
                     out.write(f.content)
             if f.attributes:
                 attribs.append('attrib\t%s\t%X' % (f.name, f.attributes))
+        for f in self.scn.store:
+            # New folders in the copy's own system32: its files are the
+            # template's (hard links), never written to.
+            path = self.path(STORE + '\\' + f.name)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, 'xb') as out:
+                out.write(f.content)
         ports = os.path.join(self.dir, 'ports')
         os.makedirs(ports)
         for port in self.scn.ports:
@@ -1178,6 +1352,23 @@ class WineRun:
             with open(marker, 'rb') as f:
                 print('planted %s: loaded by the control (marker: %s)' %
                       (dll, ', '.join(f.read().decode('latin-1').split())))
+
+    def read_record(self):
+        """The run record as the prefix's own reg.exe exports it (a 64-bit
+        one in a 64-bit prefix: the 64-bit view), as records; none where
+        there is no record."""
+        export = self.path(RECORD_EXPORT)
+        p = self.wine(['reg', 'export', RECORD_KEY, RECORD_EXPORT, '/y'],
+                      is32=self.kind == 'win32')
+        if p.returncode != 0:
+            said = (p.stdout + p.stderr).decode('latin-1')
+            if 'Unable to find the specified registry key' not in said:
+                raise Failure('reg export failed (%d): %s' % (p.returncode, said))
+            return []
+        with open(export, 'rb') as f:
+            text = f.read().decode('utf-16')
+        os.unlink(export)
+        return reg_export_records(text)
 
     def finish(self):
         self.release_ports()
@@ -1285,9 +1476,13 @@ def run_wine(scn, args):
     try:
         run.prepare()
         run.set_up()
-        parts = [run.run_program()]
-        if scn.runs == 2:
-            parts.append(run.run_program(first=False))
+        parts = []
+        for first in [True] + [False] * (scn.runs - 1):
+            parts.append(run.run_program(first) + run.read_record())
+            if scn.program == 'tidewell' and not scn.runlog:
+                # Whatever the log's other lines, its last block and the record agree.
+                run.log_problems += ['run log: ' + p for p in last_record_problems(
+                    run.read_file(RUN_LOG), parts[-1])]
         records = parts[0] + ([['run', '2']] + parts[1] if scn.runs == 2 else [])
         after = run.finish()
         outcome = outcome_from(records + [r for r in after if r[0] in ('node', 'file')], scn)
@@ -1296,7 +1491,7 @@ def run_wine(scn, args):
         if sorted(before) != sorted(outcome.foreign):
             outcome.problems.append('nodes the scenario did not make changed:\n  before: %s\n'
                                     '  after: %s' % (before, outcome.foreign))
-        outcome.problems += run.plant_problems
+        outcome.problems += run.plant_problems + run.log_problems
         if scn.runlog:
             log = run.read_file(RUN_LOG)
             print('\n== the run log %s\n%s' % (RUN_LOG, log.replace('\r\n', '\n')), end='')
@@ -1332,7 +1527,7 @@ def apply_differences(outcome, differences):
         o.log.append(head + sep + swap(message))
         o.log += [head + sep + add for after, add in adds if message == after]
     o.stdout = [swap(s) for s in outcome.stdout]
-    o.boxes = list(outcome.boxes)
+    o.boxes, o.record = list(outcome.boxes), list(outcome.record)
     o.exit, o.nodes = outcome.exit, list(outcome.nodes)
     o.files = sorted(outcome.files + [d.keeps for d in differences if d.keeps is not None],
                      key=str.lower)
@@ -1341,10 +1536,20 @@ def apply_differences(outcome, differences):
     return o
 
 
+def expected_record(result, left, reboot):
+    """The record of a Tidewell run, as the outcome shows it."""
+    return record_lines([('Result', 'sz', [result]), ('Left', 'multi_sz', left),
+                         ('Version', 'sz', [release_version()]),
+                         ('LastRun', 'sz', [LAST_RUN_FORM]),
+                         ('RebootRequired', 'dword', [str(reboot)])])
+
+
 def expected_outcome(scn):
     def run_of(e):
         o = Outcome()
         o.log, o.stdout, o.boxes, o.exit = list(e.log), list(e.stdout), list(e.boxes), e.exit
+        if e.result is not None:
+            o.record = expected_record(e.result, e.left, e.reboot)
         return o
 
     o = run_of(scn.expect)
@@ -1495,6 +1700,7 @@ def message_box(scn, args):
         out_file.seek(0)
         err_file.seek(0)
         records = wine_records(program.returncode, out_file.read(), err_file.read())
+        records += run.read_record()
         after = run.finish()
         o = outcome_from(records + [r for r in after if r[0] in ('node', 'file')], scn)
         print('== Wine under Xvfb\n' + o.text())

@@ -25,7 +25,11 @@ def debug(prefix, message):
 
 def good_runs():
     tidewell = debug('..Tidewell - Omrak', 'Uninstall Device\n') + [['debug', '---OpenAP---']] + \
-        debug('..Tidewell64 - Omrak', 'Uninstall Device for 64bit OS\n') + [['exit', '0']]
+        debug('..Tidewell64 - Omrak', 'Uninstall Device for 64bit OS\n') + [['exit', '0']] + [
+            ['record', 'Result', 'sz', 'clean'], ['record', 'Left', 'multi_sz'],
+            ['record', 'Version', 'sz', e2e.release_version()],
+            ['record', 'LastRun', 'sz', '2026-03-02T17:09:41-05:30'],
+            ['record', 'RebootRequired', 'dword', '0']]
     zorvane = debug('..Zorvane64 - Omrak', 'Setup Device for 64bit OS\n') + [['exit', '1']]
     return [tidewell, zorvane]
 
@@ -95,6 +99,14 @@ class DemoChecks(unittest.TestCase):
         self.assertIn('Tidewell.exe exit code 1, not 0', got)
         self.assertIn('Zorvane64.exe exit code 0, not 1', got)
         self.assertIn('the sibling Tidewell64.exe did not run', got)
+
+    def test_a_record_that_is_not_a_clean_runs_is_caught(self):
+        for wrong in (['record', 'Result', 'sz', 'left'], ['record', 'Left', 'multi_sz', 'oem9.inf'],
+                      ['record', 'LastRun', 'sz', '2026-03-02T17:09:41']):
+            self.runs[0] = [r for r in good_runs()[0] if r[:2] != wrong[:2]] + [wrong]
+            self.assertTrue(any('run record' in f for f in self.failures()), wrong)
+        self.runs[0] = [r for r in good_runs()[0] if r[0] != 'record']
+        self.assertIn("the run record is not a clean run's: none", self.failures())
 
 
 class TraceReading(unittest.TestCase):

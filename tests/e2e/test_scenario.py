@@ -33,6 +33,7 @@ MINIMAL = """
     exit = 0
     nodes left = none
     files left = none
+    result = clean
 """
 
 
@@ -103,21 +104,44 @@ class Pairing(unittest.TestCase):
     def test_the_run_log_is_checked_block_by_block_against_the_debug_output(self):
         debug = ['..Tidewell - Omrak', 'a\tb\n, line: 1\n', '---OpenAP---',
                  '..Tidewell64 - Omrak', 'x\n', '..Tidewell - Omrak', 'y\n']
-        runs = [('tidewell', [['debug', d] for d in debug] + [['exit', '0']], True)]
-        version = open(os.path.join(os.path.dirname(__file__), '..', '..', 'VERSION')).read().strip()
-        head = '== %s ' + version + ', process %d, session 1, 32-bit on 64-bit Windows: %s, elevated: yes'
+        record = [['record', 'Result', 'sz', 'left'], ['record', 'Left', 'multi_sz', 'device X']]
+        runs = [('tidewell', [['debug', d] for d in debug] + [['exit', '0']] + record, True)]
+        head = '== %s ' + scenario.release_version() + ', process %d, session 1, 32-bit on 64-bit Windows: %s, elevated: yes'
         lines = [(1, head % ('Tidewell', 1, 'yes')), (1, '..Tidewell - Omrak  a\\tb\\n, line: 1'),
                  (1, '---OpenAP---'), (2, head % ('Tidewell64', 2, 'no')),
                  (2, '..Tidewell64 - Omrak  x'), (2, '== exit code 0'),
-                 (1, '..Tidewell - Omrak  y'), (1, '== exit code 0')]
+                 (1, '(reboot check) SetupDiGetDeviceInstallParamsA failed, Error code: 0x5'),
+                 (1, '..Tidewell - Omrak  y'), (1, '== result: left'), (1, '== left: device X'),
+                 (1, '== exit code 0')]
 
         def log(lines):
             return ''.join('2026-03-17 09:41:07.250 %s[%d] %s\r\n' % (
                 'Tidewell64' if pid == 2 else 'Tidewell', pid, text) for pid, text in lines)
         self.assertEqual([], scenario.run_log_problems(log(lines), runs))
+        self.assertEqual([], scenario.last_record_problems(log(lines), runs[0][1]))
         for wrong in (lines[:2] + lines[3:], lines[:-1], lines[3:6] + lines[:3] + lines[6:],
-                      lines + lines[3:6], [(1, 'stray')] + lines, lines[:4] + [(2, 'z')] + lines[5:]):
+                      lines + lines[3:6], [(1, 'stray')] + lines, lines[:4] + [(2, 'z')] + lines[5:],
+                      lines[:8] + [(1, '== result: clean')] + lines[9:], lines[:9] + lines[10:],
+                      lines[:7] + lines[8:10] + lines[7:8] + lines[10:]):
             self.assertNotEqual([], scenario.run_log_problems(log(wrong), runs), wrong)
+        self.assertNotEqual([], scenario.last_record_problems(log(lines), record[:1]))
+
+    def test_the_record_reads_alike_from_reg_exe_and_the_layer(self):
+        export = ('\ufeffWindows Registry Editor Version 5.00\r\n\r\n'
+                  '[HKEY_LOCAL_MACHINE\\SOFTWARE\\Omrak\\Device Tools]\r\n'
+                  '"LastRun"="2026-03-02T17:09:41+01:00"\r\n'
+                  '"Left"=hex(7):52,00,5c,00,30,00,30,00,00,00,61,00,22,00,\\\r\n'
+                  '  00,00,00,00\r\n"RebootRequired"=dword:00000001\r\n'
+                  '"Result"="a \\"b\\" \\\\c"\r\n"Version"=hex(2):31,00,00,00\r\n')
+        native = ('record\tLeft\t7\t525C303000612200\nrecord\tLastRun\t1\t323032362D30332D'
+                  '30325431373A30393A34312B30313A303000\nrecord\tRebootRequired\t4\t01000000\n'
+                  'record\tResult\t1\t6120226222205C6300\nrecord\tVersion\t2\t3100\n')
+        scn = load_text(MINIMAL)
+        wine = scenario.outcome_from(scenario.reg_export_records(export), scn).record
+        self.assertEqual(['Result: a "b" \\c', 'Left: R\\00', 'Left: a"',
+                          'Version (expand_sz): 1', 'LastRun: ' + scenario.LAST_RUN_FORM,
+                          'RebootRequired: 1'], wine)
+        self.assertEqual(wine, scenario.outcome_from(scenario.parse_records(native), scn).record)
 
     def test_transport_escapes_round_trip(self):
         self.assertEqual('C:\\x\tA\n\x01', scenario.unescape('C:\\\\x\\tA\\n\\x01'))
@@ -214,6 +238,10 @@ class ScenarioFiles(unittest.TestCase):
             'a file in a folder': '[file a\\b.inf]\n',
             'an unknown key': '[node A]\nclass = USB\ncolour = red\n',
             'an unended block': '[file a.inf]\ncontent = <<END\nx\n',
+            'a result that is no word of the record': 'result = gone\n',
+            'a store file outside a folder': '[store a.inf]\n',
+            'a store file that a published INF is a copy of':
+                '[file oem1.inf]\ncontent = x\n[store p\\a.inf]\ncontent = x\n',
             'a plant that does not exist': '[scenario]\nplant = version\n',
             'a 64-bit DLL planted beside a 32-bit program': '[scenario]\nplant = cfgmgr32\n',
             'a station that is not hidden': '[scenario]\nstation = visible\n',
