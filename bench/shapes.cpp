@@ -183,6 +183,8 @@ InfShape Inf(size_t n, size_t extraModelsLineBytes) {
     default: shape.name = Format("%s%s.inf", Format("%.3s", cls[0]).c_str(), svc.c_str()); break;
     }
     for (auto &c : shape.name) c = (char)((c >= 'A' && c <= 'Z') ? c + 32 : c);
+    shape.storeName = n % 3 == 0 ? svc + ".inf" : shape.name;
+    shape.driver = svc + ".sys";
 
     Writer w;
     w.Line(";");
@@ -340,6 +342,23 @@ InfShape Inf(size_t n, size_t extraModelsLineBytes) {
     shape.content = w.text;
     shape.lines = w.lines;
     return shape;
+}
+
+StorePackage Package(size_t n) {
+    InfShape inf = Inf(n);
+    StorePackage package;
+    package.folder = Format("%s_amd64_%08x%08x", inf.storeName.c_str(), Mix(n, 17), Mix(n, 19));
+    package.files.push_back({inf.storeName, inf.content});
+    // The driver: a PE file's first bytes, then 2 to 8 KB of others; the
+    // catalogue: a DER sequence.
+    std::string sys = "MZ";
+    for (size_t i = 0; sys.size() < 2048 + Mix(n, 23) % 6144; ++i)
+        sys.push_back((char)Mix(n * 8191 + i, 29));
+    package.files.push_back({inf.driver, sys});
+    if (n % 2 == 0)
+        package.files.push_back({inf.driver.substr(0, inf.driver.size() - 4) + ".cat",
+                                 "0\x82" + sys.substr(0, 900)});
+    return package;
 }
 
 size_t RuleLineTextCalls(const InfShape &inf) {

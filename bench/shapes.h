@@ -9,6 +9,7 @@
 #include <stddef.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace shapes {
@@ -29,6 +30,9 @@ std::string MultiSz(const std::vector<std::string> &entries);
 
 struct InfShape {
     std::string name;          // file name in the inf folder
+    std::string storeName;     // its name in its driver-store package (a published
+                               // oem<N>.inf keeps the name it was published from)
+    std::string driver;        // the driver file its install copies ("<service>.sys")
     std::string content;       // CRLF line ends, as Windows ships them
     bool hasManufacturer;      // a [Manufacturer] section with a first line
     std::string modelsSection; // the section the first [Manufacturer] line names
@@ -47,6 +51,16 @@ struct InfShape {
 // extraModelsLineBytes > 0 appends one models line of about that many bytes
 // to the undecorated models section (the file then always has one).
 InfShape Inf(size_t n, size_t extraModelsLineBytes = 0);
+
+// The driver-store package of INF file number n, as Windows keeps one in
+// System32\DriverStore\FileRepository: a folder "<inf name>_<arch>_<hash>"
+// holding the INF under its store name, byte for byte the file of the inf
+// folder, and the driver files beside it (a .sys, for some a .cat).
+struct StorePackage {
+    std::string folder;
+    std::vector<std::pair<std::string, std::string>> files;  // name, content; the INF first
+};
+StorePackage Package(size_t n);
 
 // SetupGetLineTextA calls that the sweep's rule needs for a file that does
 // not name the product: none without a [Manufacturer] line; otherwise two

@@ -25,6 +25,13 @@ bool NamesTarget(const std::string &text) {
     return HwidMatch(text.c_str(), TargetHwid1) || HwidMatch(text.c_str(), TargetHwid2);
 }
 
+// Over every byte, NULs included (driver files are binary).
+bool NamesTargetAnywhere(std::string bytes) {
+    for (auto &c : bytes) c = (char)((c >= 'A' && c <= 'Z') ? c + 32 : c);
+    return bytes.find("usb\\vid_1f3c&pid_3a41") != std::string::npos ||
+           bytes.find("usb\\vid_1f3c&pid_3a42") != std::string::npos;
+}
+
 size_t Count(const std::string &text, const std::string &what) {
     size_t n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
@@ -47,6 +54,12 @@ TEST(BenchInfFiles, ShapesAreDistinctRealisticAndNeverNameTheProduct) {
         large += inf.hasModelsSection && inf.modelsLines >= 100;
         EXPECT_GE(inf.lines, 100u) << inf.name;
         EXPECT_LE(inf.lines, 900u) << inf.name;
+        // Its store package: the same INF under its own name, and driver files.
+        shapes::StorePackage package = shapes::Package(n);
+        ASSERT_TRUE(names.insert(package.folder).second) << "two packages named " << package.folder;
+        EXPECT_EQ(inf.content, package.files[0].second) << package.folder;
+        for (const auto &file : package.files)
+            ASSERT_FALSE(NamesTargetAnywhere(file.second)) << package.folder << "\\" << file.first;
     }
     // The mix the benchmarks rely on: about a tenth without [Manufacturer],
     // about a third with decorated models sections only, a few with a large

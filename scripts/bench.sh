@@ -4,14 +4,18 @@
 # purge over large trees, the INF sweep over large folders, each program's
 # peak heap), then under Wine, in a throwaway prefix: the sweep against its
 # floor over an inf folder of 1,000 generated INF files that do not name the
-# product, and the device scan against its floor over 1,000 seeded nodes. Prints the machine, the load and every figure; the JSON of
-# the native run stays in <native build>/bench.
+# product, the whole uninstaller's run with its run record against the same
+# run without it (the same inf folder and 1,000 driver-store packages of the
+# same shapes, Tidewell64.exe beside it), and the device scan against its
+# floor over 1,000 seeded nodes. Prints the machine, the load and every
+# figure; the JSON of the native run stays in <native build>/bench.
 #
 #   scripts/bench.sh [--native-only | --wine-only] [rounds]
 #
 # BENCH_NATIVE_DIR, BENCH_WIN32_DIR, BENCH_WIN64_DIR: build folders (default
 # build/bench-native, build/bench-win32, build/bench-win64). BENCH_INF_FILES:
-# files in the prefix's inf folder (default 1000). BENCH_NODES: device nodes
+# files in the prefix's inf folder (default 1000). BENCH_STORE_PACKAGES:
+# packages in its driver store (default 1000). BENCH_NODES: device nodes
 # seeded into the prefix (default 1000; seeding takes about 35 s per 1,000).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,6 +23,7 @@ native=$(realpath -m "${BENCH_NATIVE_DIR:-$root/build/bench-native}")
 win32=$(realpath -m "${BENCH_WIN32_DIR:-$root/build/bench-win32}")
 win64=$(realpath -m "${BENCH_WIN64_DIR:-$root/build/bench-win64}")
 files=${BENCH_INF_FILES:-1000}
+packages=${BENCH_STORE_PACKAGES:-1000}
 nodes=${BENCH_NODES:-1000}
 cd "$root"
 
@@ -55,9 +60,9 @@ fi
 if [ "$run_wine" = 1 ]; then
     echo "== the sweep against its floor under Wine ($(wine --version))"
     cmake --preset win32 -B "$win32" >/dev/null
-    cmake --build "$win32" -j2 --target sweepbench scanbench >/dev/null
+    cmake --build "$win32" -j2 --target sweepbench scanbench Tidewell tidewell_norecord recordbench >/dev/null
     cmake --preset win64 -B "$win64" >/dev/null
-    cmake --build "$win64" -j2 --target sweepbench scanbench >/dev/null
+    cmake --build "$win64" -j2 --target sweepbench scanbench Tidewell64 >/dev/null
 
     work=$(mktemp -d)
     export WINEPREFIX="$work/prefix" WINEDEBUG=-all
@@ -79,6 +84,19 @@ if [ "$run_wine" = 1 ]; then
     wine "$win32/fixtures/sweepbench.exe" "$rounds"
     echo "-- the same sweep code, 64-bit"
     wine "$win64/fixtures/sweepbench.exe" "$rounds"
+    # The run record's cost, before any node is seeded: the driver store's
+    # packages, and both builds of the uninstaller with the sibling beside.
+    store="$WINEPREFIX/drive_c/windows/system32/DriverStore/FileRepository"
+    mkdir -p "$store"
+    echo "driver store: $("$native/tests/bench_infgen" --store "$store" "$packages")"
+    for variant in record norecord; do
+        mkdir -p "$WINEPREFIX/drive_c/bench/$variant"
+        cp "$win64/Tidewell64.exe" "$WINEPREFIX/drive_c/bench/$variant/"
+    done
+    cp "$win32/Tidewell.exe" "$WINEPREFIX/drive_c/bench/record/"
+    cp "$win32/norecord/Tidewell.exe" "$WINEPREFIX/drive_c/bench/norecord/"
+    echo "-- the run record's cost: Tidewell.exe's whole run with it and without it (64-bit Windows: the hand-off, the sweep, the record)"
+    wine "$win32/fixtures/recordbench.exe" 'C:\bench\record\Tidewell.exe' 'C:\bench\norecord\Tidewell.exe' "$rounds"
     echo "-- the device scan, 32-bit (the first run seeds the nodes)"
     wine "$win32/fixtures/scanbench.exe" "$nodes" "$rounds"
     echo "-- the device scan, 64-bit"

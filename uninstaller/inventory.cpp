@@ -17,17 +17,32 @@
 #define LEFT_SIZE 320
 // Published INFs of the product whose bytes a store INF is held against.
 #define PRINTS_MAX 64
+// The inf folder's files read as INFs, whose bytes a store INF may repeat.
+#define KNOWN_MAX 1024
+#define LEFT_BLOCK (LEFT_MAX * LEFT_SIZE + 64)
 
 static const char RecordKey[] = "SOFTWARE\\Omrak\\Device Tools";
 
+// A file of the inf folder read as an INF: its bytes, and whether the wider
+// rule finds the product in them. A package's INF in the driver store is byte
+// for byte its copy in the inf folder, so that the store's INFs need not be
+// read as INFs a second time.
+typedef struct _KNOWN_INF {
+    DWORD Size;
+    DWORD Sum;
+    int Names;
+} KNOWN_INF;
+
 typedef struct _INVENTORY {
-    char *pLeft;     // LEFT_MAX entries of LEFT_SIZE bytes
+    char *pLeft;     // LEFT_MAX entries of LEFT_SIZE bytes, then Known (one block)
     DWORD Count;     // entries listed
     DWORD Unlisted;  // things left beyond LEFT_MAX
     int Counting;    // things left that make the result "left"
     int Complete;    // every look finished
     INF_PRINT Prints[PRINTS_MAX + 1];  // the last one read goes to Prints[PrintCount]
     DWORD PrintCount;
+    KNOWN_INF *pKnown;  // KNOWN_MAX entries, in pLeft's block
+    DWORD KnownCount;
     char *pPath;     // a MAX_PATH buffer for composing paths
 } INVENTORY;
 
@@ -123,16 +138,49 @@ static int IsNoInf(DWORD error)
            error == ERROR_WRONG_INF_STYLE || error == ERROR_FILE_INVALID;
 }
 
+// The rules a file is read by.
+#define RULE_SWEEP 0  // the sweep's own (an inf-folder name that is no published INF's)
+#define RULE_WIDER 1  // every models section (a published INF)
+#define RULE_STORE 2  // the wider rule, for a store INF
+
+static void NoteKnown(INVENTORY *pInv, const INF_PRINT *pPrint, int bNames)
+{
+    KNOWN_INF *pKnown;
+
+    if (pInv->KnownCount == KNOWN_MAX)
+        return;  // later store INFs of these bytes are read as INFs
+    pKnown = &pInv->pKnown[pInv->KnownCount++];
+    pKnown->Size = pPrint->Size;
+    pKnown->Sum = pPrint->Sum;
+    pKnown->Names = bNames;
+}
+
+// 1 when the bytes of pPrint were read as an INF before: *pNames then says
+// whether the wider rule found the product in them.
+static int IsKnown(const INVENTORY *pInv, const INF_PRINT *pPrint, int *pNames)
+{
+    DWORD i;
+
+    for (i = 0; i < pInv->KnownCount; i++) {
+        if (pInv->pKnown[i].Size == pPrint->Size && pInv->pKnown[i].Sum == pPrint->Sum) {
+            *pNames = pInv->pKnown[i].Names;
+            return 1;
+        }
+    }
+    return 0;
+}
+
 // Reads an INF file by the rule given: 1 when it names the product, 0 when
 // it does not; an unfinished reading leaves the look unfinished. *pPrint
 // gets the file's size and checksum.
-static int NamesProduct(INVENTORY *pInv, const char *pFullPath, int bWider, INF_PRINT *pPrint)
+static int NamesProduct(INVENTORY *pInv, const char *pFullPath, int rule, INF_PRINT *pPrint)
 {
     HINF hInf;
     UINT errorLine = 0;
     char *pLine = NULL;
     DWORD error = 0;
     int names;
+    int wider;
 
     if (!ReadInfPrint(pFullPath, pPrint)) {
         pInv->Complete = 0;
@@ -140,18 +188,30 @@ static int NamesProduct(INVENTORY *pInv, const char *pFullPath, int bWider, INF_
     }
     if (!pPrint->MayNameProduct)
         return 0;
+    if (rule == RULE_STORE && IsKnown(pInv, pPrint, &names))
+        return names;
     hInf = SetupOpenInfFileA(pFullPath, NULL, INF_STYLE_OLDNT | INF_STYLE_WIN4, &errorLine);
     if (hInf == INVALID_HANDLE_VALUE) {
         if (!IsNoInf(GetLastError()))
             pInv->Complete = 0;
         return 0;
     }
-    if (bWider) {
+    if (rule != RULE_SWEEP) {
         names = FindProductModelsLine(hInf, &pLine, &error);
         if (!names && error != 0)
             pInv->Complete = 0;
+        else if (rule == RULE_WIDER)
+            NoteKnown(pInv, pPrint, names);
     } else {
         names = FindTargetModelsLine(hInf, &pLine);
+        // What the wider rule finds in the same bytes, for the store; where
+        // it cannot finish, a store INF of these bytes is read itself.
+        if (pLine != NULL)
+            LocalFree(pLine);
+        pLine = NULL;
+        wider = FindProductModelsLine(hInf, &pLine, &error);
+        if (wider || error == 0)
+            NoteKnown(pInv, pPrint, wider);
     }
     if (pLine != NULL)
         LocalFree(pLine);
@@ -170,7 +230,8 @@ static void LookAtInfEntry(const char *pFullPath, const char *pFileName, DWORD d
 
     if (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
         return;
-    if (!NamesProduct(pInv, pFullPath, published, &pInv->Prints[pInv->PrintCount]))
+    if (!NamesProduct(pInv, pFullPath, published ? RULE_WIDER : RULE_SWEEP,
+                      &pInv->Prints[pInv->PrintCount]))
         return;
     if (!published) {
         AddLeft(pInv, TRUE, "%s%s", pFileName, "");
@@ -230,7 +291,7 @@ static void LookInPackage(INVENTORY *pInv, const char *pWindowsDir, const char *
             pInv->Complete = 0;
             continue;
         }
-        if (!NamesProduct(pInv, pInv->pPath, TRUE, pPrint))
+        if (!NamesProduct(pInv, pInv->pPath, RULE_STORE, pPrint))
             continue;
         for (i = 0; i < pInv->PrintCount; i++)
             if (pInv->Prints[i].Size == pPrint->Size && pInv->Prints[i].Sum == pPrint->Sum)
@@ -374,7 +435,9 @@ void RecordRun(int bRefused)
     inv.Counting = 0;
     inv.Complete = 1;
     inv.PrintCount = 0;
-    inv.pLeft = (char *)LocalAlloc(LMEM_ZEROINIT, LEFT_MAX * LEFT_SIZE + 64);
+    inv.KnownCount = 0;
+    inv.pLeft = (char *)LocalAlloc(LMEM_ZEROINIT, LEFT_BLOCK + KNOWN_MAX * sizeof(KNOWN_INF));
+    inv.pKnown = inv.pLeft != NULL ? (KNOWN_INF *)(inv.pLeft + LEFT_BLOCK) : NULL;
     inv.pPath = (char *)LocalAlloc(LMEM_ZEROINIT, MAX_PATH);
     if (inv.pLeft != NULL && inv.pPath != NULL) {
         LookAtNodes(&inv);

@@ -202,6 +202,32 @@ TEST_F(TidewellTest, CommandLineArgumentsChangeNothing) {
     EXPECT_EQ(removed, EventsOf(sim::Event::DeviceRemoved));
 }
 
+// A store INF whose bytes the inf folder holds is judged as that file was,
+// by the wider rule, and not opened again: the copy of another model's
+// published INF is not left, the copy of an INF whose decorated section
+// names the product (which the sweep's rule does not read) is.
+TEST_F(TidewellTest, RecordJudgesStoreCopiesOfInfFolderFilesByTheWiderRule) {
+    auto inf = [](const char *id) {
+        return std::string("[Version]\r\nSignature=\"$Windows NT$\"\r\n[Manufacturer]\r\n"
+                           "M=M,NTamd64\r\n[M.NTamd64]\r\nD=I,") + id + "\r\n";
+    };
+    const std::string repository = "C:\\Windows\\System32\\DriverStore\\FileRepository";
+    for (const char *dir : {"C:\\Windows\\System32", "C:\\Windows\\System32\\DriverStore"})
+        sim::AddDirectory(dir);
+    sim::AddDirectory(repository);
+    sim::AddFile(InfPath("oem3.inf"), inf("USB\\Vid_1F3C&Pid_3A43"));
+    sim::AddFile(InfPath("omrak.inf"), inf(kTarget1));
+    for (const char *name : {"oem3.inf", "omrak.inf"}) {
+        std::string folder = repository + "\\" + name + "_amd64_1";
+        sim::AddDirectory(folder);
+        sim::AddFile(folder + "\\" + name, sim::M().files[InfPath(name)].content);
+    }
+    RecordRun(FALSE);
+    EXPECT_EQ(2, sim::Calls("SetupOpenInfFileA"));
+    EXPECT_EQ("left", RecordValue("Result"));
+    EXPECT_EQ(repository + "\\omrak.inf_amd64_1\\omrak.inf (no published INF)", RecordValue("Left"));
+}
+
 // Before its first trace the uninstaller keeps every later DLL load
 // (SetupAPI's class installers among them) to the system folder.
 TEST_F(TidewellTest, DllSearchIsRestrictedFirstOfAll) {
