@@ -275,33 +275,58 @@ static int BytesAt(const BYTE *p, DWORD n, DWORD i, const char *pattern, DWORD c
     return 1;
 }
 
-// The vendor number as ANSI, UTF-16LE and UTF-16BE text, and the ends of
-// its beginnings at a line continuation.
+// The vendor number and the two product numbers as ANSI, UTF-16LE and
+// UTF-16BE text, and the ends of their beginnings at a line continuation
+// (where a backslash at a line's end joins the next line to it).
+#define VENDOR_BYTES 1
+#define PRODUCT_BYTES 2
+
 static const struct {
     const char *Bytes;
     DWORD Size;
+    int Group;
 } ProductBytes[] = {
-    {"1F3C", 4},         {"1\0F\0" "3\0C\0", 8}, {"\0" "1\0F\0" "3\0C", 8},
-    {"1\\", 2},         {"1F\\", 3},              {"1F3\\", 4},
-    {"1\0\\\0", 4},     {"1\0F\0\\\0", 6},       {"1\0F\0" "3\0\\\0", 8},
+    {"1F3C", 4, VENDOR_BYTES},
+    {"1\0F\0" "3\0C\0", 8, VENDOR_BYTES},
+    {"\0" "1\0F\0" "3\0C", 8, VENDOR_BYTES},
+    {"1\\", 2, VENDOR_BYTES},
+    {"1F\\", 3, VENDOR_BYTES},
+    {"1F3\\", 4, VENDOR_BYTES},
+    {"1\0\\\0", 4, VENDOR_BYTES},
+    {"1\0F\0\\\0", 6, VENDOR_BYTES},
+    {"1\0F\0" "3\0\\\0", 8, VENDOR_BYTES},
+    {"3A41", 4, PRODUCT_BYTES},
+    {"3A42", 4, PRODUCT_BYTES},
+    {"3\0A\0" "4\0" "1\0", 8, PRODUCT_BYTES},
+    {"3\0A\0" "4\0" "2\0", 8, PRODUCT_BYTES},
+    {"\0" "3\0A\0" "4\0" "1", 8, PRODUCT_BYTES},
+    {"\0" "3\0A\0" "4\0" "2", 8, PRODUCT_BYTES},
+    {"3\\", 2, PRODUCT_BYTES},
+    {"3A\\", 3, PRODUCT_BYTES},
+    {"3A4\\", 4, PRODUCT_BYTES},
+    {"3\0\\\0", 4, PRODUCT_BYTES},
+    {"3\0A\0\\\0", 6, PRODUCT_BYTES},
+    {"3\0A\0" "4\0\\\0", 8, PRODUCT_BYTES},
 };
 
-static int HoldsProductBytes(const BYTE *p, DWORD n)
+// The groups of patterns the n bytes at p hold, added to *pGroups.
+static void FindProductBytes(const BYTE *p, DWORD n, int *pGroups)
 {
     DWORD i;
     DWORD k;
 
-    for (i = 0; i < n; i++) {
-        if (p[i] != '1' && p[i] != 0)
+    for (i = 0; i < n && *pGroups != (VENDOR_BYTES | PRODUCT_BYTES); i++) {
+        if (p[i] != '1' && p[i] != '3' && p[i] != 0)
             continue;  // every pattern begins so
         for (k = 0; k < sizeof(ProductBytes) / sizeof(ProductBytes[0]); k++)
-            if (BytesAt(p, n, i, ProductBytes[k].Bytes, ProductBytes[k].Size))
-                return 1;
+            if (!(*pGroups & ProductBytes[k].Group) &&
+                BytesAt(p, n, i, ProductBytes[k].Bytes, ProductBytes[k].Size))
+                *pGroups |= ProductBytes[k].Group;
     }
-    return 0;
 }
 
-#define PRINT_CHUNK 4096
+// A read of this size takes a whole INF file as a rule, in one call.
+#define PRINT_CHUNK 16384
 #define PRINT_CARRY 7  // one byte less than the longest pattern
 
 int ReadInfPrint(const char *pFullPath, INF_PRINT *pPrint)
@@ -314,6 +339,7 @@ int ReadInfPrint(const char *pFullPath, INF_PRINT *pPrint)
     DWORD keep;
     DWORD i;
     DWORD error;
+    int groups = 0;
 
     pPrint->Size = 0;
     pPrint->Sum = 2166136261u;
@@ -322,30 +348,29 @@ int ReadInfPrint(const char *pFullPath, INF_PRINT *pPrint)
                         NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (hFile == INVALID_HANDLE_VALUE)
         return 0;
-    for (;;) {
+    do {
         if (!ReadFile(hFile, buffer + carry, PRINT_CHUNK, &got, NULL)) {
             error = GetLastError();
             CloseHandle(hFile);
             SetLastError(error);
             return 0;
         }
-        if (got == 0)
-            break;
         for (i = 0; i < got; i++) {
             pPrint->Sum ^= buffer[carry + i];
             pPrint->Sum *= 16777619u;
         }
         pPrint->Size += got;
         // A pattern may begin in the bytes carried over from the last chunk.
-        if (!pPrint->MayNameProduct && HoldsProductBytes(buffer, carry + got))
-            pPrint->MayNameProduct = 1;
+        FindProductBytes(buffer, carry + got, &groups);
         total = carry + got;
         keep = total < PRINT_CARRY ? total : PRINT_CARRY;
         for (i = 0; i < keep; i++)
             buffer[i] = buffer[total - keep + i];
         carry = keep;
-    }
+        // A read of a file on disk comes back short only at its end.
+    } while (got == PRINT_CHUNK);
     CloseHandle(hFile);
+    pPrint->MayNameProduct = groups == (VENDOR_BYTES | PRODUCT_BYTES);
     return 1;
 }
 

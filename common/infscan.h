@@ -39,8 +39,10 @@ int FindProductModelsLine(HINF hInf, char **ppLine, DWORD *pError);
 
 // Size, checksum and a first look at a file's raw bytes: whether they may
 // name the product at all. Only a file whose bytes hold the vendor number
-// "1F3C" (any letter case, as ANSI or UTF-16 text), or a line continuation
-// that could split it ("1\", "1F\", "1F3\"), can name a target hardware ID.
+// "1F3C" and a product number, "3A41" or "3A42" (any letter case, as ANSI or
+// UTF-16 text), each whole or up to a line continuation that could split it
+// ("1\", "1F\", "1F3\"; "3\", "3A\", "3A4\"), can name a target hardware
+// ID. (A number put together from [Strings] pieces would not be seen.)
 typedef struct _INF_PRINT {
     DWORD Size;
     DWORD Sum;          // FNV-1a of the bytes

@@ -170,10 +170,10 @@ static int IsKnown(const INVENTORY *pInv, const INF_PRINT *pPrint, int *pNames)
     return 0;
 }
 
-// Reads an INF file by the rule given: 1 when it names the product, 0 when
-// it does not; an unfinished reading leaves the look unfinished. *pPrint
-// gets the file's size and checksum.
-static int NamesProduct(INVENTORY *pInv, const char *pFullPath, int rule, INF_PRINT *pPrint)
+// Reads an INF file whose raw bytes *pPrint holds by the rule given: 1 when
+// it names the product, 0 when it does not; an unfinished reading leaves
+// the look unfinished. NamesProduct reads the raw bytes first.
+static int JudgePrinted(INVENTORY *pInv, const char *pFullPath, int rule, INF_PRINT *pPrint)
 {
     HINF hInf;
     UINT errorLine = 0;
@@ -182,10 +182,6 @@ static int NamesProduct(INVENTORY *pInv, const char *pFullPath, int rule, INF_PR
     int names;
     int wider;
 
-    if (!ReadInfPrint(pFullPath, pPrint)) {
-        pInv->Complete = 0;
-        return 0;
-    }
     if (!pPrint->MayNameProduct)
         return 0;
     if (rule == RULE_STORE && IsKnown(pInv, pPrint, &names))
@@ -217,6 +213,15 @@ static int NamesProduct(INVENTORY *pInv, const char *pFullPath, int rule, INF_PR
         LocalFree(pLine);
     SetupCloseInfFile(hInf);
     return names;
+}
+
+static int NamesProduct(INVENTORY *pInv, const char *pFullPath, int rule, INF_PRINT *pPrint)
+{
+    if (!ReadInfPrint(pFullPath, pPrint)) {
+        pInv->Complete = 0;
+        return 0;
+    }
+    return JudgePrinted(pInv, pFullPath, rule, pPrint);
 }
 
 // An entry of the inf folder: a published INF that names the product by
@@ -261,6 +266,38 @@ static int IsMissing(DWORD error)
 // A package's folder in the store: every INF in it that names the product
 // and has no published copy (the same size and checksum) in the inf folder
 // is a package whose published INF is gone.
+// A store INF read: named in Left when it names the product and no published
+// INF has its bytes (the same size and checksum).
+static void JudgeStoreInf(INVENTORY *pInv, const char *pPath, const char *pDisplay,
+                          INF_PRINT *pPrint)
+{
+    DWORD i;
+
+    if (!JudgePrinted(pInv, pPath, RULE_STORE, pPrint))
+        return;
+    for (i = 0; i < pInv->PrintCount; i++)
+        if (pInv->Prints[i].Size == pPrint->Size && pInv->Prints[i].Sum == pPrint->Sum)
+            return;
+    AddLeft(pInv, TRUE, "%s%s", pDisplay, " (no published INF)");
+}
+
+// The length of the INF name that begins a package folder's name, as
+// Windows names them ("<name>.inf_<arch>_<hash>"), or 0.
+static int PackageInfNameLength(const char *pPackage)
+{
+    int length = 0;
+    int i;
+
+    for (i = 0; pPackage[i] != 0; i++)
+        if (pPackage[i] == '.' && (pPackage[i + 1] | 0x20) == 'i' && (pPackage[i + 2] | 0x20) == 'n' &&
+            (pPackage[i + 3] | 0x20) == 'f' && pPackage[i + 4] == '_')
+            length = i + 4;
+    return length;
+}
+
+// A package's folder in the store: the INF its name names is read straight
+// away; a folder named otherwise, or without that file, is searched for its
+// INF files.
 static void LookInPackage(INVENTORY *pInv, const char *pWindowsDir, const char *pSystem,
                           const char *pPackage)
 {
@@ -268,8 +305,26 @@ static void LookInPackage(INVENTORY *pInv, const char *pWindowsDir, const char *
     INF_PRINT *pPrint = &pInv->Prints[pInv->PrintCount];
     HANDLE hFind;
     char display[MAX_PATH];
-    DWORD i;
+    char infName[MAX_PATH];
+    int cchName;
 
+    cchName = PackageInfNameLength(pPackage);
+    if (cchName > 0 && cchName < MAX_PATH) {
+        FormatText(infName, cchName + 1, "%s", pPackage);  // the name alone, cut off there
+        if (FormatText(pInv->pPath, MAX_PATH, "%s\\%s\\DriverStore\\FileRepository\\%s\\%s",
+                       pWindowsDir, pSystem, pPackage, infName) &&
+            FormatText(display, MAX_PATH, "%s\\System32\\DriverStore\\FileRepository\\%s\\%s",
+                       pWindowsDir, pPackage, infName)) {
+            if (ReadInfPrint(pInv->pPath, pPrint)) {
+                JudgeStoreInf(pInv, pInv->pPath, display, pPrint);
+                return;
+            }
+            if (!IsMissing(GetLastError())) {
+                pInv->Complete = 0;
+                return;
+            }
+        }
+    }
     if (!FormatText(pInv->pPath, MAX_PATH, "%s\\%s\\DriverStore\\FileRepository\\%s\\*.inf",
                     pWindowsDir, pSystem, pPackage)) {
         pInv->Complete = 0;
@@ -291,13 +346,11 @@ static void LookInPackage(INVENTORY *pInv, const char *pWindowsDir, const char *
             pInv->Complete = 0;
             continue;
         }
-        if (!NamesProduct(pInv, pInv->pPath, RULE_STORE, pPrint))
+        if (!ReadInfPrint(pInv->pPath, pPrint)) {
+            pInv->Complete = 0;
             continue;
-        for (i = 0; i < pInv->PrintCount; i++)
-            if (pInv->Prints[i].Size == pPrint->Size && pInv->Prints[i].Sum == pPrint->Sum)
-                break;
-        if (i == pInv->PrintCount)
-            AddLeft(pInv, TRUE, "%s%s", display, " (no published INF)");
+        }
+        JudgeStoreInf(pInv, pInv->pPath, display, pPrint);
     } while (FindNextFileA(hFind, &findData));
     if (GetLastError() != ERROR_NO_MORE_FILES)
         pInv->Complete = 0;

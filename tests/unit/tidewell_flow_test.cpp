@@ -223,7 +223,9 @@ TEST_F(TidewellTest, RecordJudgesStoreCopiesOfInfFolderFilesByTheWiderRule) {
         sim::AddFile(folder + "\\" + name, sim::M().files[InfPath(name)].content);
     }
     RecordRun(FALSE);
-    EXPECT_EQ(2, sim::Calls("SetupOpenInfFileA"));
+    // omrak.inf alone is read as an INF, once: oem3.inf's bytes name another
+    // product, and the store's copy takes the inf folder's answer.
+    EXPECT_EQ(1, sim::Calls("SetupOpenInfFileA"));
     EXPECT_EQ("left", RecordValue("Result"));
     EXPECT_EQ(repository + "\\omrak.inf_amd64_1\\omrak.inf (no published INF)", RecordValue("Left"));
 }
