@@ -10,6 +10,10 @@
 
 static const char SiblingFileName[] = "Tidewell64.exe";
 
+DWORD g_SiblingExitCode = STILL_ACTIVE;
+DWORD g_SiblingStartError = 0;
+const char *g_pSiblingNotStarted = NULL;
+
 BOOL IsWow64(void)
 {
     BOOL bIsWow64 = FALSE;

@@ -46,10 +46,6 @@ typedef struct _INVENTORY {
     char *pPath;     // a MAX_PATH buffer for composing paths
 } INVENTORY;
 
-DWORD g_RebootRequired = 0;
-DWORD g_SiblingExitCode = STILL_ACTIVE;
-DWORD g_SiblingStartError = 0;
-const char *g_pSiblingNotStarted = NULL;
 
 // Lists one thing left; bCounts: it makes the result "left" (a package kept
 // for a device that is not the product's does not).

@@ -9,6 +9,7 @@
 #include "../common/trace.h"
 
 DWORD g_RemovedDevices = 0;
+DWORD g_RebootRequired = 0;
 
 // Takes out the OEM INF file the device was installed from, tracing its
 // path. *ppFullPath keeps that path (a heap block for the caller) for a
