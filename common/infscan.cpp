@@ -316,8 +316,17 @@ static void FindProductBytes(const BYTE *p, DWORD n, int *pGroups)
     DWORD k;
 
     for (i = 0; i < n && *pGroups != (VENDOR_BYTES | PRODUCT_BYTES); i++) {
-        if (p[i] != '1' && p[i] != '3' && p[i] != 0)
-            continue;  // every pattern begins so
+        BYTE next = i + 1 < n ? p[i + 1] : 0xFF;
+        BYTE letter = (BYTE)(next & ~0x20);  // a letter in capitals
+
+        // Every pattern begins with "1F", "1\", "3A", "3\", "1" or "3" and a
+        // NUL (UTF-16LE), or a NUL and "1" or "3" (UTF-16BE).
+        if (p[i] == '1' || p[i] == '3') {
+            if (letter != (p[i] == '1' ? 'F' : 'A') && next != '\\' && next != 0)
+                continue;
+        } else if (p[i] != 0 || (next != '1' && next != '3')) {
+            continue;
+        }
         for (k = 0; k < sizeof(ProductBytes) / sizeof(ProductBytes[0]); k++)
             if (!(*pGroups & ProductBytes[k].Group) &&
                 BytesAt(p, n, i, ProductBytes[k].Bytes, ProductBytes[k].Size))
