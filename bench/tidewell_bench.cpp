@@ -144,6 +144,9 @@ Setup MakeSetup(size_t nodes, size_t files, bool wow64) {
                  "[Strings]\r\nMfg=\"Omrak\"\r\nModem=\"Omrak USB Modem\"\r\n");
     if (wow64) {
         sim::M().wow64 = sim::Wow64True;
+        // The stray INF, which no store holds, goes by hand after the
+        // uninstall's answer: the layer's refusal of WOW64 would keep it.
+        sim::M().uninstallRefusedInWow64 = false;
         // The sibling runs as a process of its own: its heap is not ours.
         sim::AddDirectory("C:\\Program Files");
         sim::AddDirectory("C:\\Program Files\\Omrak");
