@@ -88,7 +88,8 @@ int ScanDevices(const SCAN_SETUP *pSetup)
             break;
         }
         if (pHwIds != NULL && HasTargetHwid(pHwIds, cbData)) {
-            if (!pSetup->Action(hDevInfo, &devInfoData, pHwIds, cbData, pSetup->pContext))
+            if (pSetup->Action != NULL &&
+                !pSetup->Action(hDevInfo, &devInfoData, pHwIds, cbData, pSetup->pContext))
                 stop = 1;
         } else if (pSetup->OtherAction != NULL) {
             if (!pSetup->OtherAction(hDevInfo, &devInfoData, pHwIds, pHwIds != NULL ? cbData : 0,

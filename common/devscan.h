@@ -12,10 +12,11 @@
 typedef int (*SCAN_ACTION)(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData,
                            const char *pHwIds, DWORD cbHwIds, void *pContext);
 
+// Members not set are zero (SCAN_SETUP setup = {}): no action, result 0.
 typedef struct _SCAN_SETUP {
     const GUID *pClassGuid;  // for SetupDiGetClassDevsA (ignored with DIGCF_ALLCLASSES)
     DWORD Flags;             // DIGCF_* flags
-    SCAN_ACTION Action;
+    SCAN_ACTION Action;      // NULL: matching devices are passed over
     void *pContext;          // handed to the action unchanged
     int NoSetResult;         // result when the set cannot be built
     int ReadFailResult;      // result when a hardware-ID read fails unexpectedly

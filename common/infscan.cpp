@@ -99,7 +99,8 @@ static char *TargetLineText(PINFCONTEXT pContext, int *pStop, DWORD *pError)
 }
 
 // The first line of section pSection that names a target hardware ID, or
-// NULL; failures other than a missing section go to *pError.
+// NULL; failures other than a missing section go to *pError (where there
+// is one: the sweep's rule notes none).
 static char *FindInSection(HINF hInf, const char *pSection, DWORD *pError)
 {
     INFCONTEXT context;
@@ -236,17 +237,12 @@ int FindTargetModelsLine(HINF hInf, char **ppLine)
     DWORD cbSection = 0;
     char *pSection = NULL;
     char *pLine = NULL;
-    int stop = 0;
 
     if (SetupFindFirstLineA(hInf, "Manufacturer", NULL, &context) &&
         GetFirstField(&context, NULL, 0, &cbSection) &&
         (pSection = (char *)LocalAlloc(LMEM_ZEROINIT, cbSection)) != NULL &&
-        GetFirstField(&context, pSection, cbSection, &cbSection) &&
-        SetupFindFirstLineA(hInf, pSection, NULL, &context)) {
-        do {
-            pLine = TargetLineText(&context, &stop, NULL);
-        } while (pLine == NULL && !stop && SetupFindNextLine(&context, &context));
-    }
+        GetFirstField(&context, pSection, cbSection, &cbSection))
+        pLine = FindInSection(hInf, pSection, NULL);
     if (pSection != NULL)
         LocalFree(pSection);
     *ppLine = pLine;

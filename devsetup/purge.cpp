@@ -50,7 +50,7 @@ static int RemoveIfDriverless(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData,
 
 void PurgeDriverlessDevices(void)
 {
-    SCAN_SETUP setup;
+    SCAN_SETUP setup = {};
 
     setup.pClassGuid = NULL;
     setup.Flags = DIGCF_ALLCLASSES;
@@ -59,9 +59,6 @@ void PurgeDriverlessDevices(void)
     setup.NoSetResult = 0;
     setup.ReadFailResult = 0;
     setup.DoneResult = 0;
-    setup.OtherAction = NULL;
-    setup.UnreadAction = NULL;
-    setup.pEndError = NULL;
     ScanDevices(&setup);
 }
 

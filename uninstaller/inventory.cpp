@@ -12,35 +12,36 @@
 #include "../common/runlog.h"
 #include "../common/trace.h"
 
-// Entries of "Left": a thing left and, where the run knows it, why.
+// Entries of "Left": a thing left and, where the run knows it, why; as a
+// multi-string, room for the last "and <n> more" and the closing NUL.
 #define LEFT_MAX 64
 #define LEFT_SIZE 320
-// Published INFs of the product whose bytes a store INF is held against.
-#define PRINTS_MAX 64
+#define LEFT_BLOCK (LEFT_MAX * LEFT_SIZE + 64)
 // The inf folder's files read as INFs, whose bytes a store INF may repeat.
 #define KNOWN_MAX 1024
-#define LEFT_BLOCK (LEFT_MAX * LEFT_SIZE + 64)
 
 static const char RecordKey[] = "SOFTWARE\\Omrak\\Device Tools";
 
-// A file of the inf folder read as an INF: its bytes, and whether the wider
-// rule finds the product in them. A package's INF in the driver store is byte
-// for byte its copy in the inf folder, so that the store's INFs need not be
-// read as INFs a second time.
+// A file of the inf folder read as an INF: its bytes, whether the wider
+// rule finds the product in them, and whether it is a published INF. A
+// package's INF in the driver store is byte for byte its published copy in
+// the inf folder, so that the store's INFs need not be read as INFs again,
+// and a store INF of the product with no published copy is a package whose
+// published INF is gone.
 typedef struct _KNOWN_INF {
     DWORD Size;
     DWORD Sum;
     int Names;
+    int Published;
 } KNOWN_INF;
 
 typedef struct _INVENTORY {
-    char *pLeft;     // LEFT_MAX entries of LEFT_SIZE bytes, then Known (one block)
+    char *pLeft;     // the entries as a multi-string (LEFT_BLOCK), then Known (one block)
+    DWORD cbLeft;    // bytes of the entries, each with its NUL
     DWORD Count;     // entries listed
     DWORD Unlisted;  // things left beyond LEFT_MAX
     int Counting;    // things left that make the result "left"
     int Complete;    // every look finished
-    INF_PRINT Prints[PRINTS_MAX + 1];  // the last one read goes to Prints[PrintCount]
-    DWORD PrintCount;
     KNOWN_INF *pKnown;  // KNOWN_MAX entries, in pLeft's block
     DWORD KnownCount;
     char *pPath;     // a MAX_PATH buffer for composing paths
@@ -58,7 +59,8 @@ static void AddLeft(INVENTORY *pInv, int bCounts, const char *pFormat, const cha
         pInv->Unlisted++;
         return;
     }
-    FormatText(pInv->pLeft + pInv->Count * LEFT_SIZE, LEFT_SIZE, pFormat, pWhat, pWhy);
+    FormatText(pInv->pLeft + pInv->cbLeft, LEFT_SIZE, pFormat, pWhat, pWhy);
+    pInv->cbLeft += lstrlenA(pInv->pLeft + pInv->cbLeft) + 1;
     pInv->Count++;
 }
 
@@ -106,17 +108,13 @@ static int NoteNodeUnread(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, cons
 
 static void LookAtNodes(INVENTORY *pInv)
 {
-    SCAN_SETUP setup;
+    SCAN_SETUP setup = {};
     DWORD endError = 0;
 
-    setup.pClassGuid = NULL;
     setup.Flags = DIGCF_ALLCLASSES;  // attached or not, of every class
     setup.Action = NoteNodeLeft;
-    setup.OtherAction = NULL;
     setup.UnreadAction = NoteNodeUnread;
     setup.pContext = pInv;
-    setup.NoSetResult = 0;
-    setup.ReadFailResult = 0;
     setup.DoneResult = 1;
     setup.pEndError = &endError;
     if (!ScanDevices(&setup) || endError != ERROR_NO_MORE_ITEMS)
@@ -139,31 +137,34 @@ static int IsNoInf(DWORD error)
 #define RULE_WIDER 1  // every models section (a published INF)
 #define RULE_STORE 2  // the wider rule, for a store INF
 
-static void NoteKnown(INVENTORY *pInv, const INF_PRINT *pPrint, int bNames)
+// Keeps what the wider rule found in an inf-folder file. A published INF of
+// the product that cannot be kept leaves the look unfinished: a store INF
+// could not be held against it; other store INFs of these bytes are read.
+static void NoteKnown(INVENTORY *pInv, const INF_PRINT *pPrint, int bNames, int bPublished)
 {
     KNOWN_INF *pKnown;
 
-    if (pInv->KnownCount == KNOWN_MAX)
-        return;  // later store INFs of these bytes are read as INFs
+    if (pInv->KnownCount == KNOWN_MAX) {
+        if (bNames && bPublished)
+            pInv->Complete = 0;
+        return;
+    }
     pKnown = &pInv->pKnown[pInv->KnownCount++];
     pKnown->Size = pPrint->Size;
     pKnown->Sum = pPrint->Sum;
     pKnown->Names = bNames;
+    pKnown->Published = bPublished;
 }
 
-// 1 when the bytes of pPrint were read as an INF before: *pNames then says
-// whether the wider rule found the product in them.
-static int IsKnown(const INVENTORY *pInv, const INF_PRINT *pPrint, int *pNames)
+// The inf-folder file read as an INF before whose bytes pPrint has, or NULL.
+static const KNOWN_INF *FindKnown(const INVENTORY *pInv, const INF_PRINT *pPrint)
 {
     DWORD i;
 
-    for (i = 0; i < pInv->KnownCount; i++) {
-        if (pInv->pKnown[i].Size == pPrint->Size && pInv->pKnown[i].Sum == pPrint->Sum) {
-            *pNames = pInv->pKnown[i].Names;
-            return 1;
-        }
-    }
-    return 0;
+    for (i = 0; i < pInv->KnownCount; i++)
+        if (pInv->pKnown[i].Size == pPrint->Size && pInv->pKnown[i].Sum == pPrint->Sum)
+            return &pInv->pKnown[i];
+    return NULL;
 }
 
 // Reads an INF file whose raw bytes *pPrint holds by the rule given: 1 when
@@ -175,13 +176,14 @@ static int JudgePrinted(INVENTORY *pInv, const char *pFullPath, int rule, INF_PR
     UINT errorLine = 0;
     char *pLine = NULL;
     DWORD error = 0;
+    const KNOWN_INF *pKnown;
     int names;
     int wider;
 
     if (!pPrint->MayNameProduct)
         return 0;
-    if (rule == RULE_STORE && IsKnown(pInv, pPrint, &names))
-        return names;
+    if (rule == RULE_STORE && (pKnown = FindKnown(pInv, pPrint)) != NULL)
+        return pKnown->Names;
     hInf = SetupOpenInfFileA(pFullPath, NULL, INF_STYLE_OLDNT | INF_STYLE_WIN4, &errorLine);
     if (hInf == INVALID_HANDLE_VALUE) {
         if (!IsNoInf(GetLastError()))
@@ -193,7 +195,7 @@ static int JudgePrinted(INVENTORY *pInv, const char *pFullPath, int rule, INF_PR
         if (!names && error != 0)
             pInv->Complete = 0;
         else if (rule == RULE_WIDER)
-            NoteKnown(pInv, pPrint, names);
+            NoteKnown(pInv, pPrint, names, TRUE);
     } else {
         names = FindTargetModelsLine(hInf, &pLine);
         // What the wider rule finds in the same bytes, for the store; where
@@ -203,7 +205,7 @@ static int JudgePrinted(INVENTORY *pInv, const char *pFullPath, int rule, INF_PR
         pLine = NULL;
         wider = FindProductModelsLine(hInf, &pLine, &error);
         if (wider || error == 0)
-            NoteKnown(pInv, pPrint, wider);
+            NoteKnown(pInv, pPrint, wider, FALSE);
     }
     if (pLine != NULL)
         LocalFree(pLine);
@@ -226,22 +228,18 @@ static void LookAtInfEntry(const char *pFullPath, const char *pFileName, DWORD d
                            void *pContext)
 {
     INVENTORY *pInv = (INVENTORY *)pContext;
+    INF_PRINT print;
     char why[DEVICE_ID_SIZE + 40];
     int published = IsOemInfName(pFileName);
 
     if (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
         return;
-    if (!NamesProduct(pInv, pFullPath, published ? RULE_WIDER : RULE_SWEEP,
-                      &pInv->Prints[pInv->PrintCount]))
+    if (!NamesProduct(pInv, pFullPath, published ? RULE_WIDER : RULE_SWEEP, &print))
         return;
     if (!published) {
         AddLeft(pInv, TRUE, "%s%s", pFileName, "");
         return;
     }
-    if (pInv->PrintCount < PRINTS_MAX)
-        pInv->PrintCount++;  // held against the store's INFs
-    else
-        pInv->Complete = 0;
     // A package another device uses stays by our own rule: listed, but not
     // counted as the product's.
     if (KeptWhy(pFileName, why, sizeof(why)) == KEPT_FOR_OTHER_DEVICE)
@@ -259,22 +257,31 @@ static int IsMissing(DWORD error)
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-// A package's folder in the store: every INF in it that names the product
-// and has no published copy (the same size and checksum) in the inf folder
-// is a package whose published INF is gone.
-// A store INF read: named in Left when it names the product and no published
-// INF has its bytes (the same size and checksum).
+// One INF of a package's folder in the store, read: named in Left when it
+// names the product and no published INF has its bytes (the same size and
+// checksum), a package whose published INF is gone.
 static void JudgeStoreInf(INVENTORY *pInv, const char *pPath, const char *pDisplay,
                           INF_PRINT *pPrint)
 {
-    DWORD i;
+    const KNOWN_INF *pKnown;
 
     if (!JudgePrinted(pInv, pPath, RULE_STORE, pPrint))
         return;
-    for (i = 0; i < pInv->PrintCount; i++)
-        if (pInv->Prints[i].Size == pPrint->Size && pInv->Prints[i].Sum == pPrint->Sum)
-            return;
-    AddLeft(pInv, TRUE, "%s%s", pDisplay, " (no published INF)");
+    pKnown = FindKnown(pInv, pPrint);
+    if (pKnown == NULL || !pKnown->Published)
+        AddLeft(pInv, TRUE, "%s%s", pDisplay, " (no published INF)");
+}
+
+// The full path of an INF in a package's folder, as this process reaches it
+// (pSystem: "Sysnative" or "System32") and as the record shows it
+// (System32). 0 when either does not fit.
+static int StoreInfPaths(char *pPath, char *pDisplay, const char *pWindowsDir,
+                         const char *pSystem, const char *pPackage, const char *pInfName)
+{
+    return FormatText(pPath, MAX_PATH, "%s\\%s\\DriverStore\\FileRepository\\%s\\%s", pWindowsDir,
+                      pSystem, pPackage, pInfName) &&
+           FormatText(pDisplay, MAX_PATH, "%s\\System32\\DriverStore\\FileRepository\\%s\\%s",
+                      pWindowsDir, pPackage, pInfName);
 }
 
 // The length of the INF name that begins a package folder's name, as
@@ -298,7 +305,7 @@ static void LookInPackage(INVENTORY *pInv, const char *pWindowsDir, const char *
                           const char *pPackage)
 {
     WIN32_FIND_DATAA findData;
-    INF_PRINT *pPrint = &pInv->Prints[pInv->PrintCount];
+    INF_PRINT print;
     HANDLE hFind;
     char display[MAX_PATH];
     char infName[MAX_PATH];
@@ -307,12 +314,9 @@ static void LookInPackage(INVENTORY *pInv, const char *pWindowsDir, const char *
     cchName = PackageInfNameLength(pPackage);
     if (cchName > 0 && cchName < MAX_PATH) {
         FormatText(infName, cchName + 1, "%s", pPackage);  // the name alone, cut off there
-        if (FormatText(pInv->pPath, MAX_PATH, "%s\\%s\\DriverStore\\FileRepository\\%s\\%s",
-                       pWindowsDir, pSystem, pPackage, infName) &&
-            FormatText(display, MAX_PATH, "%s\\System32\\DriverStore\\FileRepository\\%s\\%s",
-                       pWindowsDir, pPackage, infName)) {
-            if (ReadInfPrint(pInv->pPath, pPrint)) {
-                JudgeStoreInf(pInv, pInv->pPath, display, pPrint);
+        if (StoreInfPaths(pInv->pPath, display, pWindowsDir, pSystem, pPackage, infName)) {
+            if (ReadInfPrint(pInv->pPath, &print)) {
+                JudgeStoreInf(pInv, pInv->pPath, display, &print);
                 return;
             }
             if (!IsMissing(GetLastError())) {
@@ -335,18 +339,13 @@ static void LookInPackage(INVENTORY *pInv, const char *pWindowsDir, const char *
     do {
         if (findData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
-        if (!FormatText(pInv->pPath, MAX_PATH, "%s\\%s\\DriverStore\\FileRepository\\%s\\%s",
-                        pWindowsDir, pSystem, pPackage, findData.cFileName) ||
-            !FormatText(display, MAX_PATH, "%s\\System32\\DriverStore\\FileRepository\\%s\\%s",
-                        pWindowsDir, pPackage, findData.cFileName)) {
+        if (!StoreInfPaths(pInv->pPath, display, pWindowsDir, pSystem, pPackage,
+                           findData.cFileName) ||
+            !ReadInfPrint(pInv->pPath, &print)) {
             pInv->Complete = 0;
             continue;
         }
-        if (!ReadInfPrint(pInv->pPath, pPrint)) {
-            pInv->Complete = 0;
-            continue;
-        }
-        JudgeStoreInf(pInv, pInv->pPath, display, pPrint);
+        JudgeStoreInf(pInv, pInv->pPath, display, &print);
     } while (FindNextFileA(hFind, &findData));
     if (GetLastError() != ERROR_NO_MORE_FILES)
         pInv->Complete = 0;
@@ -468,23 +467,16 @@ static void WriteRecord(const char *pResult, const char *pLeft, DWORD cbLeft,
 
 void RecordRun(int bRefused)
 {
-    INVENTORY inv;
-    char *pLeft;
+    INVENTORY inv = {};
+    char none[2] = {0, 0};
     char line[LEFT_SIZE + 16];
     char lastRun[40];
     const char *pResult;
-    DWORD cbLeft = 0;
-    DWORD i;
-    int n;
+    const char *pEntry;
 
     // The run's work is done: its end is now.
     LastRunText(lastRun, sizeof(lastRun));
-    inv.Count = 0;
-    inv.Unlisted = 0;
-    inv.Counting = 0;
     inv.Complete = 1;
-    inv.PrintCount = 0;
-    inv.KnownCount = 0;
     inv.pLeft = (char *)LocalAlloc(LMEM_ZEROINIT, LEFT_BLOCK + KNOWN_MAX * sizeof(KNOWN_INF));
     inv.pKnown = inv.pLeft != NULL ? (KNOWN_INF *)(inv.pLeft + LEFT_BLOCK) : NULL;
     inv.pPath = (char *)LocalAlloc(LMEM_ZEROINIT, MAX_PATH);
@@ -504,29 +496,22 @@ void RecordRun(int bRefused)
         pResult = inv.Counting != 0 ? "left" : "clean";
     FormatText(line, sizeof(line), "== result: %s", pResult);
     RunLogLine(NULL, line);
-    // "Left" as a multi-string: each entry with its NUL, and one more NUL.
-    pLeft = inv.pLeft != NULL ? inv.pLeft : line;
-    for (i = 0; inv.pLeft != NULL && i < inv.Count; i++) {
-        const char *pEntry = inv.pLeft + i * LEFT_SIZE;
-
+    if (inv.pLeft != NULL && inv.Unlisted != 0) {
+        FormatText(inv.pLeft + inv.cbLeft, LEFT_BLOCK - inv.cbLeft - 1, "and %u more",
+                   inv.Unlisted);
+        inv.cbLeft += lstrlenA(inv.pLeft + inv.cbLeft) + 1;
+    }
+    // "Left" is a multi-string: its entries, each with its NUL, and one more
+    // NUL (two for an empty list); the block is zero beyond them.
+    for (pEntry = inv.pLeft; pEntry != NULL && pEntry < inv.pLeft + inv.cbLeft;
+         pEntry += lstrlenA(pEntry) + 1) {
         FormatText(line, sizeof(line), "== left: %s", pEntry);
         RunLogLine(NULL, line);
-        for (n = 0; pEntry[n] != 0; n++)
-            pLeft[cbLeft++] = pEntry[n];
-        pLeft[cbLeft++] = 0;
     }
-    if (inv.pLeft != NULL && inv.Unlisted != 0) {
-        FormatText(line, sizeof(line), "== left: and %u more", inv.Unlisted);
-        RunLogLine(NULL, line);
-        FormatText(line, sizeof(line), "and %u more", inv.Unlisted);
-        for (n = 0; line[n] != 0; n++)
-            pLeft[cbLeft++] = line[n];
-        pLeft[cbLeft++] = 0;
-    }
-    pLeft[cbLeft++] = 0;
-    if (cbLeft == 1)
-        pLeft[cbLeft++] = 0;  // an empty list: two NULs
-    WriteRecord(pResult, pLeft, cbLeft, lastRun);
+    if (inv.pLeft != NULL)
+        WriteRecord(pResult, inv.pLeft, inv.cbLeft != 0 ? inv.cbLeft + 1 : 2, lastRun);
+    else
+        WriteRecord(pResult, none, sizeof(none), lastRun);
     if (inv.pPath != NULL)
         LocalFree(inv.pPath);
     if (inv.pLeft != NULL)

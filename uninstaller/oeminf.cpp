@@ -83,12 +83,12 @@ static DWORD g_InfUsersError;   // why not, otherwise
 
 #define KEPT_INF_MAX 64
 
+// A package the run keeps; the device that uses it, where one does, is in
+// g_InfUsers.
 typedef struct _KEPT_INF {
     char InfName[INF_NAME_SIZE];
-    DWORD Error;                    // the last refusal, or why the devices are not known
-    int Shared;                     // not tried: another device uses it, or may
-    char User[DEVICE_ID_SIZE];      // that device, when known
-    int UserUnread;                 // that device may be the product's
+    DWORD Error;  // the last refusal, or why the devices are not known
+    int Shared;   // not tried: another device uses it, or may
 } KEPT_INF;
 
 static KEPT_INF g_KeptInfs[KEPT_INF_MAX];
@@ -114,22 +114,31 @@ static void CopyText(char *pDst, DWORD cbDst, const char *pSrc)
     FormatText(pDst, (int)cbDst, "%s", pSrc);
 }
 
+static INF_USER *FindInfUser(const char *pInfName)
+{
+    DWORD i;
+
+    for (i = 0; i < g_InfUserCount; i++)
+        if (SameName(g_InfUsers[i].InfName, pInfName))
+            return &g_InfUsers[i];
+    return NULL;
+}
+
+static KEPT_INF *FindKept(const char *pInfName)
+{
+    DWORD i;
+
+    for (i = 0; i < g_KeptCount; i++)
+        if (SameName(g_KeptInfs[i].InfName, pInfName))
+            return &g_KeptInfs[i];
+    return NULL;
+}
+
 static void MarkUsersUnknown(DWORD error)
 {
     if (g_InfUsersComplete || g_InfUsersError == 0)
         g_InfUsersError = error != 0 ? error : ERROR_GEN_FAILURE;
     g_InfUsersComplete = 0;
-}
-
-static int NoteProductNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const char *pHwIds,
-                           DWORD cbHwIds, void *pContext)
-{
-    (void)hDevInfo;
-    (void)pDevInfoData;
-    (void)pHwIds;
-    (void)cbHwIds;
-    (void)pContext;
-    return 1;
 }
 
 // Lists the published INF a device that is not the product's was installed
@@ -162,11 +171,8 @@ static int NoteUser(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, char *pInf
         MarkUsersUnknown((DWORD)status);
         return 1;
     }
-    if (!IsTerminated(pInfName, MAX_PATH) || !IsOemInfName(pInfName))
+    if (!IsTerminated(pInfName, MAX_PATH) || !IsOemInfName(pInfName) || FindInfUser(pInfName))
         return 1;
-    for (i = 0; i < g_InfUserCount; i++)
-        if (SameName(g_InfUsers[i].InfName, pInfName))
-            return 1;
     if (g_InfUserCount == INF_USERS_MAX || lstrlenA(pInfName) >= INF_NAME_SIZE) {
         MarkUsersUnknown(ERROR_NOT_ENOUGH_MEMORY);
         return 1;
@@ -200,22 +206,18 @@ static int NoteUnreadNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, cons
 
 int FindOtherInfUsers(void)
 {
-    SCAN_SETUP setup;
+    SCAN_SETUP setup = {};
     char infName[MAX_PATH];
     DWORD endError = 0;
 
     ForgetInfWork();
     g_InfUsersRead = 1;
     g_InfUsersComplete = 1;
-    setup.pClassGuid = NULL;
-    setup.Flags = DIGCF_ALLCLASSES;  // present or not
-    setup.Action = NoteProductNode;
+    setup.Flags = DIGCF_ALLCLASSES;  // present or not; the product's nodes are passed over
     setup.OtherAction = NoteOtherNode;
     setup.UnreadAction = NoteUnreadNode;
     setup.pEndError = &endError;
     setup.pContext = infName;
-    setup.NoSetResult = 0;
-    setup.ReadFailResult = 0;
     setup.DoneResult = 1;
     if (!ScanDevices(&setup))
         MarkUsersUnknown(GetLastError());
@@ -225,37 +227,20 @@ int FindOtherInfUsers(void)
 }
 
 // 1 when a device that is not the product's uses the package of pInfName,
-// or may: *ppUser is that device (*pUnread: one whose hardware IDs could not
-// be read), or NULL when the devices are not known.
-static int OtherDeviceUses(const char *pInfName, const char **ppUser, int *pUnread)
+// or may: it is in g_InfUsers, or the devices are not all known.
+static int OtherDeviceUses(const char *pInfName)
 {
-    DWORD i;
-
     if (!g_InfUsersRead)
         FindOtherInfUsers();
-    *ppUser = NULL;
-    *pUnread = 0;
-    for (i = 0; i < g_InfUserCount; i++) {
-        if (SameName(g_InfUsers[i].InfName, pInfName)) {
-            *ppUser = g_InfUsers[i].InstanceId;
-            *pUnread = g_InfUsers[i].Unread;
-            return 1;
-        }
-    }
-    return !g_InfUsersComplete;
+    return FindInfUser(pInfName) != NULL || !g_InfUsersComplete;
 }
 
 // Lists a package the run keeps, or forgets it once it went after all. One
 // the list cannot hold is traced at once, so that none goes unsaid.
-static void NoteKept(const char *pInfName, int bGone, DWORD error, int bShared, const char *pUser,
-                     int bUnread)
+static void NoteKept(const char *pInfName, int bGone, DWORD error, int bShared)
 {
-    KEPT_INF *pKept = NULL;
-    DWORD i;
+    KEPT_INF *pKept = FindKept(pInfName);
 
-    for (i = 0; i < g_KeptCount && pKept == NULL; i++)
-        if (SameName(g_KeptInfs[i].InfName, pInfName))
-            pKept = &g_KeptInfs[i];
     if (bGone) {
         if (pKept != NULL)
             *pKept = g_KeptInfs[--g_KeptCount];
@@ -271,63 +256,57 @@ static void NoteKept(const char *pInfName, int bGone, DWORD error, int bShared, 
     }
     pKept->Error = error;
     pKept->Shared = bShared;
-    pKept->UserUnread = bUnread;
-    CopyText(pKept->User, sizeof(pKept->User), pUser != NULL ? pUser : "");
+}
+
+// Why the run keeps pInfName, as far as it knows: KEPT_*, with its entry in
+// *ppKept (or NULL) and the device that uses it in *ppUser (or NULL).
+static int KeptKind(const char *pInfName, const KEPT_INF **ppKept, const INF_USER **ppUser)
+{
+    *ppKept = FindKept(pInfName);
+    *ppUser = FindInfUser(pInfName);
+    if (*ppKept != NULL && !(*ppKept)->Shared)
+        return KEPT_REFUSED;
+    if (*ppUser != NULL)
+        return (*ppUser)->Unread ? KEPT_USERS_NOT_KNOWN : KEPT_FOR_OTHER_DEVICE;
+    return *ppKept != NULL ? KEPT_USERS_NOT_KNOWN : KEPT_NOT_KNOWN;
 }
 
 void TraceKeptInfs(void)
 {
+    const KEPT_INF *pKept;
+    const INF_USER *pUser;
     DWORD i;
 
     for (i = 0; i < g_KeptCount; i++) {
-        const KEPT_INF *pKept = &g_KeptInfs[i];
+        const char *pName = g_KeptInfs[i].InfName;
 
-        if (pKept->User[0] != 0)
-            Trace(pKept->UserUnread ? "Driver package kept: [%s], maybe used by: %s\n"
-                                    : "Driver package kept: [%s], used by: %s\n",
-                  pKept->InfName, pKept->User);
-        else if (pKept->Shared)
-            Trace("Driver package kept: [%s], other devices not known, Error code: 0x%x\n",
-                  pKept->InfName, pKept->Error);
+        if (KeptKind(pName, &pKept, &pUser) == KEPT_REFUSED)
+            Trace("Driver package kept: [%s], Error code: 0x%x\n", pName, pKept->Error);
+        else if (pUser != NULL)
+            Trace(pUser->Unread ? "Driver package kept: [%s], maybe used by: %s\n"
+                                : "Driver package kept: [%s], used by: %s\n",
+                  pName, pUser->InstanceId);
         else
-            Trace("Driver package kept: [%s], Error code: 0x%x\n", pKept->InfName, pKept->Error);
+            Trace("Driver package kept: [%s], other devices not known, Error code: 0x%x\n", pName,
+                  pKept->Error);
     }
 }
 
 int KeptWhy(const char *pInfName, char *pWhy, int cbWhy)
 {
-    DWORD i;
+    const KEPT_INF *pKept;
+    const INF_USER *pUser;
+    int kind = KeptKind(pInfName, &pKept, &pUser);
 
     pWhy[0] = 0;
-    for (i = 0; i < g_KeptCount; i++) {
-        const KEPT_INF *pKept = &g_KeptInfs[i];
-
-        if (!SameName(pKept->InfName, pInfName))
-            continue;
-        if (pKept->User[0] != 0 && pKept->UserUnread) {
-            FormatText(pWhy, cbWhy, "kept: maybe used by %s", pKept->User);
-            return KEPT_USERS_NOT_KNOWN;
-        }
-        if (pKept->User[0] != 0) {
-            FormatText(pWhy, cbWhy, "kept: used by %s", pKept->User);
-            return KEPT_FOR_OTHER_DEVICE;
-        }
-        if (pKept->Shared) {
-            FormatText(pWhy, cbWhy, "kept: other devices not known, error 0x%x", pKept->Error);
-            return KEPT_USERS_NOT_KNOWN;
-        }
+    if (kind == KEPT_REFUSED)
         FormatText(pWhy, cbWhy, "kept: error 0x%x", pKept->Error);
-        return KEPT_REFUSED;
-    }
-    // Not tried in this run, yet another device is known to use it.
-    for (i = 0; g_InfUsersRead && i < g_InfUserCount; i++) {
-        if (SameName(g_InfUsers[i].InfName, pInfName)) {
-            FormatText(pWhy, cbWhy, g_InfUsers[i].Unread ? "kept: maybe used by %s" : "kept: used by %s",
-                       g_InfUsers[i].InstanceId);
-            return g_InfUsers[i].Unread ? KEPT_USERS_NOT_KNOWN : KEPT_FOR_OTHER_DEVICE;
-        }
-    }
-    return KEPT_NOT_KNOWN;
+    else if (pUser != NULL)
+        FormatText(pWhy, cbWhy, pUser->Unread ? "kept: maybe used by %s" : "kept: used by %s",
+                   pUser->InstanceId);
+    else if (pKept != NULL)
+        FormatText(pWhy, cbWhy, "kept: other devices not known, error 0x%x", pKept->Error);
+    return kind;
 }
 
 void TraceTaken(const char *pInfName, int outcome)
@@ -422,18 +401,16 @@ static int UninstallOemInf(const char *pFullPath, const char *pInfName, DWORD *p
 int RemoveInfFile(const char *pFullPath, DWORD *pError)
 {
     const char *pFileName = NameOfPath(pFullPath);
-    const char *pUser = NULL;
     DWORD attributes;
-    int unread = 0;
     int outcome;
 
     if (!IsOemInfName(pFileName)) {
         SetFileAttributesA(pFullPath, FILE_ATTRIBUTE_NORMAL);
         return DeleteByHand(pFullPath, pError);
     }
-    if (OtherDeviceUses(pFileName, &pUser, &unread)) {
-        *pError = pUser != NULL ? ERROR_INF_IN_USE_BY_DEVICES : g_InfUsersError;
-        NoteKept(pFileName, FALSE, *pError, TRUE, pUser, unread);
+    if (OtherDeviceUses(pFileName)) {
+        *pError = FindInfUser(pFileName) != NULL ? ERROR_INF_IN_USE_BY_DEVICES : g_InfUsersError;
+        NoteKept(pFileName, FALSE, *pError, TRUE);
         return INF_SHARED;
     }
     // Read-only files go too; Wine's uninstall deletes the published file as
@@ -445,13 +422,13 @@ int RemoveInfFile(const char *pFullPath, DWORD *pError)
     // Gone, now or before (a second node of one package): nothing is left
     // to keep.
     if (INF_GONE(outcome) || (outcome == INF_KEPT && *pError == ERROR_FILE_NOT_FOUND)) {
-        NoteKept(pFileName, TRUE, 0, FALSE, NULL, FALSE);
+        NoteKept(pFileName, TRUE, 0, FALSE);
         return outcome;
     }
     if (attributes != INVALID_FILE_ATTRIBUTES && attributes != FILE_ATTRIBUTE_NORMAL)
         SetFileAttributesA(pFullPath, attributes);
     if (outcome == INF_REFUSED)
-        NoteKept(pFileName, FALSE, *pError, FALSE, NULL, FALSE);
+        NoteKept(pFileName, FALSE, *pError, FALSE);
     return outcome;
 }
 
@@ -530,7 +507,7 @@ char *InfFolderPath(const char *pInfName, DWORD *pError)
 
 void ScanProductNodes(SCAN_ACTION Action, void *pContext)
 {
-    SCAN_SETUP setup;
+    SCAN_SETUP setup = {};
 
     setup.pClassGuid = &GUID_DEVCLASS_USB;  // all classes: the GUID does not narrow the set
     setup.Flags = DIGCF_ALLCLASSES;
@@ -539,8 +516,5 @@ void ScanProductNodes(SCAN_ACTION Action, void *pContext)
     setup.NoSetResult = 0;
     setup.ReadFailResult = 0;
     setup.DoneResult = 0;
-    setup.OtherAction = NULL;
-    setup.UnreadAction = NULL;
-    setup.pEndError = NULL;
     ScanDevices(&setup);
 }

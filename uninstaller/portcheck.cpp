@@ -79,7 +79,7 @@ static int ProbeDevicePort(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, con
 
 int CheckPortBusy(int nSelector)
 {
-    SCAN_SETUP setup;
+    SCAN_SETUP setup = {};
 
     if (nSelector == 0) {
         setup.pClassGuid = &GUID_DEVCLASS_MODEM;
@@ -93,8 +93,5 @@ int CheckPortBusy(int nSelector)
     setup.NoSetResult = 1;
     setup.ReadFailResult = 0;
     setup.DoneResult = 1;
-    setup.OtherAction = NULL;
-    setup.UnreadAction = NULL;
-    setup.pEndError = NULL;
     return ScanDevices(&setup);
 }

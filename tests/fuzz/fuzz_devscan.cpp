@@ -82,7 +82,7 @@ void ScanAndCheck(const std::vector<Node> &nodes, const GUID *cls, DWORD flags) 
         }
         if (n.hasIds && WalkFindsTarget(n.ids)) seen.expected.push_back(i);
     }
-    SCAN_SETUP setup;
+    SCAN_SETUP setup = {};
     setup.pClassGuid = cls;
     setup.Flags = flags;
     setup.Action = Record;
@@ -90,9 +90,6 @@ void ScanAndCheck(const std::vector<Node> &nodes, const GUID *cls, DWORD flags) 
     setup.NoSetResult = 7;
     setup.ReadFailResult = 5;
     setup.DoneResult = 3;
-    setup.OtherAction = NULL;
-    setup.UnreadAction = NULL;
-    setup.pEndError = NULL;
     FuzzCheck(ScanDevices(&setup) == expectedResult, "the scan's result");
     FuzzCheck(seen.next == seen.expected.size(), "a device naming a target was not handed over");
     FuzzCheck(sim::OpenResources().empty(), "the scan left something open");

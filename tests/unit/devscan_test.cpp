@@ -37,7 +37,7 @@ protected:
     Recorder rec;
 
     int Scan(DWORD flags = DIGCF_ALLCLASSES, const GUID *cls = &GUID_DEVCLASS_USB) {
-        SCAN_SETUP s;
+        SCAN_SETUP s = {};
         s.pClassGuid = cls;
         s.Flags = flags;
         s.Action = Record;
@@ -45,9 +45,6 @@ protected:
         s.NoSetResult = 11;
         s.ReadFailResult = 22;
         s.DoneResult = 33;
-        s.OtherAction = NULL;
-        s.UnreadAction = NULL;
-        s.pEndError = NULL;
         return ScanDevices(&s);
     }
 

@@ -57,20 +57,26 @@ Element *ElementOf(HDEVINFO set, PSP_DEVINFO_DATA data, DWORD *pError) {
     return &s->elements[data->Reserved - 1];
 }
 
-// The element whose install parameters a call reads or writes, after the
-// fault point and Windows' checks; null (last error set) when the call fails.
-Element *ParamsElement(const char *api, HDEVINFO set, PSP_DEVINFO_DATA data,
-                       PSP_DEVINSTALL_PARAMS_A params) {
+// The element a call names, after the call's fault point (failing with
+// faultError unless the fault names another) and Windows' checks of the set
+// and the element; null (last error set) when the call fails.
+Element *CalledElement(const char *api, DWORD faultError, HDEVINFO set, PSP_DEVINFO_DATA data) {
     DWORD error;
-    if (Fault(api, ERROR_INVALID_PARAMETER, &error)) {
+    if (Fault(api, faultError, &error)) {
         SetLastError(error);
         return nullptr;
     }
     Element *e = ElementOf(set, data, &error);
-    if (!e) {
-        SetLastError(error);
-        return nullptr;
-    }
+    if (!e) SetLastError(error);
+    return e;
+}
+
+// The element whose install parameters a call reads or writes, after the
+// fault point and Windows' checks; null (last error set) when the call fails.
+Element *ParamsElement(const char *api, HDEVINFO set, PSP_DEVINFO_DATA data,
+                       PSP_DEVINSTALL_PARAMS_A params) {
+    Element *e = CalledElement(api, ERROR_INVALID_PARAMETER, set, data);
+    if (!e) return nullptr;
     if (!params || params->cbSize != sizeof(SP_DEVINSTALL_PARAMS_A)) {
         SetLastError(ERROR_INVALID_USER_BUFFER);
         return nullptr;
@@ -148,16 +154,8 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
                                               PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
                                               PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
                                               DWORD PropertyBufferSize, PDWORD RequiredSize) {
-    DWORD error;
-    if (Fault("SetupDiGetDeviceRegistryPropertyA", ERROR_NO_SUCH_DEVINST, &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
-    Element *e = ElementOf(DeviceInfoSet, DeviceInfoData, &error);
-    if (!e) {
-        SetLastError(error);
-        return FALSE;
-    }
+    Element *e = CalledElement("SetupDiGetDeviceRegistryPropertyA", ERROR_NO_SUCH_DEVINST, DeviceInfoSet, DeviceInfoData);
+    if (!e) return FALSE;
     Device &d = M().devices[e->device];
     if (d.removed) {
         SetLastError(ERROR_NO_SUCH_DEVINST);
@@ -219,16 +217,8 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
 BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                         PSTR DeviceInstanceId, DWORD DeviceInstanceIdSize,
                                         PDWORD RequiredSize) {
-    DWORD error;
-    if (Fault("SetupDiGetDeviceInstanceIdA", ERROR_NO_SUCH_DEVINST, &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
-    Element *e = ElementOf(DeviceInfoSet, DeviceInfoData, &error);
-    if (!e) {
-        SetLastError(error);
-        return FALSE;
-    }
+    Element *e = CalledElement("SetupDiGetDeviceInstanceIdA", ERROR_NO_SUCH_DEVINST, DeviceInfoSet, DeviceInfoData);
+    if (!e) return FALSE;
     if (!DeviceInstanceId && DeviceInstanceIdSize) {
         SetLastError(ERROR_INVALID_USER_BUFFER);
         return FALSE;
@@ -252,16 +242,8 @@ HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
     snprintf(args, sizeof args, "scope=%u profile=%u type=%u access=0x%X", (unsigned)Scope,
              (unsigned)HwProfile, (unsigned)KeyType, (unsigned)samDesired);
     Arguments("SetupDiOpenDevRegKey", args);
-    DWORD error;
-    if (Fault("SetupDiOpenDevRegKey", ERROR_ACCESS_DENIED, &error)) {
-        SetLastError(error);
-        return (HKEY)INVALID_HANDLE_VALUE;
-    }
-    Element *e = ElementOf(DeviceInfoSet, DeviceInfoData, &error);
-    if (!e) {
-        SetLastError(error);
-        return (HKEY)INVALID_HANDLE_VALUE;
-    }
+    Element *e = CalledElement("SetupDiOpenDevRegKey", ERROR_ACCESS_DENIED, DeviceInfoSet, DeviceInfoData);
+    if (!e) return (HKEY)INVALID_HANDLE_VALUE;
     if (Scope != DICS_FLAG_GLOBAL || (KeyType != DIREG_DEV && KeyType != DIREG_DRV)) {
         SetLastError(ERROR_INVALID_FLAGS);
         return (HKEY)INVALID_HANDLE_VALUE;
@@ -399,16 +381,8 @@ LSTATUS WINAPI RegCloseKey(HKEY hKey) {
 
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
                                       PSP_DEVINFO_DATA DeviceInfoData) {
-    DWORD error;
-    if (Fault("SetupDiCallClassInstaller", ERROR_ACCESS_DENIED, &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
-    Element *e = ElementOf(DeviceInfoSet, DeviceInfoData, &error);
-    if (!e) {
-        SetLastError(error);
-        return FALSE;
-    }
+    Element *e = CalledElement("SetupDiCallClassInstaller", ERROR_ACCESS_DENIED, DeviceInfoSet, DeviceInfoData);
+    if (!e) return FALSE;
     if (InstallFunction != DIF_REMOVE) {
         SetLastError(ERROR_DI_DO_DEFAULT);
         return FALSE;
