@@ -6,6 +6,7 @@
 #include "tidewell.h"
 
 #include "oeminf.h"
+#include "record.h"
 
 #include "../common/devscan.h"
 #include "../common/infscan.h"
@@ -19,8 +20,6 @@
 #define LEFT_BLOCK (LEFT_MAX * LEFT_SIZE + 64)
 // The inf folder's files read as INFs, whose bytes a store INF may repeat.
 #define KNOWN_MAX 1024
-
-static const char RecordKey[] = "SOFTWARE\\Omrak\\Device Tools";
 
 // A file of the inf folder read as an INF: its bytes, whether the wider
 // rule finds the product in them, and whether it is a published INF. A
@@ -396,75 +395,6 @@ static void LookInStore(INVENTORY *pInv)
     FindClose(hFind);
 }
 
-// ---- the record ----
-
-static void LogRecordFailure(const char *pCall, LONG status)
-{
-    char line[TRACE_BUFFER_SIZE];
-
-    FormatText(line, sizeof(line), "(run record) not written: %s failed, Error code: 0x%x", pCall,
-               (DWORD)status);
-    RunLogLine(NULL, line);
-}
-
-// The local time of the run's end, ISO 8601 with its offset from UTC where
-// Windows gives it.
-static void LastRunText(char *pText, int cbText)
-{
-    TIME_ZONE_INFORMATION zone;
-    SYSTEMTIME now;
-    DWORD zoneId;
-    LONG bias;
-    int offset;
-
-    GetLocalTime(&now);
-    zoneId = GetTimeZoneInformation(&zone);
-    FormatText(pText, cbText, "%04d-%02d-%02dT%02d:%02d:%02d", now.wYear, now.wMonth, now.wDay,
-               now.wHour, now.wMinute, now.wSecond);
-    if (zoneId == TIME_ZONE_ID_INVALID)
-        return;
-    bias = zone.Bias + (zoneId == TIME_ZONE_ID_DAYLIGHT   ? zone.DaylightBias
-                        : zoneId == TIME_ZONE_ID_STANDARD ? zone.StandardBias
-                                                          : 0);
-    offset = bias <= 0 ? -bias : bias;
-    FormatText(pText + lstrlenA(pText), cbText - lstrlenA(pText), "%c%02d:%02d",
-               bias <= 0 ? '+' : '-', offset / 60, offset % 60);
-}
-
-// Writes the record, its result last: the old one goes first, so that a
-// record left half written never reads as the last run's word.
-static void WriteRecord(const char *pResult, const char *pLeft, DWORD cbLeft,
-                        const char *pLastRun)
-{
-    // On 64-bit Windows the sibling asks for it with its exit code.
-    DWORD reboot = g_RebootRequired || g_SiblingExitCode == ERROR_SUCCESS_REBOOT_REQUIRED;
-    HKEY hKey;
-    LONG status;
-
-    status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, RecordKey, 0, NULL, REG_OPTION_NON_VOLATILE,
-                             KEY_SET_VALUE | KEY_WOW64_64KEY, NULL, &hKey, NULL);
-    if (status != ERROR_SUCCESS) {
-        LogRecordFailure("RegCreateKeyExA", status);
-        return;
-    }
-    status = RegDeleteValueA(hKey, "Result");
-    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
-        LogRecordFailure("RegDeleteValueA", status);
-    } else if ((status = RegSetValueExA(hKey, "Left", 0, REG_MULTI_SZ, (const BYTE *)pLeft,
-                                        cbLeft)) != ERROR_SUCCESS ||
-               (status = RegSetValueExA(hKey, "Version", 0, REG_SZ, (const BYTE *)RELEASE_VERSION,
-                                        (DWORD)sizeof(RELEASE_VERSION))) != ERROR_SUCCESS ||
-               (status = RegSetValueExA(hKey, "LastRun", 0, REG_SZ, (const BYTE *)pLastRun,
-                                        (DWORD)lstrlenA(pLastRun) + 1)) != ERROR_SUCCESS ||
-               (status = RegSetValueExA(hKey, "RebootRequired", 0, REG_DWORD,
-                                        (const BYTE *)&reboot, sizeof(reboot))) != ERROR_SUCCESS ||
-               (status = RegSetValueExA(hKey, "Result", 0, REG_SZ, (const BYTE *)pResult,
-                                        (DWORD)lstrlenA(pResult) + 1)) != ERROR_SUCCESS) {
-        LogRecordFailure("RegSetValueExA", status);
-    }
-    RegCloseKey(hKey);
-}
-
 void RecordRun(int bRefused)
 {
     INVENTORY inv = {};
@@ -473,6 +403,8 @@ void RecordRun(int bRefused)
     char lastRun[40];
     const char *pResult;
     const char *pEntry;
+    // On 64-bit Windows the sibling asks for a restart with its exit code.
+    DWORD reboot = g_RebootRequired || g_SiblingExitCode == ERROR_SUCCESS_REBOOT_REQUIRED;
 
     // The run's work is done: its end is now.
     LastRunText(lastRun, sizeof(lastRun));
@@ -509,9 +441,9 @@ void RecordRun(int bRefused)
         RunLogLine(NULL, line);
     }
     if (inv.pLeft != NULL)
-        WriteRecord(pResult, inv.pLeft, inv.cbLeft != 0 ? inv.cbLeft + 1 : 2, lastRun);
+        WriteRecord(pResult, inv.pLeft, inv.cbLeft != 0 ? inv.cbLeft + 1 : 2, lastRun, reboot);
     else
-        WriteRecord(pResult, none, sizeof(none), lastRun);
+        WriteRecord(pResult, none, sizeof(none), lastRun, reboot);
     if (inv.pPath != NULL)
         LocalFree(inv.pPath);
     if (inv.pLeft != NULL)

@@ -13,19 +13,8 @@ extern DWORD g_RemovedDevices;
 
 // Entry and 64-bit hand-off.
 BOOL IsWow64(void);
-BOOL Transf2Path(char *pPath);
 BOOL OpenAP(const char *pModule, const char *pPath, BOOL bWait);
 void HandOff64(void);
-
-// The sibling's signature. Whether this program's own PE file carries a
-// certificate table (an Authenticode signature): 1 or 0.
-int IsSelfSigned(void);
-// Opens the sibling's file pSibling so that nobody can change or replace
-// it, and checks that it carries a valid signature of the publisher of
-// pSelf, this program's file. 1: start it, its file open in *phSibling
-// until the process has been created; 0: one trace line says why not, and
-// nothing is left open.
-int OpenTrustedSibling(const char *pSelf, const char *pSibling, HANDLE *phSibling);
 
 // The refusal: the message box "Please close all program", or, where nobody
 // could see it, the same text as a trace line.

@@ -1,13 +1,13 @@
-// Whether the 64-bit sibling in our folder may run with our rights. That
-// folder is often one that others can write to; a signed uninstaller starts
-// only a sibling that carries a valid Authenticode signature of its own
-// publisher, and holds the sibling's file open from the check until the
-// process has been created, so that what was checked is what is started.
+// Programs of ours beside this one. Our folder is often one that others can
+// write to; a signed program starts only a program that carries a valid
+// Authenticode signature of its own publisher, and holds that program's file
+// open from the check until the process has been created, so that what was
+// checked is what is started.
 #include <windows.h>
 #include <wintrust.h>
 #include <softpub.h>
 
-#include "tidewell.h"
+#include "trust.h"
 
 #include "../common/dllsearch.h"
 #include "../common/trace.h"
@@ -175,7 +175,8 @@ static HANDLE OpenForCheck(const char *pPath)
     return CreateFileA(pPath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
 }
 
-int OpenTrustedSibling(const char *pSelf, const char *pSibling, HANDLE *phSibling)
+int OpenTrustedProgram(const char *pSelf, const char *pSibling, HANDLE *phSibling,
+                       const char **ppReason, DWORD *pCode)
 {
     struct TrustCalls calls = {};
     struct TrustCheck own = {};
@@ -231,11 +232,80 @@ int OpenTrustedSibling(const char *pSelf, const char *pSibling, HANDLE *phSiblin
     if (pReason != NULL) {
         if (theirs.hFile != INVALID_HANDLE_VALUE)
             CloseHandle(theirs.hFile);
-        Trace("Tidewell64.exe not started: %s, Error code: 0x%x\n", pReason, code);
-        g_pSiblingNotStarted = pReason;
-        g_SiblingStartError = code;
+        *ppReason = pReason;
+        *pCode = code;
         return 0;
     }
     *phSibling = theirs.hFile;
+    return 1;
+}
+
+BOOL Transf2Path(char *pPath)
+{
+    int i;
+    int end;
+
+    if (pPath == NULL) {
+        Trace("Transf2Path is null, line: %d", 121);
+        return FALSE;
+    }
+    // The name may fill the whole buffer without a terminator (older Windows
+    // leaves a cut module name so): never look past its 260 bytes.
+    for (end = 0; end < MAX_PATH - 1 && pPath[end] != 0; end++)
+        ;
+    for (i = end; i > 0 && pPath[i] != '\\'; i--)
+        ;
+    if (pPath[i] != '\\') {
+        // No folder in it (only when the module name could not be read):
+        // nothing is left that could name a folder.
+        for (i = 0; i < MAX_PATH; i++)
+            pPath[i] = 0;
+        return FALSE;
+    }
+    for (; i < MAX_PATH; i++)
+        pPath[i] = 0;
+    return TRUE;
+}
+
+void ProgramBeside(const char *pName, char *pSelf, char *pFolder, char *pFullName)
+{
+    DWORD cchModule;
+    int i;
+
+    for (i = 0; i < MAX_PATH; i++)
+        pSelf[i] = pFolder[i] = pFullName[i] = 0;
+    cchModule = GetModuleFileNameA(NULL, pFolder, MAX_PATH);
+    // A name cut to the buffer would be cut at a backslash of some other
+    // folder higher up: it is taken as unreadable.
+    if (cchModule >= MAX_PATH)
+        for (i = 0; i < MAX_PATH; i++)
+            pFolder[i] = 0;
+    for (i = 0; i < MAX_PATH; i++)
+        pSelf[i] = pFolder[i];
+    Transf2Path(pFolder);
+    if (pFolder[0] != 0 && !FormatText(pFullName, MAX_PATH, "%s\\%s", pFolder, pName))
+        pFullName[0] = 0;
+}
+
+int StartProgram(const char *pModule, const char *pPath, BOOL bWait, DWORD *pExitCode,
+                 DWORD *pError)
+{
+    STARTUPINFOA si = {};
+    PROCESS_INFORMATION pi = {};
+
+    *pExitCode = STILL_ACTIVE;
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_HIDE;
+    if (!CreateProcessA(pModule, NULL, NULL, NULL, TRUE, CREATE_NEW_CONSOLE, NULL, pPath, &si,
+                        &pi)) {
+        *pError = GetLastError();
+        return 0;
+    }
+    if (bWait && WaitForSingleObject(pi.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+        !GetExitCodeProcess(pi.hProcess, pExitCode))
+        *pExitCode = STILL_ACTIVE;
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
     return 1;
 }
