@@ -140,6 +140,13 @@ void BuildMachine(Ownership &own) {
     d->hasDriverKey = true;
     d->driverKey["InfPath"] = sim::Sz("oem5.inf");
 
+    // Another model, installed from a package that names the product too;
+    // its driver key spells the published name in capitals.
+    d = &sim::AddDevice("USB\\VID_1F3C&PID_3A44\\5&D", GUID_DEVCLASS_USB,
+                        {"USB\\Vid_1F3C&Pid_3A44"}, false);
+    d->hasDriverKey = true;
+    d->driverKey["InfPath"] = sim::Sz("OEM22.INF");
+
     // A driver key without "InfPath".
     d = &Product(own, "USB\\VID_1F3C&PID_3A41&MI_06\\6&9", kHidClass,
                  {"USB\\VID_1F3C&PID_3A41&MI_06"}, false);
@@ -193,7 +200,19 @@ void BuildMachine(Ownership &own) {
                 "[Manufacturer]\r\nOmrak=Omrak,NTamd64\r\n"
                 "[Omrak.NTamd64]\r\nModem=Modem_Install,USB\\Vid_1F3C&Pid_3A41\r\n",
                 FILE_ATTRIBUTE_ARCHIVE);
+    // Only the byte look's UTF-16 and line-continuation patterns let the
+    // store work read these two.
+    const std::string decorated = "[Version]\r\nSignature=\"$Windows NT$\"\r\n[Manufacturer]\r\n"
+                                  "Omrak=Omrak,NTamd64\r\n[Omrak.NTamd64]\r\nModem=Modem_Install,";
+    std::string utf16 = "\xff\xfe";
+    for (char c : decorated + "USB\\Vid_1F3C&Pid_3A42\r\n") utf16 += {c, '\0'};
+    productFile("oem23.inf", utf16, FILE_ATTRIBUTE_ARCHIVE);
+    productFile("oem24.inf", decorated + "USB\\Vid_1F\\\r\n3C&Pid_3A41\r\n", FILE_ATTRIBUTE_ARCHIVE);
 
+    // Shared with the other model above: it stays.
+    sim::AddFile(std::string(kInf) + "oem22.inf",
+                 ProductInf("%Modem%=Modem_Install,USB\\Vid_1F3C&Pid_3A41\r\n"
+                            "%Modem%=Modem_Install,USB\\Vid_1F3C&Pid_3A44"));
     // Not the product's: the maker's other model.
     sim::AddFile(std::string(kInf) + "oem5.inf",
                  ProductInf("%Modem%=Modem_Install,USB\\Vid_1F3C&Pid_3A43"));
@@ -215,7 +234,8 @@ void BuildMachine(Ownership &own) {
     // two have their folder there, with a copy of the INF, and another maker's
     // package has one too.
     for (const char *name : {"oem5.inf", "oem6.inf", "oem7.inf", "oem12.inf", "oem13.inf",
-                             "oem14.inf", "oem20.inf", "oem21.inf"})
+                             "oem14.inf", "oem20.inf", "oem21.inf", "oem22.inf", "oem23.inf",
+                             "oem24.inf"})
         sim::M().driverStore.insert(name);
     const std::string repository = "C:\\Windows\\system32\\DriverStore\\FileRepository";
     sim::AddDirectory(repository);
@@ -230,6 +250,10 @@ void BuildMachine(Ownership &own) {
     sim::AddDirectory(repository + "\\printer.inf_x86_0001");
     sim::AddFile(repository + "\\printer.inf_x86_0001\\printer.inf",
                  "[Version]\r\nSignature=\"$Windows NT$\"\r\n[Manufacturer]\r\nP=P\r\n");
+    // A folder not named after its INF: the record searches it.
+    sim::AddDirectory(repository + "\\scanner_x86_0002");
+    sim::AddFile(repository + "\\scanner_x86_0002\\scanner.inf",
+                 "[Version]\r\nSignature=\"$Windows NT$\"\r\n[Manufacturer]\r\nS=S\r\n");
 }
 
 // The 64-bit sibling as the uninstaller sees it: it removes the product's
@@ -1052,12 +1076,13 @@ TEST(FaultSweep, TidewellOn32BitWindows) {
     // does not read, and nothing else.
     for (const char *gone : {"oem20.inf", "oem21.inf", "oem6.inf", "oem7.inf"})
         EXPECT_FALSE(sim::FileExists(kInf + std::string(gone))) << gone;
-    for (const char *kept : {"oem5.inf", "usb.inf", "notes.inf"})
+    for (const char *kept : {"oem5.inf", "oem22.inf", "usb.inf", "notes.inf"})
         EXPECT_TRUE(sim::FileExists(kInf + std::string(kept))) << kept;
     // Each product INF left through the store's uninstall: its package went
     // with it and no package is left naming a missing file.
     EXPECT_EQ((std::vector<std::string>{"oem12.inf", "oem13.inf", "oem14.inf", "oem20.inf",
-                                        "oem21.inf", "oem6.inf", "oem7.inf"}),
+                                        "oem21.inf", "oem23.inf", "oem24.inf", "oem6.inf",
+                                        "oem7.inf"}),
               base.lostPackages);
     EXPECT_TRUE(base.orphans.empty()) << Join(base.orphans);
     EXPECT_EQ("clean", base.result);
@@ -1299,7 +1324,8 @@ TEST(FaultSweep, Tidewell64) {
     EXPECT_TRUE(HasMessage(base, "SetupUninstallOEMInfA failed, Error code: 0x2\n"));
     EXPECT_TRUE(HasMessage(base, "Reboot needed\n"));
     EXPECT_EQ((std::vector<std::string>{"oem12.inf", "oem13.inf", "oem14.inf", "oem20.inf",
-                                        "oem21.inf", "oem6.inf", "oem7.inf"}),
+                                        "oem21.inf", "oem23.inf", "oem24.inf", "oem6.inf",
+                                        "oem7.inf"}),
               base.packages);
     EXPECT_GT(Sweep(s), 50);
     EXPECT_GT(SweepMoreFaults(s), 100);
