@@ -371,16 +371,30 @@ TEST_F(HandOff, SweepAlwaysRunsAfterTheSiblingHasEnded) {
 // A published INF of the product that a device of another product also
 // uses, on each path that takes packages out: the 32-bit removal and sweep,
 // and the sibling's node loop and sweep. The package stays, the product's
-// node goes, and the program that met it says so.
+// node goes, and the program that met it says so; also where that device
+// comes after more devices, each with a package of its own, than any table
+// could hold.
 struct SharedPath {
     const char *what;
     bool wow64;        // 64-bit Windows, the real sibling beside
     bool productNode;  // a product node names the INF; else only the sweep meets it
+    int others = 0;    // devices enumerated before the one that shares it
 };
 
 void PrintTo(const SharedPath &p, std::ostream *os) { *os << p.what; }
 
-class SharedPackage : public TidewellTest, public ::testing::WithParamInterface<SharedPath> {};
+class SharedPackage : public TidewellTest, public ::testing::WithParamInterface<SharedPath> {
+protected:
+    // Devices of other products, not attached, each installed from a
+    // published INF of its own.
+    static void AddOtherDevices(int count) {
+        for (int i = 0; i < count; ++i) {
+            const std::string n = std::to_string(1000 + i);
+            AddInstalled("ROOT\\OTHER\\" + n, GUID_DEVCLASS_MODEM, {"ROOT\\OTHER"}, "oem" + n + ".inf", false);
+            sim::M().files[InfPath("oem" + n + ".inf")].content = "[Version]\r\nSignature=\"$Windows NT$\"\r\n";
+        }
+    }
+};
 
 TEST_P(SharedPackage, IsKeptAndTheProductNodeStillGoes) {
     const SharedPath &p = GetParam();
@@ -395,6 +409,7 @@ TEST_P(SharedPackage, IsKeptAndTheProductNodeStillGoes) {
                                        "Omrak=Omrak\r\n[Omrak]\r\nModem=M,USB\\Vid_1F3C&Pid_3A41\r\n"
                                        "Other=M,USB\\Vid_1F3C&Pid_3A50\r\n");
     sim::M().driverStore.insert("oem21.inf");
+    AddOtherDevices(p.others);
     AddInstalled("USB\\VID_1F3C&PID_3A50\\1", GUID_DEVCLASS_MODEM, {"USB\\Vid_1F3C&Pid_3A50"},
                  "oem21.inf", false, false);
     if (p.productNode)
@@ -409,10 +424,12 @@ TEST_P(SharedPackage, IsKeptAndTheProductNodeStillGoes) {
     if (p.productNode) EXPECT_TRUE(Removed("USB\\VID_1F3C&PID_3A41\\2"));
     const std::string prefix = p.wow64 ? "..Tidewell64 - Omrak" : kPrefix;
     const auto &d = sim::M().debug;
+    // Behind that many devices, why it is kept may read otherwise.
+    const std::string kept = p.others ? "Driver package kept: [oem21.inf], "
+                                      : "Driver package kept: [oem21.inf], used by: USB\\VID_1F3C&PID_3A50\\1\n";
     int said = 0;
     for (size_t i = 0; i + 1 < d.size(); ++i)
-        said += d[i] == prefix &&
-                d[i + 1] == "Driver package kept: [oem21.inf], used by: USB\\VID_1F3C&PID_3A50\\1\n";
+        said += d[i] == prefix && d[i + 1].compare(0, kept.size(), kept) == 0;
     EXPECT_EQ(1, said) << Join(d);
     EXPECT_EQ(0u, g_RemovedDevices);
 }
@@ -421,7 +438,27 @@ INSTANTIATE_TEST_SUITE_P(Paths, SharedPackage,
                          ::testing::Values(SharedPath{"32-bit removal", false, true},
                                            SharedPath{"32-bit sweep", false, false},
                                            SharedPath{"sibling's node loop", true, true},
-                                           SharedPath{"sibling's sweep", true, false}));
+                                           SharedPath{"sibling's sweep", true, false},
+                                           SharedPath{"32-bit sweep, 600 devices before", false, false, 600},
+                                           SharedPath{"sibling's node loop, 600 devices before", true, true, 600}));
+
+// Where none of those devices uses it, the product's package goes with its
+// node. (Kept today, every package then counting as maybe another device's:
+// to be enabled once no table limits what the run can know.)
+TEST_F(SharedPackage, DISABLED_ProductPackageGoesBehindMoreDevicesThanAnyTableHolds) {
+    sim::AddFile(InfPath("oem21.inf"), "[Version]\r\nSignature=\"$Windows NT$\"\r\n[Manufacturer]\r\n"
+                                       "Omrak=Omrak\r\n[Omrak]\r\nModem=M,USB\\Vid_1F3C&Pid_3A41\r\n");
+    sim::M().driverStore.insert("oem21.inf");
+    AddOtherDevices(600);
+    AddInstalled("USB\\VID_1F3C&PID_3A41\\2", GUID_DEVCLASS_USB, {kTarget1}, "oem21.inf", true, false);
+
+    EXPECT_EQ(0, RunTidewell());
+    EXPECT_TRUE(Removed("USB\\VID_1F3C&PID_3A41\\2"));
+    EXPECT_FALSE(sim::FileExists(InfPath("oem21.inf")));
+    EXPECT_FALSE(sim::M().driverStore.count("oem21.inf"));
+    EXPECT_EQ(600u, sim::M().driverStore.size()) << "the other devices' packages stay";
+    EXPECT_EQ("clean", RecordValue("Result"));
+}
 
 // The run record: what is left after each way a run can end, and its word.
 struct RecordCase {
