@@ -504,6 +504,42 @@ TEST_P(RunRecord, SaysWhatIsLeft) {
 }
 
 const char kStore[] = "C:\\Windows\\System32\\DriverStore\\FileRepository";
+const char kOrphan[] = "C:\\Windows\\System32\\DriverStore\\FileRepository\\omrak.inf_x86_1\\omrak.inf (no published INF)";
+
+// A package in the store whose published INF is gone, its INF as given.
+void AddOrphan(const std::string &content) {
+    for (const char *dir : {"C:\\Windows\\System32", "C:\\Windows\\System32\\DriverStore", kStore})
+        sim::AddDirectory(dir);
+    sim::AddDirectory(std::string(kStore) + "\\omrak.inf_x86_1");
+    sim::AddFile(std::string(kStore) + "\\omrak.inf_x86_1\\omrak.inf", content);
+}
+
+// More things left than Left lists: packages of the product, each kept for
+// a device of another product (listed, not counted), then, past the list's
+// end, a package without its published INF (counted).
+const int kShared = 65;
+void ManyLeft() {
+    const std::string product = sim::M().files["C:\\Windows\\inf\\oem3.inf"].content;
+    for (int i = 0; i < kShared; ++i) {
+        const std::string n = std::to_string(100 + i);
+        sim::AddFile("C:\\Windows\\inf\\oem" + n + ".inf", product);
+        sim::M().driverStore.insert("oem" + n + ".inf");
+        sim::Device &d = sim::AddDevice("ROOT\\OTHER\\" + n, GUID_DEVCLASS_MODEM, {"ROOT\\OTHER"}, false);
+        d.hasDriverKey = true;
+        d.driverKey["InfPath"] = sim::Sz("oem" + n + ".inf");
+    }
+    AddOrphan(product + "; older\r\n");
+}
+// Left as the record holds it: the first 64, then how many more.
+const char *ManyLeftEntries() {
+    static std::string left;
+    if (left.empty()) {
+        for (int n = 100; n < 164; ++n)
+            left += "oem" + std::to_string(n) + ".inf (kept: used by ROOT\\OTHER\\" + std::to_string(n) + ")|";
+        left += "and " + std::to_string(kShared - 64 + 1) + " more";  // the last of them and the package
+    }
+    return left.c_str();
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Endings, RunRecord,
@@ -526,16 +562,17 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    "left", "oem3.inf (kept: error 0xe0000235)", "1"},
         RecordCase{"a package in the store without its published INF",
+                   [] { AddOrphan(sim::M().files["C:\\Windows\\inf\\oem3.inf"].content + "; older\r\n"); },
+                   "left", kOrphan, "1"},
+        RecordCase{"a UTF-16 package in the store without its published INF, the vendor number continued",
                    [] {
-                       sim::AddDirectory("C:\\Windows\\System32");
-                       sim::AddDirectory("C:\\Windows\\System32\\DriverStore");
-                       sim::AddDirectory(kStore);
-                       sim::AddDirectory(std::string(kStore) + "\\omrak.inf_x86_1");
-                       sim::AddFile(std::string(kStore) + "\\omrak.inf_x86_1\\omrak.inf",
-                                    sim::M().files["C:\\Windows\\inf\\oem3.inf"].content + "; older\r\n");
+                       std::string text = sim::M().files["C:\\Windows\\inf\\oem3.inf"].content, utf16 = "\xff\xfe";
+                       text.replace(text.find("1F3C"), 4, "1\\\r\nF3C");
+                       for (char c : text) utf16 += {c, '\0'};
+                       AddOrphan(utf16);
                    },
-                   "left", "C:\\Windows\\System32\\DriverStore\\FileRepository\\omrak.inf_x86_1\\omrak.inf (no published INF)",
-                   "1"},
+                   "left", kOrphan, "1"},
+        RecordCase{"more left than listed", ManyLeft, "left", ManyLeftEntries(), "1"},
         RecordCase{"a refusal",
                    [] {
                        sim::Device &m = sim::AddDevice("MDM\\1", GUID_DEVCLASS_MODEM, {kTarget1});
