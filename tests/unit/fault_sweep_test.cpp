@@ -134,16 +134,10 @@ void BuildMachine(Ownership &own) {
     d->hasDriverKey = true;
     d->driverKey["InfPath"] = sim::Sz("usbhub3.inf");
 
-    // One digit away from the product.
+    // One digit away from the product, installed from a package that names
+    // the product too; its driver key spells the published name in capitals.
     d = &sim::AddDevice("USB\\VID_1F3C&PID_3A43\\5&8", GUID_DEVCLASS_USB,
                         {"USB\\Vid_1F3C&Pid_3A43"}, false);
-    d->hasDriverKey = true;
-    d->driverKey["InfPath"] = sim::Sz("oem5.inf");
-
-    // Another model, installed from a package that names the product too;
-    // its driver key spells the published name in capitals.
-    d = &sim::AddDevice("USB\\VID_1F3C&PID_3A44\\5&D", GUID_DEVCLASS_USB,
-                        {"USB\\Vid_1F3C&Pid_3A44"}, false);
     d->hasDriverKey = true;
     d->driverKey["InfPath"] = sim::Sz("OEM22.INF");
 
@@ -209,11 +203,11 @@ void BuildMachine(Ownership &own) {
     productFile("oem23.inf", utf16, FILE_ATTRIBUTE_ARCHIVE);
     productFile("oem24.inf", decorated + "USB\\Vid_1F\\\r\n3C&Pid_3A41\r\n", FILE_ATTRIBUTE_ARCHIVE);
 
-    // Shared with the other model above: it stays.
+    // Shared with the maker's other model: it stays.
     sim::AddFile(std::string(kInf) + "oem22.inf",
                  ProductInf("%Modem%=Modem_Install,USB\\Vid_1F3C&Pid_3A41\r\n"
-                            "%Modem%=Modem_Install,USB\\Vid_1F3C&Pid_3A44"));
-    // Not the product's: the maker's other model.
+                            "%Modem%=Modem_Install,USB\\Vid_1F3C&Pid_3A43"));
+    // Not the product's: the maker's other model alone.
     sim::AddFile(std::string(kInf) + "oem5.inf",
                  ProductInf("%Modem%=Modem_Install,USB\\Vid_1F3C&Pid_3A43"));
     sim::AddFile(std::string(kInf) + "usb.inf",
