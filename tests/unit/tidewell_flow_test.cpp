@@ -390,8 +390,9 @@ protected:
     static void AddOtherDevices(int count) {
         for (int i = 0; i < count; ++i) {
             const std::string n = std::to_string(1000 + i);
-            AddInstalled("ROOT\\OTHER\\" + n, GUID_DEVCLASS_MODEM, {"ROOT\\OTHER"}, "oem" + n + ".inf", false);
-            sim::M().files[InfPath("oem" + n + ".inf")].content = "[Version]\r\nSignature=\"$Windows NT$\"\r\n";
+            const std::string inf = "oem" + n + ".inf";
+            AddInstalled("ROOT\\OTHER\\" + n, GUID_DEVCLASS_MODEM, {"ROOT\\OTHER"}, inf, false);
+            sim::M().files[InfPath(inf)].content = "[Version]\r\nSignature=\"$Windows NT$\"\r\n";
         }
     }
 };
@@ -425,8 +426,8 @@ TEST_P(SharedPackage, IsKeptAndTheProductNodeStillGoes) {
     const std::string prefix = p.wow64 ? "..Tidewell64 - Omrak" : kPrefix;
     const auto &d = sim::M().debug;
     // Behind that many devices, why it is kept may read otherwise.
-    const std::string kept = p.others ? "Driver package kept: [oem21.inf], "
-                                      : "Driver package kept: [oem21.inf], used by: USB\\VID_1F3C&PID_3A50\\1\n";
+    const std::string kept = std::string("Driver package kept: [oem21.inf], ") +
+                             (p.others ? "" : "used by: USB\\VID_1F3C&PID_3A50\\1\n");
     int said = 0;
     for (size_t i = 0; i + 1 < d.size(); ++i)
         said += d[i] == prefix && d[i + 1].compare(0, kept.size(), kept) == 0;
@@ -439,8 +440,10 @@ INSTANTIATE_TEST_SUITE_P(Paths, SharedPackage,
                                            SharedPath{"32-bit sweep", false, false},
                                            SharedPath{"sibling's node loop", true, true},
                                            SharedPath{"sibling's sweep", true, false},
-                                           SharedPath{"32-bit sweep, 600 devices before", false, false, 600},
-                                           SharedPath{"sibling's node loop, 600 devices before", true, true, 600}));
+                                           SharedPath{"32-bit sweep, 600 devices before", false,
+                                                      false, 600},
+                                           SharedPath{"sibling's node loop, 600 devices before",
+                                                      true, true, 600}));
 
 // Where none of those devices uses it, the product's package goes with its
 // node. (Kept today, every package then counting as maybe another device's:
@@ -504,7 +507,8 @@ TEST_P(RunRecord, SaysWhatIsLeft) {
 }
 
 const char kStore[] = "C:\\Windows\\System32\\DriverStore\\FileRepository";
-const char kOrphan[] = "C:\\Windows\\System32\\DriverStore\\FileRepository\\omrak.inf_x86_1\\omrak.inf (no published INF)";
+const char kOrphan[] =
+    "C:\\Windows\\System32\\DriverStore\\FileRepository\\omrak.inf_x86_1\\omrak.inf (no published INF)";
 
 // A package in the store whose published INF is gone, its INF as given.
 void AddOrphan(const std::string &content) {
@@ -524,7 +528,8 @@ void ManyLeft() {
         const std::string n = std::to_string(100 + i);
         sim::AddFile("C:\\Windows\\inf\\oem" + n + ".inf", product);
         sim::M().driverStore.insert("oem" + n + ".inf");
-        sim::Device &d = sim::AddDevice("ROOT\\OTHER\\" + n, GUID_DEVCLASS_MODEM, {"ROOT\\OTHER"}, false);
+        sim::Device &d =
+            sim::AddDevice("ROOT\\OTHER\\" + n, GUID_DEVCLASS_MODEM, {"ROOT\\OTHER"}, false);
         d.hasDriverKey = true;
         d.driverKey["InfPath"] = sim::Sz("oem" + n + ".inf");
     }
@@ -535,7 +540,8 @@ const char *ManyLeftEntries() {
     static std::string left;
     if (left.empty()) {
         for (int n = 100; n < 164; ++n)
-            left += "oem" + std::to_string(n) + ".inf (kept: used by ROOT\\OTHER\\" + std::to_string(n) + ")|";
+            left += "oem" + std::to_string(n) + ".inf (kept: used by ROOT\\OTHER\\" +
+                    std::to_string(n) + ")|";
         left += "and " + std::to_string(kShared - 64 + 1) + " more";  // the last of them and the package
     }
     return left.c_str();
@@ -566,7 +572,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "left", kOrphan, "1"},
         RecordCase{"a UTF-16 package in the store without its published INF, the vendor number continued",
                    [] {
-                       std::string text = sim::M().files["C:\\Windows\\inf\\oem3.inf"].content, utf16 = "\xff\xfe";
+                       std::string text = sim::M().files["C:\\Windows\\inf\\oem3.inf"].content;
+                       std::string utf16 = "\xff\xfe";
                        text.replace(text.find("1F3C"), 4, "1\\\r\nF3C");
                        for (char c : text) utf16 += {c, '\0'};
                        AddOrphan(utf16);
