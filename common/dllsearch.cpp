@@ -1,6 +1,6 @@
 #include "dllsearch.h"
 
-#include "trace.h"
+#include "format.h"
 
 typedef BOOL(WINAPI *LPFN_SETDEFAULTDLLDIRECTORIES)(DWORD DirectoryFlags);
 typedef BOOL(WINAPI *LPFN_ISWOW64PROCESS)(HANDLE hProcess, PBOOL pbWow64Process);

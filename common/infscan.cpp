@@ -3,23 +3,28 @@
 #include "hwid.h"
 #include "trace.h"
 
-static int SameLetter(char c, char lower)
-{
-    return c == lower || c == lower - 'a' + 'A';
-}
-
 int IsOemInfName(const char *pName)
 {
     int i = 3;
 
-    if (!SameLetter(pName[0], 'o') || !SameLetter(pName[1], 'e') || !SameLetter(pName[2], 'm'))
+    if (UpperAscii(pName[0]) != 'O' || UpperAscii(pName[1]) != 'E' || UpperAscii(pName[2]) != 'M')
         return 0;
     if (pName[i] < '0' || pName[i] > '9')
         return 0;
     while (pName[i] >= '0' && pName[i] <= '9')
         i++;
-    return pName[i] == '.' && SameLetter(pName[i + 1], 'i') && SameLetter(pName[i + 2], 'n') &&
-           SameLetter(pName[i + 3], 'f') && pName[i + 4] == 0;
+    return SameText(pName + i, ".inf");
+}
+
+const char *FileNameOf(const char *pPath)
+{
+    const char *pName = pPath;
+    const char *p;
+
+    for (p = pPath; *p != 0; p++)
+        if (*p == '\\')
+            pName = p + 1;
+    return pName;
 }
 
 int GetFirstField(PINFCONTEXT pContext, char *pField, DWORD cbField, DWORD *pcbNeeded)
@@ -231,22 +236,60 @@ int FindProductModelsLine(HINF hInf, char **ppLine, DWORD *pError)
     return pLine != NULL;
 }
 
-int FindTargetModelsLine(HINF hInf, char **ppLine)
+int FindTargetModelsLine(HINF hInf, char **ppLine, DWORD *pError)
 {
     INFCONTEXT context;
     DWORD cbSection = 0;
     char *pSection = NULL;
     char *pLine = NULL;
 
-    if (SetupFindFirstLineA(hInf, "Manufacturer", NULL, &context) &&
-        GetFirstField(&context, NULL, 0, &cbSection) &&
-        (pSection = (char *)LocalAlloc(LMEM_ZEROINIT, cbSection)) != NULL &&
-        GetFirstField(&context, pSection, cbSection, &cbSection))
-        pLine = FindInSection(hInf, pSection, NULL);
+    *pError = 0;
+    if (!SetupFindFirstLineA(hInf, "Manufacturer", NULL, &context)) {
+        if (!NotThere(GetLastError()))
+            NoteFailure(pError, GetLastError());
+    } else if (!GetFirstField(&context, NULL, 0, &cbSection) ||
+               (pSection = (char *)LocalAlloc(LMEM_ZEROINIT, cbSection)) == NULL ||
+               !GetFirstField(&context, pSection, cbSection, &cbSection)) {
+        NoteFailure(pError, GetLastError());
+    } else {
+        pLine = FindInSection(hInf, pSection, pError);
+    }
     if (pSection != NULL)
         LocalFree(pSection);
     *ppLine = pLine;
     return pLine != NULL;
+}
+
+int JudgeInf(HINF hInf, int bPublished, char **ppLine, DWORD *pError)
+{
+    char *pWider = NULL;
+    DWORD widerError = 0;
+
+    if (FindTargetModelsLine(hInf, ppLine, pError))
+        return INF_SWEEP_RULE;
+    if (!bPublished)
+        return INF_NAMES_NOTHING;
+    if (FindProductModelsLine(hInf, &pWider, &widerError)) {
+        LocalFree(pWider);
+        return INF_WIDER_RULE;
+    }
+    if (widerError != 0)
+        NoteFailure(pError, widerError);
+    return INF_NAMES_NOTHING;
+}
+
+HINF OpenInf(const char *pFullPath)
+{
+    UINT errorLine = 0;
+
+    return SetupOpenInfFileA(pFullPath, NULL, INF_STYLE_OLDNT | INF_STYLE_WIN4, &errorLine);
+}
+
+int IsNoInf(DWORD error)
+{
+    return error == ERROR_EXPECTED_SECTION_NAME || error == ERROR_BAD_SECTION_NAME_LINE ||
+           error == ERROR_SECTION_NAME_TOO_LONG || error == ERROR_GENERAL_SYNTAX ||
+           error == ERROR_WRONG_INF_STYLE || error == ERROR_FILE_INVALID;
 }
 
 // ---- raw bytes ----
@@ -260,12 +303,7 @@ static int BytesAt(const BYTE *p, DWORD n, DWORD i, const char *pattern, DWORD c
     if (i + cb > n)
         return 0;
     for (k = 0; k < cb; k++) {
-        BYTE a = p[i + k];
-        BYTE b = (BYTE)pattern[k];
-
-        if (a >= 'a' && a <= 'z')
-            a = (BYTE)(a - 'a' + 'A');
-        if (a != b)
+        if (UpperAscii((char)p[i + k]) != pattern[k])
             return 0;
     }
     return 1;
@@ -313,7 +351,7 @@ static void FindProductBytes(const BYTE *p, DWORD n, int *pGroups)
 
     for (i = 0; i < n && *pGroups != (VENDOR_BYTES | PRODUCT_BYTES); i++) {
         BYTE next = i + 1 < n ? p[i + 1] : 0xFF;
-        BYTE letter = (BYTE)(next & ~0x20);  // a letter in capitals
+        char letter = UpperAscii((char)next);
 
         // Every pattern begins with "1F", "1\", "3A", "3\", "1" or "3" and a
         // NUL (UTF-16LE), or a NUL and "1" or "3" (UTF-16BE).

@@ -1,7 +1,7 @@
 #include "runlog.h"
 
 #include "dllsearch.h"
-#include "trace.h"
+#include "format.h"
 
 // One log line: time, program and process ID (at most 80 characters), the
 // prefix line and two spaces (at most 32), and a message of 127 characters
