@@ -501,7 +501,20 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    "refused", "device USB\\VID_1F3C&PID_3A41\\1|device MDM\\1|oem3.inf", "0"},
         RecordCase{"an enumeration that fails", [] { sim::FailCall("SetupDiEnumDeviceInfo", 0); },
-                   "unknown", "oem3.inf (kept: other devices not known, error 0x8)", "0"}));
+                   "unknown", "oem3.inf (kept: other devices not known, error 0x8)", "0"},
+        // The vendor's INF under its own name, which the sweep's rule takes:
+        // the first line of its models section cannot be read, so the file
+        // stays, and nothing can say that it does not name the product.
+        RecordCase{"an INF of the product whose lines cannot be read",
+                   [] {
+                       sim::AddFile("C:\\Windows\\inf\\omrakphone.inf",
+                                    "[Version]\r\nSignature=\"$Windows NT$\"\r\n[Manufacturer]\r\n"
+                                    "O=O\r\n[O]\r\nModem=M,USB\\Vid_1F3C&Pid_3A41\r\n");
+                       // Its [Manufacturer] line is read twice (size, text), each
+                       // time sized first.
+                       sim::FailCall("SetupGetLineTextA", 5);
+                   },
+                   "unknown", "", "1"}));
 
 TEST_F(HandOff, StartsTheSiblingWithExactlyTheseArguments) {
     InstallSibling();
