@@ -343,36 +343,37 @@ static const struct {
     {"3\0A\0" "4\0\\\0", 8, PRODUCT_BYTES},
 };
 
-// The groups of patterns the n bytes at p hold, added to *pGroups.
-static void FindProductBytes(const BYTE *p, DWORD n, int *pGroups)
+// The groups of patterns the n bytes at p hold, added to groups.
+static int FindProductBytes(const BYTE *p, DWORD n, int groups)
 {
     DWORD i;
     DWORD k;
 
-    for (i = 0; i < n && *pGroups != (VENDOR_BYTES | PRODUCT_BYTES); i++) {
-        BYTE next = i + 1 < n ? p[i + 1] : 0xFF;
-        char letter = UpperAscii((char)next);
+    for (i = 0; i < n && groups != (VENDOR_BYTES | PRODUCT_BYTES); i++) {
+        BYTE c = p[i];
+        BYTE next;
 
         // Every pattern begins with "1F", "1\", "3A", "3\", "1" or "3" and a
         // NUL (UTF-16LE), or a NUL and "1" or "3" (UTF-16BE).
-        if (p[i] == '1' || p[i] == '3') {
-            if (letter != (p[i] == '1' ? 'F' : 'A') && next != '\\' && next != 0)
-                continue;
-        } else if (p[i] != 0 || (next != '1' && next != '3')) {
+        if (c != '1' && c != '3' && c != 0)
             continue;
-        }
+        next = i + 1 < n ? p[i + 1] : 0xFF;
+        if (c == 0 ? next != '1' && next != '3'
+                   : UpperAscii((char)next) != (c == '1' ? 'F' : 'A') && next != '\\' && next != 0)
+            continue;
         for (k = 0; k < sizeof(ProductBytes) / sizeof(ProductBytes[0]); k++)
-            if (!(*pGroups & ProductBytes[k].Group) &&
+            if (!(groups & ProductBytes[k].Group) &&
                 BytesAt(p, n, i, ProductBytes[k].Bytes, ProductBytes[k].Size))
-                *pGroups |= ProductBytes[k].Group;
+                groups |= ProductBytes[k].Group;
     }
+    return groups;
 }
 
 // A read of this size takes a whole INF file as a rule, in one call.
 #define PRINT_CHUNK 16384
 #define PRINT_CARRY 7  // one byte less than the longest pattern
 
-int ReadInfPrint(const char *pFullPath, INF_PRINT *pPrint)
+int ReadInfPrint(const char *pFullPath, INF_PRINT *pPrint, int bSum)
 {
     BYTE buffer[PRINT_CARRY + PRINT_CHUNK];
     HANDLE hFile;
@@ -398,13 +399,13 @@ int ReadInfPrint(const char *pFullPath, INF_PRINT *pPrint)
             SetLastError(error);
             return 0;
         }
-        for (i = 0; i < got; i++) {
+        for (i = 0; bSum && i < got; i++) {
             pPrint->Sum ^= buffer[carry + i];
             pPrint->Sum *= 16777619u;
         }
         pPrint->Size += got;
         // A pattern may begin in the bytes carried over from the last chunk.
-        FindProductBytes(buffer, carry + got, &groups);
+        groups = FindProductBytes(buffer, carry + got, groups);
         total = carry + got;
         keep = total < PRINT_CARRY ? total : PRINT_CARRY;
         for (i = 0; i < keep; i++)

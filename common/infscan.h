@@ -71,13 +71,14 @@ int IsNoInf(DWORD error);
 // ID. (A number put together from [Strings] pieces would not be seen.)
 typedef struct _INF_PRINT {
     DWORD Size;
-    DWORD Sum;          // FNV-1a of the bytes
+    DWORD Sum;          // FNV-1a of the bytes, where it was asked for
     int MayNameProduct;
 } INF_PRINT;
 
-// Reads the file pFullPath once. Result 1 with *pPrint filled, 0 when the
-// file could not be read, with the reason in GetLastError.
-int ReadInfPrint(const char *pFullPath, INF_PRINT *pPrint);
+// Reads the file pFullPath once (with bSum, its checksum too). Result 1 with
+// *pPrint filled, 0 when the file could not be read, with the reason in
+// GetLastError.
+int ReadInfPrint(const char *pFullPath, INF_PRINT *pPrint, int bSum);
 
 // Runs once per entry of the search; pFullPath is the entry's full path,
 // pFileName its name in the folder, dwAttributes its attributes.

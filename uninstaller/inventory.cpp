@@ -121,7 +121,7 @@ static void LookAtFound(INVENTORY *pInv, RUN *pRun)
             AddLeft(pInv, TRUE, "%s%s", pName, "");
             continue;
         }
-        pFound->Printed = ReadInfPrint(pFound->Path, &pFound->Print);
+        pFound->Printed = ReadInfPrint(pFound->Path, &pFound->Print, TRUE);
         if (!pFound->Printed)
             pInv->Complete = 0;
         // A package another device uses stays by our own rule: listed, but
@@ -148,22 +148,29 @@ static int IsMissing(DWORD error)
 // an INF. One that names the product is a package whose published INF is
 // gone, named in Left.
 static void JudgeStoreInf(INVENTORY *pInv, const char *pPath, const char *pDisplay,
-                          const INF_PRINT *pPrint)
+                          INF_PRINT *pPrint)
 {
     const RUN *pRun = pInv->pRun;
     HINF hInf;
     char *pLine = NULL;
     DWORD error = 0;
+    int summed = 0;
     int rule;
     DWORD i;
 
     if (!pPrint->MayNameProduct)
         return;
+    // Its checksum only where its size is that of a published INF left.
     for (i = 0; i < pRun->FoundCount; i++) {
         const INF_FOUND *pFound = &pRun->pFound[i];
 
-        if (pFound->Printed && pFound->Print.Size == pPrint->Size &&
-            pFound->Print.Sum == pPrint->Sum)
+        if (!pFound->Printed || pFound->Print.Size != pPrint->Size)
+            continue;
+        if (!summed && !(summed = ReadInfPrint(pPath, pPrint, TRUE))) {
+            pInv->Complete = 0;
+            return;
+        }
+        if (pFound->Print.Sum == pPrint->Sum)
             return;
     }
     hInf = OpenInf(pPath);
@@ -226,7 +233,7 @@ static void LookInPackage(INVENTORY *pInv, const char *pSystem, const char *pPac
     if (cchName > 0 && cchName < MAX_PATH) {
         FormatText(infName, cchName + 1, "%s", pPackage);  // the name alone, cut off there
         if (StoreInfPaths(path, display, pSystem, pPackage, infName) &&
-            ReadInfPrint(path, &print)) {
+            ReadInfPrint(path, &print, FALSE)) {
             JudgeStoreInf(pInv, path, display, &print);
             return;
         }
@@ -249,7 +256,7 @@ static void LookInPackage(INVENTORY *pInv, const char *pSystem, const char *pPac
         if (findData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
         if (StoreInfPaths(path, display, pSystem, pPackage, findData.cFileName) &&
-            ReadInfPrint(path, &print))
+            ReadInfPrint(path, &print, FALSE))
             JudgeStoreInf(pInv, path, display, &print);
         else
             pInv->Complete = 0;

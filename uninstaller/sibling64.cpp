@@ -34,7 +34,7 @@ static void TakeIfProducts(const char *pFullPath, const char *pFileName, DWORD d
 
     if (!IsOemInfName(pFileName) || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return;
-    if (ReadInfPrint(pFullPath, &print) && !print.MayNameProduct)
+    if (ReadInfPrint(pFullPath, &print, FALSE) && !print.MayNameProduct)
         return;
     hInf = OpenInf(pFullPath);
     if (hInf == INVALID_HANDLE_VALUE)

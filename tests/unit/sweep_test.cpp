@@ -274,10 +274,10 @@ TEST_F(Sweep, TestInfFilesAreJudgedByTheirNames) {
             EXPECT_EQ(0u, error) << name;
             if (pLine) LocalFree(pLine);
             SetupCloseInfFile(hInf);
-            if (wider) EXPECT_TRUE(ReadInfPrint(path.c_str(), &print) && print.MayNameProduct) << name;
+            if (wider) EXPECT_TRUE(ReadInfPrint(path.c_str(), &print, FALSE) && print.MayNameProduct) << name;
         } else if (name == "reject-utf16-big-endian.inf") {
             // Refused by the reader, but the raw bytes do name the product.
-            EXPECT_TRUE(ReadInfPrint(path.c_str(), &print) && print.MayNameProduct) << name;
+            EXPECT_TRUE(ReadInfPrint(path.c_str(), &print, FALSE) && print.MayNameProduct) << name;
         }
         ScanInfFile(&run, path.c_str());
         Texts msgs = Msgs();
