@@ -1,5 +1,7 @@
 #include "infscan.h"
 
+#include <string.h>
+
 #include "hwid.h"
 #include "trace.h"
 
@@ -343,28 +345,44 @@ static const struct {
     {"3\0A\0" "4\0\\\0", 8, PRODUCT_BYTES},
 };
 
-// The groups of patterns the n bytes at p hold, added to groups.
-static int FindProductBytes(const BYTE *p, DWORD n, int groups)
+// The groups of the patterns that begin at i of the n bytes at p, added
+// to groups.
+static int PatternsAt(const BYTE *p, DWORD n, DWORD i, int groups)
 {
-    DWORD i;
     DWORD k;
 
-    for (i = 0; i < n && groups != (VENDOR_BYTES | PRODUCT_BYTES); i++) {
-        BYTE c = p[i];
-        BYTE next;
+    for (k = 0; k < sizeof(ProductBytes) / sizeof(ProductBytes[0]); k++)
+        if (!(groups & ProductBytes[k].Group) &&
+            BytesAt(p, n, i, ProductBytes[k].Bytes, ProductBytes[k].Size))
+            groups |= ProductBytes[k].Group;
+    return groups;
+}
 
-        // Every pattern begins with "1F", "1\", "3A", "3\", "1" or "3" and a
-        // NUL (UTF-16LE), or a NUL and "1" or "3" (UTF-16BE).
-        if (c != '1' && c != '3' && c != 0)
-            continue;
-        next = i + 1 < n ? p[i + 1] : 0xFF;
-        if (c == 0 ? next != '1' && next != '3'
-                   : UpperAscii((char)next) != (c == '1' ? 'F' : 'A') && next != '\\' && next != 0)
-            continue;
-        for (k = 0; k < sizeof(ProductBytes) / sizeof(ProductBytes[0]); k++)
-            if (!(groups & ProductBytes[k].Group) &&
-                BytesAt(p, n, i, ProductBytes[k].Bytes, ProductBytes[k].Size))
-                groups |= ProductBytes[k].Group;
+// The groups of patterns the n bytes at p hold, added to groups. Every
+// pattern begins with "1F", "1\\", "3A", "3\\", "1" or "3" and a NUL
+// (UTF-16LE), or a NUL and one of them (UTF-16BE): only where the digit is.
+static int FindProductBytes(const BYTE *p, DWORD n, int groups)
+{
+    static const char digits[] = "13";
+    static const char letters[] = "FA";
+    static const int digitGroups[] = {VENDOR_BYTES, PRODUCT_BYTES};
+    const BYTE *q;
+    DWORD i;
+    BYTE next;
+    int d;
+
+    for (d = 0; d < 2; d++) {
+        for (q = p; !(groups & digitGroups[d]) &&
+                    (q = (const BYTE *)memchr(q, digits[d], n - (DWORD)(q - p))) != NULL;
+             q++) {
+            i = (DWORD)(q - p);
+            next = i + 1 < n ? p[i + 1] : 0xFF;
+            if (UpperAscii((char)next) != letters[d] && next != '\\' && next != 0)
+                continue;
+            groups = PatternsAt(p, n, i, groups);
+            if (i > 0 && p[i - 1] == 0)
+                groups = PatternsAt(p, n, i - 1, groups);
+        }
     }
     return groups;
 }
