@@ -225,9 +225,9 @@ InfShape Inf(size_t n, size_t extraModelsLineBytes) {
         w.Line(mfgLine);
         if ((m >> 13) % 4 == 0) w.Line(Format("%%MfgName%% = %sLegacy, NTamd64", vendor.c_str()));
         // Each line's text, and every line of each section it names that
-        // is there (no Legacy section is).
+        // is there (no Legacy section is), in one read.
         shape.widerLineTextCalls = 2 + ((m >> 13) % 4 == 0 ? 2 : 0) +
-                                   ((m >> 11) % 5 == 0 ? 0 : 3 * 2 * models);
+                                   ((m >> 11) % 5 == 0 ? 0 : 3 * models);
         w.Line("");
     }
 
@@ -370,9 +370,9 @@ size_t RuleLineTextCalls(const InfShape &inf) {
     if (!inf.hasManufacturer) return 0;
     size_t sweep = 4 + (inf.hasModelsSection ? 2 * inf.modelsLines : 0);
     // A published INF is read by the wider rule too, its undecorated
-    // section once more.
+    // section once more, each line that fits its buffer in one read.
     bool published = inf.name.compare(0, 3, "oem") == 0;
-    return sweep + (published ? inf.widerLineTextCalls + (sweep - 4) : 0);
+    return sweep + (published ? inf.widerLineTextCalls + (sweep - 4) / 2 : 0);
 }
 
 }  // namespace shapes

@@ -81,11 +81,30 @@ static int NotThere(DWORD error)
 // heap block for the caller), else NULL. *pStop is set when the line text
 // cannot even be sized: the models section ends there. Every failure is
 // noted in *pError.
-static char *TargetLineText(PINFCONTEXT pContext, int *pStop, DWORD *pError)
+static char *TargetLineText(PINFCONTEXT pContext, int bWider, int *pStop, DWORD *pError)
 {
+    char text[512];
     DWORD cbLine = 0;
     char *pLine;
 
+    // The wider rule reads a line that fits into a buffer of its own at
+    // once; the sweep's rule sizes each line first.
+    if (bWider && SetupGetLineTextA(pContext, NULL, NULL, NULL, text, sizeof(text), &cbLine) &&
+        cbLine <= sizeof(text)) {
+        if (!MatchTargetHwid(text, cbLine))
+            return NULL;
+        pLine = (char *)LocalAlloc(LMEM_ZEROINIT, cbLine);
+        if (pLine == NULL)
+            NoteFailure(pError, GetLastError());
+        else
+            FormatText(pLine, (int)cbLine, "%s", text);
+        return pLine;
+    }
+    if (bWider && GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        NoteFailure(pError, GetLastError());
+        *pStop = 1;
+        return NULL;
+    }
     if (!SetupGetLineTextA(pContext, NULL, NULL, NULL, NULL, 0, &cbLine)) {
         NoteFailure(pError, GetLastError());
         *pStop = 1;
@@ -106,9 +125,8 @@ static char *TargetLineText(PINFCONTEXT pContext, int *pStop, DWORD *pError)
 }
 
 // The first line of section pSection that names a target hardware ID, or
-// NULL; failures other than a missing section go to *pError (where there
-// is one: the sweep's rule notes none).
-static char *FindInSection(HINF hInf, const char *pSection, DWORD *pError)
+// NULL; failures other than a missing section go to *pError.
+static char *FindInSection(HINF hInf, const char *pSection, int bWider, DWORD *pError)
 {
     INFCONTEXT context;
     char *pLine = NULL;
@@ -120,7 +138,7 @@ static char *FindInSection(HINF hInf, const char *pSection, DWORD *pError)
         return NULL;
     }
     for (;;) {
-        pLine = TargetLineText(&context, &stop, pError);
+        pLine = TargetLineText(&context, bWider, &stop, pError);
         if (pLine != NULL || stop)
             break;
         if (!SetupFindNextLine(&context, &context)) {
@@ -195,7 +213,7 @@ static char *FindInManufacturerLine(HINF hInf, PINFCONTEXT pContext, DWORD *pErr
         return NULL;
     pAt = pText;
     pName = NextField(&pAt);
-    pLine = pName[0] != 0 ? FindInSection(hInf, pName, pError) : NULL;
+    pLine = pName[0] != 0 ? FindInSection(hInf, pName, TRUE, pError) : NULL;
     while (pLine == NULL && pName[0] != 0 && (pDecoration = NextField(&pAt)) != NULL) {
         if (pDecoration[0] == 0)
             continue;
@@ -206,7 +224,7 @@ static char *FindInManufacturerLine(HINF hInf, PINFCONTEXT pContext, DWORD *pErr
             continue;
         }
         FormatText(pSection, cbSection, "%s.%s", pName, pDecoration);
-        pLine = FindInSection(hInf, pSection, pError);
+        pLine = FindInSection(hInf, pSection, TRUE, pError);
         LocalFree(pSection);
     }
     LocalFree(pText);
@@ -254,7 +272,7 @@ int FindTargetModelsLine(HINF hInf, char **ppLine, DWORD *pError)
                !GetFirstField(&context, pSection, cbSection, &cbSection)) {
         NoteFailure(pError, GetLastError());
     } else {
-        pLine = FindInSection(hInf, pSection, pError);
+        pLine = FindInSection(hInf, pSection, FALSE, pError);
     }
     if (pSection != NULL)
         LocalFree(pSection);
