@@ -379,17 +379,19 @@ static int PatternsAt(const BYTE *p, DWORD n, DWORD i, int groups)
 // The groups of patterns the n bytes at p hold, added to groups. Every
 // pattern begins with "1F", "1\\", "3A", "3\\", "1" or "3" and a NUL
 // (UTF-16LE), or a NUL and one of them (UTF-16BE): only where the digit is.
-static int FindProductBytes(const BYTE *p, DWORD n, int groups)
+// The product numbers come first: bytes that are a whole file and hold
+// none need no look for the vendor's.
+static int FindProductBytes(const BYTE *p, DWORD n, int groups, int bWhole)
 {
-    static const char digits[] = "13";
-    static const char letters[] = "FA";
-    static const int digitGroups[] = {VENDOR_BYTES, PRODUCT_BYTES};
+    static const char digits[] = "31";
+    static const char letters[] = "AF";
+    static const int digitGroups[] = {PRODUCT_BYTES, VENDOR_BYTES};
     const BYTE *q;
     DWORD i;
     BYTE next;
     int d;
 
-    for (d = 0; d < 2; d++) {
+    for (d = 0; d < 2 && !(bWhole && d == 1 && !(groups & PRODUCT_BYTES)); d++) {
         for (q = p; !(groups & digitGroups[d]) &&
                     (q = (const BYTE *)memchr(q, digits[d], n - (DWORD)(q - p))) != NULL;
              q++) {
@@ -441,7 +443,7 @@ int ReadInfPrint(const char *pFullPath, INF_PRINT *pPrint, int bSum)
         }
         pPrint->Size += got;
         // A pattern may begin in the bytes carried over from the last chunk.
-        groups = FindProductBytes(buffer, carry + got, groups);
+        groups = FindProductBytes(buffer, carry + got, groups, carry == 0 && got < PRINT_CHUNK);
         total = carry + got;
         keep = total < PRINT_CARRY ? total : PRINT_CARRY;
         for (i = 0; i < keep; i++)
