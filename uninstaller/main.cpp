@@ -4,6 +4,7 @@
 #include "tidewell.h"
 
 #include "oeminf.h"
+#include "record.h"
 
 #include "../common/dllsearch.h"
 #include "../common/runlog.h"
@@ -26,6 +27,7 @@ int main(int argc, char **argv, char **envp)
     LimitDllSearch();
     OpenRunLog("Tidewell");
     Trace("Uninstall Device\n");
+    DeleteResult();  // the last run's word is no answer for this one
     if (!CheckPortBusy(0) || !CheckPortBusy(1)) {
         ShowRefusal();
         RecordRun(TRUE);

@@ -416,6 +416,7 @@ struct Outcome {
     std::vector<std::string> lostPackages;  // driver-store packages gone after the run
     std::vector<std::string> orphans;       // packages left whose published .inf is gone
     std::string result = "(none)";          // the run record's result
+    std::string reboot;                     // and its RebootRequired, "(none)" or its bytes
     std::vector<std::string> open;
     std::vector<std::string> problems;
     size_t messageBoxes = 0;
@@ -450,6 +451,7 @@ struct Scenario {
     std::function<bool(const Ownership &, const std::string &)> mayRemove;
     std::function<bool(const Ownership &, const std::string &)> mayDelete;
     bool records = false;     // the program writes the run record
+    std::string rebootBefore;  // RebootRequired's bytes before the run, of this Windows session
     bool rebootExit = false;  // exit code 3010 when it traced "Reboot needed\n"
 };
 
@@ -488,6 +490,10 @@ Outcome Run(const Scenario &s) {
     auto record = sim::M().registry.find("SOFTWARE\\Omrak\\Device Tools");
     if (record != sim::M().registry.end() && record->second.count("Result"))
         o.result = std::string((const char *)record->second["Result"].data.data());
+    o.reboot = record == sim::M().registry.end() || !record->second.count("RebootRequired")
+                   ? "(none)"
+                   : std::string(record->second["RebootRequired"].data.begin(),
+                                 record->second["RebootRequired"].data.end());
     o.open = sim::OpenResources();
     o.problems = sim::M().problems;
     o.messageBoxes = sim::M().messageBoxes.size();
@@ -574,6 +580,9 @@ void CheckClean(const Scenario &s, const Ownership &own, const Outcome &o, const
         for (const auto &path : own.productFiles)
             EXPECT_FALSE(sim::FileExists(path)) << what << ": clean, yet " << path << " is left";
     }
+    // A restart asked for in this Windows session stays asked for, whatever fails.
+    if (!s.rebootBefore.empty())
+        EXPECT_EQ(s.rebootBefore, o.reboot) << what << ": RebootRequired changed";
     if (o.refusals) {
         EXPECT_TRUE(o.removed.empty()) << what << ": removed a node after refusing";
         EXPECT_TRUE(o.deleted.empty()) << what << ": deleted a file after refusing";
@@ -855,8 +864,10 @@ int RunTidewell() {
 
 std::string TidewellStages(const std::string &api, const std::string &stage,
                            const std::string &prev, std::map<std::string, int> &opened) {
-    // The run record comes last, from its clock on.
+    // The run record comes last, from its clock on; the last run's Result
+    // goes first.
     if (stage == "record" || api == "GetTimeZoneInformation") return "record";
+    if (stage == "dlls" && api == "RegOpenKeyExA") return "unrecord";
     // On 32-bit Windows the store work follows the sweep's walk.
     if (stage == "sweep" && api == "LocalAlloc" && prev == "FindNextFileA") return "store";
     static const char *scans[] = {"modem", "ports", "users", "removal"};
@@ -991,6 +1002,14 @@ Table TidewellTable(bool wow64) {
         t.Add("record", api, 0, Records(nullptr));
     for (const char *api : {"RegCreateKeyExA", "RegDeleteValueA", "RegSetValueExA"})
         t.Add("record", api, 0, Records("(none)"));
+    // The last run's Result that cannot be deleted at the start goes at the
+    // end; RebootRequired that cannot be read stays, as does a 1 of this
+    // session whose start time of Windows cannot be read or is found through
+    // GetTickCount alone.
+    for (const char *api : {"RegOpenKeyExA", "RegDeleteValueA"})
+        t.Add("unrecord", api, 0, Records(nullptr));
+    for (const char *api : {"RegQueryValueExA", "GetModuleHandleA", "GetProcAddress"})
+        t.Add("record", api, 0, Records(nullptr));
     return t;
 }
 
@@ -1018,6 +1037,11 @@ Scenario TidewellScenario(bool wow64, bool realSibling = false, bool refusedInWo
         sim::M().noIsWow64Process2 = !wow64;
         sim::M().uninstallRefusedInWow64 = refusedInWow64;
         sim::M().programs[kSibling] = realSibling ? RealSibling : SiblingRun;
+        // An earlier run of this Windows session asked for a restart.
+        sim::RegKey &record = sim::M().registry["SOFTWARE\\Omrak\\Device Tools"];
+        record["Result"] = sim::Sz("left");
+        record["RebootRequired"] = sim::Bytes(REG_DWORD, {1, 0, 0, 0});
+        record["RebootBootTime"] = sim::Sz("2026-03-17T06:37:30Z");
         // On 32-bit Windows every node goes, so that the run ends clean and a
         // look that fails must say so.
         if (!wow64)
@@ -1025,6 +1049,7 @@ Scenario TidewellScenario(bool wow64, bool realSibling = false, bool refusedInWo
     };
     s.run = RunTidewell;
     s.records = true;
+    s.rebootBefore = std::string("\1\0\0\0", 4);
     s.stages = TidewellStages;
     s.table = TidewellTable(wow64);
     s.mayRemove = [](const Ownership &own, const std::string &id) {
@@ -1073,11 +1098,12 @@ TEST(FaultSweep, TidewellRefusingUnseen) {
     Scenario s = TidewellScenario(false);
     s.name = "Tidewell refusing in session 0";
     s.refuses = true;
+    s.rebootBefore.clear();  // no earlier record
     // The DLL search restricted or not, the run still refuses; the record
     // comes after the refusal and says so, whatever its look found.
     for (auto &e : s.table.byPlace) {
         if (e.first.compare(0, 5, "dlls/") == 0 || e.first.compare(0, 4, "log/") == 0 ||
-            e.first.compare(0, 7, "record/") == 0)
+            e.first.compare(0, 7, "record/") == 0 || e.first.compare(0, 9, "unrecord/") == 0)
             e.second.refuses = true;
         if (e.first.compare(0, 7, "record/") == 0 && e.second.result &&
             std::string(e.second.result) == "unknown")

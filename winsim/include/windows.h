@@ -512,7 +512,6 @@ UINT WINAPI GetSystemWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
 void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime);
 void WINAPI GetSystemTimeAsFileTime(FILETIME *lpSystemTimeAsFileTime);
 BOOL WINAPI FileTimeToSystemTime(const FILETIME *lpFileTime, LPSYSTEMTIME lpSystemTime);
-BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME *lpSystemTime, FILETIME *lpFileTime);
 // GetTickCount64 (Windows Vista and later) is not declared: the programs
 // look it up at run time.
 DWORD WINAPI GetTickCount(void);

@@ -791,24 +791,6 @@ DWORD WINAPI GetTickCount(void) {
     return (DWORD)M().tickCount;  // it wraps after 49.7 days
 }
 
-// Dates from 1601 to 30827, as Windows takes them; any other fails.
-BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME *lpSystemTime, FILETIME *lpFileTime) {
-    Note("SystemTimeToFileTime");
-    const SYSTEMTIME &st = *lpSystemTime;
-    static const int days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    const bool leap = st.wYear % 4 == 0 && (st.wYear % 100 != 0 || st.wYear % 400 == 0);
-    if (st.wYear < 1601 || st.wYear > 30827 || st.wMonth < 1 || st.wMonth > 12 || st.wDay < 1 ||
-        st.wDay > days[st.wMonth - 1] - (st.wMonth == 2 && !leap) || st.wHour > 23 ||
-        st.wMinute > 59 || st.wSecond > 59 || st.wMilliseconds > 999) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    ULONGLONG t = FileTimeOf(st);
-    lpFileTime->dwLowDateTime = (DWORD)t;
-    lpFileTime->dwHighDateTime = (DWORD)(t >> 32);
-    return TRUE;
-}
-
 BOOL WINAPI FileTimeToSystemTime(const FILETIME *lpFileTime, LPSYSTEMTIME lpSystemTime) {
     Note("FileTimeToSystemTime");
     ULONGLONG t = ((ULONGLONG)lpFileTime->dwHighDateTime << 32) | lpFileTime->dwLowDateTime;
