@@ -16,6 +16,11 @@ add_unit_test(fault_sweep_tidewell64
     LIBS tidewell64_native)
 target_compile_definitions(fault_sweep_tidewell64 PRIVATE SWEEP_TIDEWELL64)
 
+add_unit_test(fault_sweep_deploy
+    SOURCES unit/fault_sweep_test.cpp
+    LIBS deploy_native)
+target_compile_definitions(fault_sweep_deploy PRIVATE SWEEP_DEPLOY)
+
 # Whole runs of the uninstaller over an inf folder full of bad input.
 add_unit_test(bad_input_tests
     SOURCES unit/bad_input_test.cpp

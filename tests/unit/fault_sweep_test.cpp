@@ -5,7 +5,7 @@
 // and must write the message that the failing call's place prescribes.
 //
 // The file is built once per program (each links its own program library);
-// SWEEP_TIDEWELL, SWEEP_TIDEWELL64 or SWEEP_ZORVANE selects which.
+// SWEEP_TIDEWELL, SWEEP_TIDEWELL64, SWEEP_ZORVANE or SWEEP_DEPLOY selects which.
 #include <gtest/gtest.h>
 
 #include <devguid.h>
@@ -27,8 +27,10 @@ int Tidewell64Main(int argc, char **argv, char **envp);  // the real sibling, a 
 int Tidewell64Main(int argc, char **argv, char **envp);
 #elif defined(SWEEP_ZORVANE)
 int ZorvaneMain(int argc, char **argv, char **envp);
+#elif defined(SWEEP_DEPLOY)
+int DeployMain(int argc, char **argv, char **envp);
 #else
-#error "SWEEP_TIDEWELL, SWEEP_TIDEWELL64 or SWEEP_ZORVANE must be defined"
+#error "SWEEP_TIDEWELL, SWEEP_TIDEWELL64, SWEEP_ZORVANE or SWEEP_DEPLOY must be defined"
 #endif
 
 namespace {
@@ -453,6 +455,9 @@ struct Scenario {
     bool records = false;     // the program writes the run record
     std::string rebootBefore;  // RebootRequired's bytes before the run, of this Windows session
     bool rebootExit = false;  // exit code 3010 when it traced "Reboot needed\n"
+    // A deployment system's return code: 0 only where the record says clean
+    // and asks for no restart, else 1603, 1618 or 3010.
+    bool deploys = false;
 };
 
 // One run of the program on the machine as it is. A process ended on the
@@ -549,7 +554,11 @@ bool LeftForTheSweep(const Outcome &base, const std::string &failureKey) {
 
 // Checks that hold for every run, faulted or not.
 void CheckClean(const Scenario &s, const Ownership &own, const Outcome &o, const std::string &what) {
-    if (!o.ended)
+    if (!o.ended && s.deploys)
+        EXPECT_TRUE(o.exitCode == 0 ? o.result == "clean" && o.reboot == std::string(4, '\0')
+                                    : o.exitCode == 1603 || o.exitCode == 1618 || o.exitCode == 3010)
+            << what << ": return code " << o.exitCode << ", the record says " << o.result;
+    else if (!o.ended)
         EXPECT_EQ(s.rebootExit && HasMessage(o, "Reboot needed\n") ? (int)ERROR_SUCCESS_REBOOT_REQUIRED
                                                                    : s.exitCode,
                   o.exitCode)
@@ -1423,6 +1432,73 @@ TEST(FaultSweep, Zorvane64) {
 TEST(RunCutShort, Zorvane64) {
     EXPECT_GT(SweepEndings(ZorvaneScenario(true)), 100);
     CheckSecondRunOnlyLooks(ZorvaneScenario(true));
+}
+
+#elif defined(SWEEP_DEPLOY)
+
+const char kDeploy[] = "C:\\Program Files\\Omrak\\TidewellDeploy.exe";
+const char kUninstaller[] = "C:\\Program Files\\Omrak\\Tidewell.exe";
+
+// Tidewell as TidewellDeploy sees it: it leaves the record of a clean run
+// that asks for no restart, made on the machine directly, so that none of
+// its calls can be failed.
+void UninstallerRun() {
+    sim::RegKey &record = sim::M().registry["SOFTWARE\\Omrak\\Device Tools"];
+    record["RebootRequired"] = sim::Bytes(REG_DWORD, {0, 0, 0, 0});
+    record["Result"] = sim::Sz("clean");
+}
+
+std::string DeployStages(const std::string &api, const std::string &stage, const std::string &,
+                         std::map<std::string, int> &opened) {
+    if (api == "GetModuleHandleA" && stage == "start") return "dlls";
+    if (api == "RegOpenKeyExA") return opened[api]++ == 0 ? "unrecord" : "read";
+    if (api == "GetModuleFileNameA") return "uninstaller";
+    return stage;
+}
+
+// Every failure of its own ends in 1603; nothing is started where the old
+// Result cannot be deleted.
+Table DeployTable() {
+    Table t;
+    AddDllSearch(t);
+    const Expect failed = Says({"Return code: 1603\n"});
+    for (const char *api : {"RegOpenKeyExA", "RegDeleteValueA"}) {
+        t.Add("unrecord", api, 0, failed);
+        t.byPlace[std::string("unrecord/") + api + "/0"].forbiddenCalls = {"CreateProcessA"};
+    }
+    for (const char *api : {"GetModuleFileNameA", "CreateProcessA"})
+        t.Add("uninstaller", api, 0, Says({"Tidewell.exe not started: CreateProcess failed, Error code: 0x2\n",
+                                           "Return code: 1603\n"}));
+    for (const char *api : {"WaitForSingleObject", "GetExitCodeProcess"})
+        t.Add("uninstaller", api, 0, failed);
+    for (const char *api : {"RegOpenKeyExA", "RegQueryValueExA"}) t.Add("read", api, 0, failed);
+    return t;
+}
+
+TEST(FaultSweep, TidewellDeploy) {
+    Scenario s;
+    s.name = "TidewellDeploy";
+    s.prefix = "..TidewellDeploy - Omrak";
+    s.deploys = true;
+    s.setUp = [](Ownership &) {
+        for (const char *dir : {"C:\\Windows", "C:\\Program Files", "C:\\Program Files\\Omrak"})
+            sim::AddDirectory(dir);
+        sim::AddFile(kUninstaller, "MZ");
+        sim::AddFile(kDeploy, "MZ");
+        sim::M().moduleFileName = kDeploy;
+        sim::M().wow64 = sim::Wow64True;
+        sim::M().x86Programs.insert(kUninstaller);
+        sim::M().programs[kUninstaller] = UninstallerRun;
+        sim::M().registry["SOFTWARE\\Omrak\\Device Tools"]["Result"] = sim::Sz("left");
+    };
+    s.run = [] { return DeployMain(0, nullptr, nullptr); };
+    s.stages = DeployStages;
+    s.table = DeployTable();
+    s.mayRemove = s.mayDelete = [](const Ownership &, const std::string &) { return false; };
+    Ownership own;
+    EXPECT_EQ(0, RunOnce(s, own, 0).exitCode);
+    EXPECT_GT(Sweep(s), 15);
+    EXPECT_GT(SweepMoreFaults(s), 30);
 }
 
 #endif
