@@ -10,8 +10,8 @@ typedef ULONGLONG(WINAPI *LPFN_GETTICKCOUNT64)(void);
 
 const char RecordKey[] = "SOFTWARE\\Omrak\\Device Tools";
 
-// Two runs whose start times of Windows lie this close run in one Windows
-// session (the clock may be set between them).
+// Runs whose start times of Windows lie this close (the clock may be set
+// between them) run in one Windows session.
 #define SAME_SESSION_SECONDS 120
 
 static void LogRecordFailure(const char *pWhat, const char *pCall, LONG status)
@@ -23,58 +23,55 @@ static void LogRecordFailure(const char *pWhat, const char *pCall, LONG status)
     RunLogLine(NULL, line);
 }
 
-// ISO 8601 to the second; the length written.
-static int TimeText(char *pText, int cbText, const SYSTEMTIME *pTime)
+// ISO 8601 to the second, then pZone.
+static void TimeText(char *pText, int cbText, const SYSTEMTIME *pTime, const char *pZone)
 {
-    FormatText(pText, cbText, "%04d-%02d-%02dT%02d:%02d:%02d", pTime->wYear, pTime->wMonth,
-               pTime->wDay, pTime->wHour, pTime->wMinute, pTime->wSecond);
-    return lstrlenA(pText);
+    FormatText(pText, cbText, "%04d-%02d-%02dT%02d:%02d:%02d%s", pTime->wYear, pTime->wMonth,
+               pTime->wDay, pTime->wHour, pTime->wMinute, pTime->wSecond, pZone);
 }
 
 void LastRunText(char *pText, int cbText)
 {
     TIME_ZONE_INFORMATION zone;
     SYSTEMTIME now;
+    char offset[8] = "";
     DWORD zoneId;
     LONG bias;
-    int cch;
 
     GetLocalTime(&now);
     zoneId = GetTimeZoneInformation(&zone);
-    cch = TimeText(pText, cbText, &now);
-    if (zoneId == TIME_ZONE_ID_INVALID)
-        return;
-    bias = zone.Bias + (zoneId == TIME_ZONE_ID_DAYLIGHT   ? zone.DaylightBias
-                        : zoneId == TIME_ZONE_ID_STANDARD ? zone.StandardBias
-                                                          : 0);
-    FormatText(pText + cch, cbText - cch, "%c%02d:%02d", bias <= 0 ? '+' : '-',
-               (bias <= 0 ? -bias : bias) / 60, (bias <= 0 ? -bias : bias) % 60);
+    if (zoneId != TIME_ZONE_ID_INVALID) {
+        bias = zone.Bias + (zoneId == TIME_ZONE_ID_DAYLIGHT   ? zone.DaylightBias
+                            : zoneId == TIME_ZONE_ID_STANDARD ? zone.StandardBias
+                                                              : 0);
+        FormatText(offset, sizeof(offset), "%c%02d:%02d", bias <= 0 ? '+' : '-',
+                   (bias <= 0 ? -bias : bias) / 60, (bias <= 0 ? -bias : bias) % 60);
+    }
+    TimeText(pText, cbText, &now, offset);
 }
 
-// When Windows started, UTC, as RebootBootTime holds it
-// ("2026-12-07T05:02:10Z"), moved by offset seconds: the time now less the
-// time since the start, GetTickCount64's, or on Windows XP, which lacks it,
-// GetTickCount's, which wraps after 49.7 days. Such texts sort as their
-// times do.
+// When Windows started, moved by offset seconds, as RebootBootTime holds it
+// (UTC, "2026-12-07T05:02:10Z"; such texts sort as their times do): the time
+// now less the time since the start, GetTickCount64's, or on Windows XP,
+// which lacks it, GetTickCount's, which wraps after 49.7 days.
 static void BootTimeText(char *pText, int cbText, LONGLONG offset)
 {
     LPFN_GETTICKCOUNT64 fnGetTickCount64;
     FILETIME time;
     SYSTEMTIME st;
     ULONGLONG ticks;
-    int cch;
 
     GetSystemTimeAsFileTime(&time);
     fnGetTickCount64 = (LPFN_GETTICKCOUNT64)(void (*)(void))FindFunction("kernel32",
                                                                         "GetTickCount64");
-    ticks = (((ULONGLONG)time.dwHighDateTime << 32) | time.dwLowDateTime) -
-            (fnGetTickCount64 != NULL ? fnGetTickCount64() : GetTickCount()) * 10000ULL +
-            (ULONGLONG)(offset * 10000000);
+    ticks = (((ULONGLONG)time.dwHighDateTime << 32) | time.dwLowDateTime) +
+            (ULONGLONG)(offset * 10000000) -
+            (fnGetTickCount64 != NULL ? fnGetTickCount64() : GetTickCount()) * 10000ULL;
     time.dwLowDateTime = (DWORD)ticks;
     time.dwHighDateTime = (DWORD)(ticks >> 32);
     pText[0] = 0;
-    if (FileTimeToSystemTime(&time, &st) && (cch = TimeText(pText, cbText, &st)) < cbText - 1)
-        FormatText(pText + cch, cbText - cch, "Z");
+    if (FileTimeToSystemTime(&time, &st))
+        TimeText(pText, cbText, &st, "Z");
 }
 
 static int InOrder(const char *pFirst, const char *pSecond)
@@ -84,7 +81,7 @@ static int InOrder(const char *pFirst, const char *pSecond)
     return (BYTE)*pFirst <= (BYTE)*pSecond;
 }
 
-// A failed read, not a value that is missing or not ours.
+// A read that failed, not a value that is missing or not ours.
 static int ReadFailed(LONG status)
 {
     return status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND && status != ERROR_MORE_DATA;
@@ -105,10 +102,10 @@ static DWORD RebootValue(HKEY hKey)
     return ReadFailed(status) ? REBOOT_UNREAD : 0;
 }
 
-// Whether RebootRequired stays as it is: a 1 set in this Windows session
-// (RebootBootTime within SAME_SESSION_SECONDS of this run's), or a value
-// that cannot be read, which may be a 1 that is true. A 1 of an earlier
-// session, or of a release before RebootBootTime, takes the run's answer.
+// Whether RebootRequired stays as it is: a 1 of this Windows session (its
+// RebootBootTime within SAME_SESSION_SECONDS of ours), or one that cannot be
+// read, which may be a 1 that is true. A 1 of an earlier session, or of a
+// release before RebootBootTime, takes the run's own answer.
 static int KeepsReboot(HKEY hKey)
 {
     char set[24];
@@ -174,20 +171,15 @@ void WriteRecord(const char *pResult, const char *pLeft, DWORD cbLeft, const cha
     keep = !reboot && KeepsReboot(hKey);
     if (reboot)
         BootTimeText(bootTime, sizeof(bootTime), 0);
-    status = RegDeleteValueA(hKey, "Result");
-    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
-        LogRecordFailure("not written", "RegDeleteValueA", status);
-    } else if ((status = RegSetValueExA(hKey, "Left", 0, REG_MULTI_SZ, (const BYTE *)pLeft,
-                                        cbLeft)) != ERROR_SUCCESS ||
-               (status = SetText(hKey, "Version", RELEASE_VERSION)) != ERROR_SUCCESS ||
-               (status = SetText(hKey, "LastRun", pLastRun)) != ERROR_SUCCESS ||
-               (!keep && (status = RegSetValueExA(hKey, "RebootRequired", 0, REG_DWORD,
-                                                  (const BYTE *)&reboot, sizeof(reboot))) !=
-                             ERROR_SUCCESS) ||
-               (reboot && (status = SetText(hKey, "RebootBootTime", bootTime)) != ERROR_SUCCESS) ||
-               (status = SetText(hKey, "Result", pResult)) != ERROR_SUCCESS) {
+    if ((status = RegSetValueExA(hKey, "Left", 0, REG_MULTI_SZ, (const BYTE *)pLeft, cbLeft)) !=
+            ERROR_SUCCESS ||
+        (status = SetText(hKey, "Version", RELEASE_VERSION)) != ERROR_SUCCESS ||
+        (status = SetText(hKey, "LastRun", pLastRun)) != ERROR_SUCCESS ||
+        (!keep && (status = RegSetValueExA(hKey, "RebootRequired", 0, REG_DWORD,
+                                           (const BYTE *)&reboot, sizeof(reboot))) != ERROR_SUCCESS) ||
+        (reboot && (status = SetText(hKey, "RebootBootTime", bootTime)) != ERROR_SUCCESS) ||
+        (status = SetText(hKey, "Result", pResult)) != ERROR_SUCCESS)
         LogRecordFailure("not written", "RegSetValueExA", status);
-    }
     RegCloseKey(hKey);
 }
 

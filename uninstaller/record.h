@@ -20,9 +20,9 @@ void LastRunText(char *pText, int cbText);
 // only the run log hears of.
 int DeleteResult(void);
 
-// Writes the record of a run, its result last: the old one goes first, so
-// that a record left half written never reads as the last run's word.
-// pLeft is the multi-string of things left (cbLeft bytes, its closing NUL
+// Writes the record of a run, its result last (the run deleted the old one
+// when it started), so that a record left half written never reads as the
+// last run's word. pLeft is the multi-string of things left (cbLeft bytes, its closing NUL
 // included); bReboot whether a removal of this run asked for a restart,
 // which RebootRequired keeps until Windows has started again (with
 // RebootBootTime, when Windows had started as it was asked for). Only the
