@@ -216,8 +216,9 @@ static const char *Wow64Text(void)
 static void SessionText(char *pText, int cbText)
 {
     DWORD session = 0;
+    int known = QuerySession(&session);
 
-    FormatText(pText, cbText, QuerySession(&session) ? "%u" : "unknown", session);
+    FormatText(pText, cbText, known ? "%u" : "unknown", session);
 }
 
 // Windows XP has no elevation to ask for: "unknown" there.
