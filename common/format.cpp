@@ -26,8 +26,7 @@ static void PutField(char *pBuffer, int cbBuffer, int *pLen, int *pFits, const c
 
 int FormatTextV(char *pBuffer, int cbBuffer, const char *pFormat, va_list args)
 {
-    static const char lowerDigits[] = "0123456789abcdef";
-    static const char upperDigits[] = "0123456789ABCDEF";
+    static const char digits[] = "0123456789abcdef0123456789ABCDEF";
     int len = 0;
     int fits = 1;
     const char *p;
@@ -35,19 +34,16 @@ int FormatTextV(char *pBuffer, int cbBuffer, const char *pFormat, va_list args)
     if (pBuffer == NULL || cbBuffer <= 0)
         return 0;
     for (p = pFormat; *p != 0; p++) {
-        char digits[16];
-        int nDigits = 0;
+        char text[24];
+        const char *pText = text;
+        int n = 0;
         int leftAlign = 0;
         char pad = ' ';
         int width = 0;
 
-        if (*p != '%') {
+        // A plain character, or "%%".
+        if (*p != '%' || *++p == '%') {
             PutChar(pBuffer, cbBuffer, &len, &fits, *p);
-            continue;
-        }
-        p++;
-        if (*p == '%') {
-            PutChar(pBuffer, cbBuffer, &len, &fits, '%');
             continue;
         }
         for (; *p == '-' || *p == '0'; p++) {
@@ -60,64 +56,49 @@ int FormatTextV(char *pBuffer, int cbBuffer, const char *pFormat, va_list args)
             width = width * 10 + (*p - '0');
         if (*p == 'l' || *p == 'h')
             p++;
-        if (leftAlign)
+        if (leftAlign || *p == 'c' || *p == 's')
             pad = ' ';
-        switch (*p) {
-        case 'd':
-        case 'i':
-        case 'u':
-        case 'x':
-        case 'X': {
+        if (*p == 'd' || *p == 'i' || *p == 'u' || *p == 'x' || *p == 'X') {
             unsigned int value = va_arg(args, unsigned int);
-            int negative = 0;
             unsigned int base = (*p == 'x' || *p == 'X') ? 16 : 10;
-            const char *set = (*p == 'X') ? upperDigits : lowerDigits;
-            char text[24];
-            int n = 0;
+            const char *set = digits + (*p == 'X' ? 16 : 0);
+            char reversed[16];
+            int nDigits = 0;
 
             if ((*p == 'd' || *p == 'i') && (int)value < 0) {
-                negative = 1;
                 value = 0u - value;
+                // Zero padding goes between the sign and the digits.
+                if (pad == '0' && width > 0)
+                    width--;
+                if (pad == '0')
+                    PutChar(pBuffer, cbBuffer, &len, &fits, '-');
+                else
+                    text[n++] = '-';
             }
             do {
-                digits[nDigits++] = set[value % base];
+                reversed[nDigits++] = set[value % base];
                 value /= base;
             } while (value != 0);
-            if (negative && pad == '0') {
-                PutChar(pBuffer, cbBuffer, &len, &fits, '-');
-                if (width > 0)
-                    width--;
-            } else if (negative) {
-                text[n++] = '-';
-            }
             while (nDigits > 0)
-                text[n++] = digits[--nDigits];
-            PutField(pBuffer, cbBuffer, &len, &fits, text, n, width, leftAlign, pad);
-            break;
-        }
-        case 'c': {
-            char c = (char)va_arg(args, int);
-            PutField(pBuffer, cbBuffer, &len, &fits, &c, 1, width, leftAlign, ' ');
-            break;
-        }
-        case 's': {
-            const char *s = va_arg(args, const char *);
-            int n = 0;
-
-            if (s == NULL)
-                s = "(null)";
-            while (s[n] != 0)
+                text[n++] = reversed[--nDigits];
+        } else if (*p == 'c') {
+            text[n++] = (char)va_arg(args, int);
+        } else if (*p == 's') {
+            pText = va_arg(args, const char *);
+            if (pText == NULL)
+                pText = "(null)";
+            while (pText[n] != 0)
                 n++;
-            PutField(pBuffer, cbBuffer, &len, &fits, s, n, width, leftAlign, ' ');
-            break;
+        } else {
+            // A lone "%" at the end writes nothing; an unknown conversion
+            // its letter.
+            if (*p == 0)
+                p--;
+            else
+                PutChar(pBuffer, cbBuffer, &len, &fits, *p);
+            continue;
         }
-        case 0:
-            p--;  // a lone "%" at the end
-            break;
-        default:
-            PutChar(pBuffer, cbBuffer, &len, &fits, *p);
-            break;
-        }
+        PutField(pBuffer, cbBuffer, &len, &fits, pText, n, width, leftAlign, pad);
     }
     pBuffer[len] = 0;
     return fits;

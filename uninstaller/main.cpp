@@ -3,6 +3,8 @@
 // records what of the product is left.
 #include "tidewell.h"
 
+#include "record.h"
+
 #include "../common/dllsearch.h"
 #include "../common/runlog.h"
 #include "../common/trace.h"
@@ -22,6 +24,7 @@ int main(int argc, char **argv, char **envp)
     LimitDllSearch();
     OpenRunLog("Tidewell");
     Trace("Uninstall Device\n");
+    DeleteResult();  // the last run's word is no answer for this one
     if (!CheckPortBusy(0) || !CheckPortBusy(1)) {
         ShowRefusal();
         RecordRun(&run, TRUE);

@@ -9,6 +9,7 @@
 #include "tidewell_fixture.h"
 
 int Tidewell64Main(int argc, char **argv, char **envp);  // the real sibling
+int DeployMain(int argc, char **argv, char **envp);      // TidewellDeploy, which starts us
 
 namespace {
 
@@ -515,6 +516,131 @@ INSTANTIATE_TEST_SUITE_P(
                        sim::FailCall("SetupGetLineTextA", 5);
                    },
                    "unknown", "", "1"}));
+
+// TidewellDeploy runs the real Tidewell beside it (an x86 program) and
+// returns what the record it leaves says; 32-bit Windows unless a case
+// says otherwise.
+struct DeployCase {
+    const char *what;
+    void (*setUp)();
+    int code;
+    const char *record;  // Result, RebootRequired and RebootBootTime afterwards
+    const char *trace;   // TidewellDeploy's trace before its return code
+    const char *why;     // its run log's reason for the code
+    size_t starts;       // starts of Tidewell.exe tried
+};
+
+void PrintTo(const DeployCase &c, std::ostream *os) { *os << c.what; }
+
+class Deploy : public TidewellTest, public ::testing::WithParamInterface<DeployCase> {};
+
+const char kDeploy[] = "C:\\Program Files\\Omrak\\TidewellDeploy.exe";
+
+// The record of an earlier run.
+void Recorded(bool reboot, const char *bootTime = nullptr) {
+    sim::RegKey &key = sim::M().registry["SOFTWARE\\Omrak\\Device Tools"];
+    key["Result"] = sim::Sz("clean");
+    key["RebootRequired"] = sim::Bytes(REG_DWORD, {(BYTE)reboot, 0, 0, 0});
+    if (bootTime) key["RebootBootTime"] = sim::Sz(bootTime);
+}
+
+TEST_P(Deploy, ReturnsTheCodeTheRecordCallsFor) {
+    const DeployCase &c = GetParam();
+    sim::AddDirectory("C:\\Program Files");
+    sim::AddDirectory(kFolder);
+    sim::AddFile(kDeploy, "MZ");
+    sim::AddFile(kSelf, "MZ");
+    sim::M().moduleFileName = kDeploy;
+    sim::M().nativeMachine = IMAGE_FILE_MACHINE_I386;
+    sim::M().x86Programs.insert(kSelf);
+    sim::M().programs[kSelf] = [] { sim::SetExitCode(TidewellMain(0, nullptr, nullptr)); };
+    c.setUp();
+
+    const std::string code = std::to_string(c.code);
+    EXPECT_EQ(c.code, DeployMain(0, nullptr, nullptr));
+    EXPECT_EQ(c.record, RecordValue("Result") + " " + RecordValue("RebootRequired") + " " +
+                            RecordValue("RebootBootTime"));
+    EXPECT_EQ(c.starts, sim::M().processStarts.size());
+    std::string trace, log;
+    const auto &d = sim::M().debug;
+    for (size_t i = 0; i + 1 < d.size(); ++i)
+        if (d[i] == "..TidewellDeploy - Omrak") trace += d[i + 1];
+    EXPECT_EQ(c.trace + ("Return code: " + code + "\n"), trace);
+    // Its block in the run log (a run that is not elevated writes none),
+    // from its header on, ends with the code and why.
+    std::istringstream lines(sim::M().files["C:\\Windows\\Omrak.log"].content);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find(" TidewellDeploy[") != std::string::npos)
+            log += line.substr(line.find("] ") + 2, line.size() - line.find("] ") - 3) + "|";
+    const std::string tail = "|== return code " + code + ": " + c.why +
+                             "|..TidewellDeploy - Omrak  Return code: " + code + "|== exit code " +
+                             code + "|";
+    if (sim::M().elevated)
+        EXPECT_TRUE(log.find("== TidewellDeploy " RELEASE_VERSION ", ") == 0 && log.size() > tail.size() &&
+                    log.compare(log.size() - tail.size(), tail.size(), tail) == 0)
+            << log;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, Deploy,
+    ::testing::Values(
+        DeployCase{"clean", [] {}, 0, "clean 0 (none)", "", "Result is clean", 1},
+        DeployCase{"refused",
+                   [] {
+                       sim::Device &m = sim::AddDevice("MDM\\1", GUID_DEVCLASS_MODEM, {kTarget1});
+                       m.hasHardwareKey = true;
+                       m.hardwareKey["AttachedTo"] = sim::Sz("COM7");
+                       sim::M().ports["COM7"].heldByOther = true;
+                   },
+                   1618, "refused 0 (none)", "", "Result is refused", 1},
+        DeployCase{"left on 64-bit Windows without the sibling",
+                   [] {
+                       sim::M().nativeMachine = IMAGE_FILE_MACHINE_AMD64;
+                       sim::M().wow64 = sim::Wow64True;
+                       sim::AddDevice("USB\\VID_1F3C&PID_3A41\\1", GUID_DEVCLASS_USB, {kTarget1});
+                   },
+                   1603, "left 0 (none)", "", "Result is not clean", 2},
+        DeployCase{"unknown", [] { sim::FailCall("SetupDiEnumDeviceInfo", 0); }, 1603,
+                   "unknown 0 (none)", "", "Result is not clean", 1},
+        DeployCase{"no Result", [] { sim::FailCall("RegSetValueExA", 0); }, 1603,
+                   "(none) (none) (none)", "", "no Result", 1},
+        DeployCase{"a restart asked for by this run",
+                   [] {
+                       sim::AddDevice("USB\\VID_1F3C&PID_3A41\\1", GUID_DEVCLASS_USB, {kTarget1})
+                           .removeNeedsFlags = DI_NEEDREBOOT;
+                   },
+                   3010, "clean 1 2026-03-17T06:38:07Z", "", "RebootRequired is 1", 1},
+        DeployCase{"a restart asked for earlier in this Windows session",
+                   [] { Recorded(true, "2026-03-17T06:37:30Z"); }, 3010,
+                   "clean 1 2026-03-17T06:37:30Z", "", "RebootRequired is 1", 1},
+        DeployCase{"a restart asked for before Windows started again",
+                   [] { Recorded(true, "2026-03-16T22:10:00Z"); }, 0,
+                   "clean 0 2026-03-16T22:10:00Z", "", "Result is clean", 1},
+        DeployCase{"Tidewell.exe missing",
+                   [] {
+                       Recorded(false);
+                       sim::M().files.erase(kSelf);
+                   },
+                   1603, "(none) 0 (none)",
+                   "Tidewell.exe not started: CreateProcess failed, Error code: 0x2\n",
+                   "Tidewell.exe not started", 1},
+        DeployCase{"a signed TidewellDeploy.exe beside an unsigned Tidewell.exe",
+                   [] { sim::M().files[kDeploy].signature = kPublisherA; }, 1603,
+                   "(none) (none) (none)",
+                   "Tidewell.exe not started: signature check failed, Error code: 0x800b0100\n",
+                   "Tidewell.exe not started", 0},
+        DeployCase{"Tidewell.exe ended before its end",
+                   [] {
+                       Recorded(false);
+                       sim::EndProcessAfterMessage("Need search..\n");
+                   },
+                   1603, "(none) 0 (none)", "", "Tidewell.exe did not end with 0", 1},
+        DeployCase{"not elevated",
+                   [] {
+                       Recorded(false);
+                       sim::M().elevated = false;
+                   },
+                   1603, "clean 0 (none)", "", "the old Result not deleted", 0}));
 
 TEST_F(HandOff, StartsTheSiblingWithExactlyTheseArguments) {
     InstallSibling();
