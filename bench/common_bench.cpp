@@ -104,7 +104,7 @@ void BM_Scan(benchmark::State &state) {
     machines::Fresh();
     machines::TreeFacts facts = machines::AddTree(nodes, kProductEvery);
     size_t actions = 0;
-    SCAN_SETUP setup = {nullptr, DIGCF_ALLCLASSES, CountAction, &actions, 0, 0, 0, nullptr, nullptr, nullptr};
+    SCAN_SETUP setup = {nullptr, DIGCF_ALLCLASSES, CountAction, &actions, nullptr, nullptr};
     for (auto _ : state) {
         state.PauseTiming();
         machines::Rewind();

@@ -162,6 +162,7 @@ std::string MultiSz(const std::vector<std::string> &entries) {
 
 InfShape Inf(size_t n, size_t extraModelsLineBytes) {
     InfShape shape;
+    shape.widerLineTextCalls = 0;
     unsigned m = Mix(n, 5);
     unsigned kind = n % 10;
     shape.hasManufacturer = kind != 0 || extraModelsLineBytes > 0;
@@ -223,6 +224,10 @@ InfShape Inf(size_t n, size_t extraModelsLineBytes) {
                                      : Format("%%MfgName%% = %s, NTx86, NTamd64, NTarm64", vendor.c_str());
         w.Line(mfgLine);
         if ((m >> 13) % 4 == 0) w.Line(Format("%%MfgName%% = %sLegacy, NTamd64", vendor.c_str()));
+        // Each line's text, and every line of each section it names that
+        // is there (no Legacy section is), in one read.
+        shape.widerLineTextCalls = 2 + ((m >> 13) % 4 == 0 ? 2 : 0) +
+                                   ((m >> 11) % 5 == 0 ? 0 : 3 * models);
         w.Line("");
     }
 
@@ -363,7 +368,11 @@ StorePackage Package(size_t n) {
 
 size_t RuleLineTextCalls(const InfShape &inf) {
     if (!inf.hasManufacturer) return 0;
-    return 4 + (inf.hasModelsSection ? 2 * inf.modelsLines : 0);
+    size_t sweep = 4 + (inf.hasModelsSection ? 2 * inf.modelsLines : 0);
+    // A published INF is read by the wider rule too, its undecorated
+    // section once more, each line that fits its buffer in one read.
+    bool published = inf.name.compare(0, 3, "oem") == 0;
+    return sweep + (published ? inf.widerLineTextCalls + (sweep - 4) / 2 : 0);
 }
 
 }  // namespace shapes

@@ -40,6 +40,9 @@ struct InfShape {
     size_t modelsLines;        // lines in that section (0 without it)
     size_t lines;              // lines in the whole file
     size_t longestModelsLine;  // bytes of the longest models line text, NUL included
+    // The line texts the wider rule reads besides (a published INF's every
+    // models section, each [Manufacturer] line's text).
+    size_t widerLineTextCalls;
 };
 
 // INF file number n: a [Version] with a signature, source disks, a

@@ -28,7 +28,9 @@ void BM_Sweep(benchmark::State &state) {
         state.PauseTiming();
         machines::Rewind();
         state.ResumeTiming();
-        SweepInfFolder();
+        RUN run = {};
+        SweepInfFolder(&run);
+        FreeRun(&run);
     }
     size_t textCalls = (size_t)sim::Calls("SetupGetLineTextA");
     size_t opens = (size_t)sim::Calls("SetupOpenInfFileA");
@@ -98,15 +100,16 @@ void BM_Removal(benchmark::State &state) {
         machines::Rewind();
         for (const auto &p : products) sim::M().devices[p.first] = p.second;
         sim::AddFile(productInf, productInfContent);
-        g_RemovedDevices = 0;
         state.ResumeTiming();
-        RemoveTargetDevices();
+        RUN run = {};
+        RemoveTargetDevices(&run);
+        FreeRun(&run);
         state.PauseTiming();
         removed = 0;
         for (const auto &p : products) removed += sim::M().devices[p.first].removed;
         state.ResumeTiming();
     }
-    if (removed != facts.productNodes || g_RemovedDevices != 1)
+    if (removed != facts.productNodes || sim::FileExists(productInf))
         state.SkipWithError("the removal did not remove each product node and its INF once");
     bench::NodeCallCounters(state, machines::CountNodeCalls(kProductEvery));
     bench::PerUnit(state, "time_per_node", (double)nodes);
@@ -164,7 +167,6 @@ template <typename Stage>
 size_t StagePeak(const Setup &s, Stage stage) {
     sim::Reset();
     sim::M() = s.machine;
-    g_RemovedDevices = 0;
     stage();
     return sim::HeapBytesPeak();
 }
@@ -180,7 +182,6 @@ void BM_PeakHeap(benchmark::State &state) {
         state.PauseTiming();
         sim::Reset();
         sim::M() = s.machine;
-        g_RemovedDevices = 0;
         state.ResumeTiming();
         TidewellMain(0, nullptr, nullptr);
         state.PauseTiming();
@@ -193,8 +194,17 @@ void BM_PeakHeap(benchmark::State &state) {
     if (!done) state.SkipWithError("the run did not remove the product and sweep the folder cleanly");
     state.counters["peak_heap"] = (double)peak;
     state.counters["peak_ports"] = (double)StagePeak(s, [] { CheckPortBusy(0) && CheckPortBusy(1); });
-    if (!wow64) state.counters["peak_removal"] = (double)StagePeak(s, [] { RemoveTargetDevices(); });
-    state.counters["peak_sweep"] = (double)StagePeak(s, [] { SweepInfFolder(); });
+    if (!wow64)
+        state.counters["peak_removal"] = (double)StagePeak(s, [] {
+            RUN run = {};
+            RemoveTargetDevices(&run);
+            FreeRun(&run);
+        });
+    state.counters["peak_sweep"] = (double)StagePeak(s, [] {
+        RUN run = {};
+        SweepInfFolder(&run);
+        FreeRun(&run);
+    });
     state.counters["largest_property"] = (double)s.tree.largestProperty;
     state.counters["largest_line"] = (double)s.folder.largestLine;
     state.counters["tree_bytes"] = (double)s.treeBytes;

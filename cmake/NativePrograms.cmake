@@ -19,6 +19,11 @@ target_compile_definitions(tidewell64_native PRIVATE main=Tidewell64Main)
 target_link_libraries(tidewell64_native PUBLIC common_native)
 target_compile_options(tidewell64_native PRIVATE ${WARNINGS})
 
+add_library(deploy_native STATIC ${DEPLOY_SOURCES})
+target_compile_definitions(deploy_native PRIVATE main=DeployMain)
+target_link_libraries(deploy_native PUBLIC common_native)
+target_compile_options(deploy_native PRIVATE ${WARNINGS})
+
 add_library(zorvane_native STATIC ${ZORVANE_SOURCES})
 target_compile_definitions(zorvane_native PRIVATE main=ZorvaneMain)
 target_link_libraries(zorvane_native PUBLIC common_native)

@@ -38,6 +38,10 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     add_windows_program(Tidewell
         SOURCES ${TIDEWELL_SOURCES} ${COMMON_SOURCES} uninstaller/Tidewell.rc
         LIBS setupapi advapi32 user32 kernel32)
+    # Of the common code only what it uses: it touches no device.
+    add_windows_program(TidewellDeploy
+        SOURCES ${DEPLOY_SOURCES} ${DEPLOY_COMMON_SOURCES} uninstaller/TidewellDeploy.rc
+        LIBS advapi32 kernel32)
 else()
     # No cfgmgr32: it is no KnownDLL, so an import of it would be searched
     # for in the program's folder first. Zorvane64 loads it from the system

@@ -1,3 +1,6 @@
+#include <initguid.h>
+#include <devguid.h>
+
 #include "devscan.h"
 
 #include "hwid.h"
@@ -34,15 +37,14 @@ int ScanDevices(const SCAN_SETUP *pSetup)
     HDEVINFO hDevInfo;
     SP_DEVINFO_DATA devInfoData;
     DWORD index;
-    int result = pSetup->DoneResult;
+    DWORD error = 0;
+    int result = SCAN_WHOLE;
 
     hDevInfo = SetupDiGetClassDevsA(pSetup->pClassGuid, NULL, NULL, pSetup->Flags);
     if (hDevInfo == INVALID_HANDLE_VALUE)
-        return pSetup->NoSetResult;
+        return SCAN_NO_SET;
 
     devInfoData.cbSize = sizeof(SP_DEVINFO_DATA);
-    if (pSetup->pEndError != NULL)
-        *pSetup->pEndError = 0;
     for (index = 0;; index++) {
         char *pHwIds = NULL;
         DWORD cbData = 0;
@@ -50,10 +52,11 @@ int ScanDevices(const SCAN_SETUP *pSetup)
         int readFailed = 0;
         int stop = 0;
 
-        // A failure ends the devices, whatever its error, which is kept.
+        // A failure ends the devices, whatever its error.
         if (!SetupDiEnumDeviceInfo(hDevInfo, index, &devInfoData)) {
-            if (pSetup->pEndError != NULL)
-                *pSetup->pEndError = GetLastError();
+            error = GetLastError();
+            if (error != ERROR_NO_MORE_ITEMS)
+                result = SCAN_CUT;
             break;
         }
 
@@ -84,7 +87,7 @@ int ScanDevices(const SCAN_SETUP *pSetup)
             if (pSetup->UnreadAction != NULL &&
                 pSetup->UnreadAction(hDevInfo, &devInfoData, NULL, 0, pSetup->pContext))
                 continue;
-            result = pSetup->UnreadAction != NULL ? 0 : pSetup->ReadFailResult;
+            result = SCAN_STOPPED;
             break;
         }
         if (pHwIds != NULL && HasTargetHwid(pHwIds, cbData)) {
@@ -99,11 +102,14 @@ int ScanDevices(const SCAN_SETUP *pSetup)
         if (pHwIds != NULL)
             LocalFree(pHwIds);
         if (stop) {
-            result = 0;
+            result = SCAN_STOPPED;
             break;
         }
     }
     SetupDiDestroyDeviceInfoList(hDevInfo);
+    // Why the enumeration failed, for the caller.
+    if (result == SCAN_CUT)
+        SetLastError(error);
     return result;
 }
 
@@ -118,4 +124,15 @@ void CopyFirstHwid(char *pDst, DWORD cbDst, const char *pHwIds, DWORD cbHwIds)
         n++;
     }
     pDst[n] = 0;
+}
+
+void ScanProductNodes(SCAN_ACTION Action, void *pContext)
+{
+    SCAN_SETUP setup = {};
+
+    setup.pClassGuid = &GUID_DEVCLASS_USB;  // all classes: the GUID does not narrow the set
+    setup.Flags = DIGCF_ALLCLASSES;
+    setup.Action = Action;
+    setup.pContext = pContext;
+    ScanDevices(&setup);
 }

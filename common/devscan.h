@@ -12,29 +12,33 @@
 typedef int (*SCAN_ACTION)(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData,
                            const char *pHwIds, DWORD cbHwIds, void *pContext);
 
-// Members not set are zero (SCAN_SETUP setup = {}): no action, result 0.
+// Members not set are zero (SCAN_SETUP setup = {}): no action.
 typedef struct _SCAN_SETUP {
     const GUID *pClassGuid;  // for SetupDiGetClassDevsA (ignored with DIGCF_ALLCLASSES)
     DWORD Flags;             // DIGCF_* flags
     SCAN_ACTION Action;      // NULL: matching devices are passed over
     void *pContext;          // handed to the action unchanged
-    int NoSetResult;         // result when the set cannot be built
-    int ReadFailResult;      // result when a hardware-ID read fails unexpectedly
-    int DoneResult;          // result after the last device
     // Runs once per device that names no target hardware ID (NULL: none),
     // with its hardware IDs, or NULL and 0 when it has none. Its result
     // counts as the action's.
     SCAN_ACTION OtherAction;
     // Runs, with NULL and 0, for a device whose hardware IDs cannot be read
     // (the read fails unexpectedly, or its buffer cannot be had), and the
-    // scan goes on. NULL: the scan ends there with ReadFailResult.
+    // scan goes on. NULL: the scan ends there.
     SCAN_ACTION UnreadAction;
-    // Where the error that ended the enumeration goes (NULL: nowhere):
-    // ERROR_NO_MORE_ITEMS once every device was visited.
-    DWORD *pEndError;
 } SCAN_SETUP;
 
+// How a scan ended.
+#define SCAN_STOPPED 0  // an action ended it, or a hardware-ID read failed
+#define SCAN_WHOLE 1    // every device was visited
+#define SCAN_CUT 2      // the enumeration failed otherwise than at its end (GetLastError: why)
+#define SCAN_NO_SET 3   // the device information set could not be built
+
 int ScanDevices(const SCAN_SETUP *pSetup);
+
+// The scan of every node of every setup class, attached or not; Action runs
+// once per product node.
+void ScanProductNodes(SCAN_ACTION Action, void *pContext);
 
 // Copies the first entry of a hardware-ID buffer into pDst (cut to fit, always
 // NUL-terminated), never reading past cbHwIds.

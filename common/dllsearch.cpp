@@ -1,6 +1,6 @@
 #include "dllsearch.h"
 
-#include "trace.h"
+#include "format.h"
 
 typedef BOOL(WINAPI *LPFN_SETDEFAULTDLLDIRECTORIES)(DWORD DirectoryFlags);
 typedef BOOL(WINAPI *LPFN_ISWOW64PROCESS)(HANDLE hProcess, PBOOL pbWow64Process);
@@ -59,9 +59,8 @@ void LimitDllSearch(void)
     // Windows without the loader update lacks it.
     fnSetDefaultDllDirectories = (LPFN_SETDEFAULTDLLDIRECTORIES)(void (*)(void))FindFunction(
         "kernel32", "SetDefaultDllDirectories");
-    if (fnSetDefaultDllDirectories == NULL)
-        return;
-    fnSetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (fnSetDefaultDllDirectories != NULL)
+        fnSetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 HMODULE LoadSystemLibrary(const char *pName)

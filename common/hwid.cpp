@@ -3,12 +3,16 @@
 const char TargetHwid1[] = "USB\\Vid_1F3C&Pid_3A41";
 const char TargetHwid2[] = "USB\\Vid_1F3C&Pid_3A42";
 
-// Capitals stay, every other byte moves down by 32: a capital and its small
-// letter fold to the same value, and no other pair of bytes does.
-static int FoldByte(char c)
+char UpperAscii(char c)
 {
-    int v = (signed char)c;
-    return (v >= 'A' && v <= 'Z') ? v : v - 32;
+    return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c;
+}
+
+int SameText(const char *pA, const char *pB)
+{
+    for (; *pA != 0 && UpperAscii(*pA) == UpperAscii(*pB); pA++, pB++)
+        ;
+    return *pA == 0 && *pB == 0;
 }
 
 int HwidMatchN(const char *pText, DWORD cchText, const char *pPattern)
@@ -22,7 +26,9 @@ int HwidMatchN(const char *pText, DWORD cchText, const char *pPattern)
         for (i = 0; pPattern[i] != 0; i++) {
             if (start + i >= cchText || pText[start + i] == 0)
                 break;
-            if (FoldByte(pText[start + i]) != FoldByte(pPattern[i]))
+            // A capital and its small letter are the same, no other pair
+            // of bytes is.
+            if (UpperAscii(pText[start + i]) != UpperAscii(pPattern[i]))
                 break;
         }
         if (pPattern[i] == 0)

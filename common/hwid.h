@@ -8,6 +8,14 @@
 extern const char TargetHwid1[];  // "USB\Vid_1F3C&Pid_3A41"
 extern const char TargetHwid2[];  // "USB\Vid_1F3C&Pid_3A42"
 
+// The byte with an ASCII small letter made its capital; any other byte as
+// it is. Every comparison of the programs that ignores letter case folds so.
+char UpperAscii(char c);
+
+// 1 when the two texts are the same, ASCII letters compared without regard
+// to case, as Windows compares file names.
+int SameText(const char *pA, const char *pB);
+
 // 1 when pPattern occurs in the NUL-terminated pText (ASCII letters compared
 // without regard to case), 0 otherwise; 0 for a null or empty pattern.
 int HwidMatch(const char *pText, const char *pPattern);

@@ -1,25 +1,32 @@
 #include "infscan.h"
 
+#include <string.h>
+
 #include "hwid.h"
 #include "trace.h"
-
-static int SameLetter(char c, char lower)
-{
-    return c == lower || c == lower - 'a' + 'A';
-}
 
 int IsOemInfName(const char *pName)
 {
     int i = 3;
 
-    if (!SameLetter(pName[0], 'o') || !SameLetter(pName[1], 'e') || !SameLetter(pName[2], 'm'))
+    if (UpperAscii(pName[0]) != 'O' || UpperAscii(pName[1]) != 'E' || UpperAscii(pName[2]) != 'M')
         return 0;
     if (pName[i] < '0' || pName[i] > '9')
         return 0;
     while (pName[i] >= '0' && pName[i] <= '9')
         i++;
-    return pName[i] == '.' && SameLetter(pName[i + 1], 'i') && SameLetter(pName[i + 2], 'n') &&
-           SameLetter(pName[i + 3], 'f') && pName[i + 4] == 0;
+    return SameText(pName + i, ".inf");
+}
+
+const char *FileNameOf(const char *pPath)
+{
+    const char *pName = pPath;
+    const char *p;
+
+    for (p = pPath; *p != 0; p++)
+        if (*p == '\\')
+            pName = p + 1;
+    return pName;
 }
 
 int GetFirstField(PINFCONTEXT pContext, char *pField, DWORD cbField, DWORD *pcbNeeded)
@@ -74,11 +81,30 @@ static int NotThere(DWORD error)
 // heap block for the caller), else NULL. *pStop is set when the line text
 // cannot even be sized: the models section ends there. Every failure is
 // noted in *pError.
-static char *TargetLineText(PINFCONTEXT pContext, int *pStop, DWORD *pError)
+static char *TargetLineText(PINFCONTEXT pContext, int bWider, int *pStop, DWORD *pError)
 {
+    char text[512];
     DWORD cbLine = 0;
     char *pLine;
 
+    // The wider rule reads a line that fits into a buffer of its own at
+    // once; the sweep's rule sizes each line first.
+    if (bWider && SetupGetLineTextA(pContext, NULL, NULL, NULL, text, sizeof(text), &cbLine) &&
+        cbLine <= sizeof(text)) {
+        if (!MatchTargetHwid(text, cbLine))
+            return NULL;
+        pLine = (char *)LocalAlloc(LMEM_ZEROINIT, cbLine);
+        if (pLine == NULL)
+            NoteFailure(pError, GetLastError());
+        else
+            FormatText(pLine, (int)cbLine, "%s", text);
+        return pLine;
+    }
+    if (bWider && GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        NoteFailure(pError, GetLastError());
+        *pStop = 1;
+        return NULL;
+    }
     if (!SetupGetLineTextA(pContext, NULL, NULL, NULL, NULL, 0, &cbLine)) {
         NoteFailure(pError, GetLastError());
         *pStop = 1;
@@ -99,9 +125,8 @@ static char *TargetLineText(PINFCONTEXT pContext, int *pStop, DWORD *pError)
 }
 
 // The first line of section pSection that names a target hardware ID, or
-// NULL; failures other than a missing section go to *pError (where there
-// is one: the sweep's rule notes none).
-static char *FindInSection(HINF hInf, const char *pSection, DWORD *pError)
+// NULL; failures other than a missing section go to *pError.
+static char *FindInSection(HINF hInf, const char *pSection, int bWider, DWORD *pError)
 {
     INFCONTEXT context;
     char *pLine = NULL;
@@ -113,7 +138,7 @@ static char *FindInSection(HINF hInf, const char *pSection, DWORD *pError)
         return NULL;
     }
     for (;;) {
-        pLine = TargetLineText(&context, &stop, pError);
+        pLine = TargetLineText(&context, bWider, &stop, pError);
         if (pLine != NULL || stop)
             break;
         if (!SetupFindNextLine(&context, &context)) {
@@ -188,7 +213,7 @@ static char *FindInManufacturerLine(HINF hInf, PINFCONTEXT pContext, DWORD *pErr
         return NULL;
     pAt = pText;
     pName = NextField(&pAt);
-    pLine = pName[0] != 0 ? FindInSection(hInf, pName, pError) : NULL;
+    pLine = pName[0] != 0 ? FindInSection(hInf, pName, TRUE, pError) : NULL;
     while (pLine == NULL && pName[0] != 0 && (pDecoration = NextField(&pAt)) != NULL) {
         if (pDecoration[0] == 0)
             continue;
@@ -199,7 +224,7 @@ static char *FindInManufacturerLine(HINF hInf, PINFCONTEXT pContext, DWORD *pErr
             continue;
         }
         FormatText(pSection, cbSection, "%s.%s", pName, pDecoration);
-        pLine = FindInSection(hInf, pSection, pError);
+        pLine = FindInSection(hInf, pSection, TRUE, pError);
         LocalFree(pSection);
     }
     LocalFree(pText);
@@ -231,22 +256,60 @@ int FindProductModelsLine(HINF hInf, char **ppLine, DWORD *pError)
     return pLine != NULL;
 }
 
-int FindTargetModelsLine(HINF hInf, char **ppLine)
+int FindTargetModelsLine(HINF hInf, char **ppLine, DWORD *pError)
 {
     INFCONTEXT context;
     DWORD cbSection = 0;
     char *pSection = NULL;
     char *pLine = NULL;
 
-    if (SetupFindFirstLineA(hInf, "Manufacturer", NULL, &context) &&
-        GetFirstField(&context, NULL, 0, &cbSection) &&
-        (pSection = (char *)LocalAlloc(LMEM_ZEROINIT, cbSection)) != NULL &&
-        GetFirstField(&context, pSection, cbSection, &cbSection))
-        pLine = FindInSection(hInf, pSection, NULL);
+    *pError = 0;
+    if (!SetupFindFirstLineA(hInf, "Manufacturer", NULL, &context)) {
+        if (!NotThere(GetLastError()))
+            NoteFailure(pError, GetLastError());
+    } else if (!GetFirstField(&context, NULL, 0, &cbSection) ||
+               (pSection = (char *)LocalAlloc(LMEM_ZEROINIT, cbSection)) == NULL ||
+               !GetFirstField(&context, pSection, cbSection, &cbSection)) {
+        NoteFailure(pError, GetLastError());
+    } else {
+        pLine = FindInSection(hInf, pSection, FALSE, pError);
+    }
     if (pSection != NULL)
         LocalFree(pSection);
     *ppLine = pLine;
     return pLine != NULL;
+}
+
+int JudgeInf(HINF hInf, int bPublished, char **ppLine, DWORD *pError)
+{
+    char *pWider = NULL;
+    DWORD widerError = 0;
+
+    if (FindTargetModelsLine(hInf, ppLine, pError))
+        return INF_SWEEP_RULE;
+    if (!bPublished)
+        return INF_NAMES_NOTHING;
+    if (FindProductModelsLine(hInf, &pWider, &widerError)) {
+        LocalFree(pWider);
+        return INF_WIDER_RULE;
+    }
+    if (widerError != 0)
+        NoteFailure(pError, widerError);
+    return INF_NAMES_NOTHING;
+}
+
+HINF OpenInf(const char *pFullPath)
+{
+    UINT errorLine = 0;
+
+    return SetupOpenInfFileA(pFullPath, NULL, INF_STYLE_OLDNT | INF_STYLE_WIN4, &errorLine);
+}
+
+int IsNoInf(DWORD error)
+{
+    return error == ERROR_EXPECTED_SECTION_NAME || error == ERROR_BAD_SECTION_NAME_LINE ||
+           error == ERROR_SECTION_NAME_TOO_LONG || error == ERROR_GENERAL_SYNTAX ||
+           error == ERROR_WRONG_INF_STYLE || error == ERROR_FILE_INVALID;
 }
 
 // ---- raw bytes ----
@@ -260,12 +323,7 @@ static int BytesAt(const BYTE *p, DWORD n, DWORD i, const char *pattern, DWORD c
     if (i + cb > n)
         return 0;
     for (k = 0; k < cb; k++) {
-        BYTE a = p[i + k];
-        BYTE b = (BYTE)pattern[k];
-
-        if (a >= 'a' && a <= 'z')
-            a = (BYTE)(a - 'a' + 'A');
-        if (a != b)
+        if (UpperAscii((char)p[i + k]) != pattern[k])
             return 0;
     }
     return 1;
@@ -305,36 +363,55 @@ static const struct {
     {"3\0A\0" "4\0\\\0", 8, PRODUCT_BYTES},
 };
 
-// The groups of patterns the n bytes at p hold, added to *pGroups.
-static void FindProductBytes(const BYTE *p, DWORD n, int *pGroups)
+// The groups of the patterns that begin at i of the n bytes at p, added
+// to groups.
+static int PatternsAt(const BYTE *p, DWORD n, DWORD i, int groups)
 {
-    DWORD i;
     DWORD k;
 
-    for (i = 0; i < n && *pGroups != (VENDOR_BYTES | PRODUCT_BYTES); i++) {
-        BYTE next = i + 1 < n ? p[i + 1] : 0xFF;
-        BYTE letter = (BYTE)(next & ~0x20);  // a letter in capitals
+    for (k = 0; k < sizeof(ProductBytes) / sizeof(ProductBytes[0]); k++)
+        if (!(groups & ProductBytes[k].Group) &&
+            BytesAt(p, n, i, ProductBytes[k].Bytes, ProductBytes[k].Size))
+            groups |= ProductBytes[k].Group;
+    return groups;
+}
 
-        // Every pattern begins with "1F", "1\", "3A", "3\", "1" or "3" and a
-        // NUL (UTF-16LE), or a NUL and "1" or "3" (UTF-16BE).
-        if (p[i] == '1' || p[i] == '3') {
-            if (letter != (p[i] == '1' ? 'F' : 'A') && next != '\\' && next != 0)
+// The groups of patterns the n bytes at p hold, added to groups. Every
+// pattern begins with "1F", "1\\", "3A", "3\\", "1" or "3" and a NUL
+// (UTF-16LE), or a NUL and one of them (UTF-16BE): only where the digit is.
+// The product numbers come first: bytes that are a whole file and hold
+// none need no look for the vendor's.
+static int FindProductBytes(const BYTE *p, DWORD n, int groups, int bWhole)
+{
+    static const char digits[] = "31";
+    static const char letters[] = "AF";
+    static const int digitGroups[] = {PRODUCT_BYTES, VENDOR_BYTES};
+    const BYTE *q;
+    DWORD i;
+    BYTE next;
+    int d;
+
+    for (d = 0; d < 2 && !(bWhole && d == 1 && !(groups & PRODUCT_BYTES)); d++) {
+        for (q = p; !(groups & digitGroups[d]) &&
+                    (q = (const BYTE *)memchr(q, digits[d], n - (DWORD)(q - p))) != NULL;
+             q++) {
+            i = (DWORD)(q - p);
+            next = i + 1 < n ? p[i + 1] : 0xFF;
+            if (UpperAscii((char)next) != letters[d] && next != '\\' && next != 0)
                 continue;
-        } else if (p[i] != 0 || (next != '1' && next != '3')) {
-            continue;
+            groups = PatternsAt(p, n, i, groups);
+            if (i > 0 && p[i - 1] == 0)
+                groups = PatternsAt(p, n, i - 1, groups);
         }
-        for (k = 0; k < sizeof(ProductBytes) / sizeof(ProductBytes[0]); k++)
-            if (!(*pGroups & ProductBytes[k].Group) &&
-                BytesAt(p, n, i, ProductBytes[k].Bytes, ProductBytes[k].Size))
-                *pGroups |= ProductBytes[k].Group;
     }
+    return groups;
 }
 
 // A read of this size takes a whole INF file as a rule, in one call.
 #define PRINT_CHUNK 16384
 #define PRINT_CARRY 7  // one byte less than the longest pattern
 
-int ReadInfPrint(const char *pFullPath, INF_PRINT *pPrint)
+int ReadInfPrint(const char *pFullPath, INF_PRINT *pPrint, int bSum)
 {
     BYTE buffer[PRINT_CARRY + PRINT_CHUNK];
     HANDLE hFile;
@@ -360,13 +437,13 @@ int ReadInfPrint(const char *pFullPath, INF_PRINT *pPrint)
             SetLastError(error);
             return 0;
         }
-        for (i = 0; i < got; i++) {
+        for (i = 0; bSum && i < got; i++) {
             pPrint->Sum ^= buffer[carry + i];
             pPrint->Sum *= 16777619u;
         }
         pPrint->Size += got;
         // A pattern may begin in the bytes carried over from the last chunk.
-        FindProductBytes(buffer, carry + got, &groups);
+        groups = FindProductBytes(buffer, carry + got, groups, carry == 0 && got < PRINT_CHUNK);
         total = carry + got;
         keep = total < PRINT_CARRY ? total : PRINT_CARRY;
         for (i = 0; i < keep; i++)

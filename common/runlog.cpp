@@ -1,7 +1,7 @@
 #include "runlog.h"
 
 #include "dllsearch.h"
-#include "trace.h"
+#include "format.h"
 
 // One log line: time, program and process ID (at most 80 characters), the
 // prefix line and two spaces (at most 32), and a message of 127 characters
@@ -60,12 +60,8 @@ static void PutLogMessage(char *pLine, int *pLen, const char *pText)
             continue;
         }
         PutLogChar(pLine, pLen, '\\');
-        if (c == '\n') {
-            PutLogChar(pLine, pLen, 'n');
-        } else if (c == '\r') {
-            PutLogChar(pLine, pLen, 'r');
-        } else if (c == '\t') {
-            PutLogChar(pLine, pLen, 't');
+        if (c == '\n' || c == '\r' || c == '\t') {
+            PutLogChar(pLine, pLen, c == '\n' ? 'n' : c == '\r' ? 'r' : 't');
         } else {
             PutLogChar(pLine, pLen, 'x');
             PutLogChar(pLine, pLen, hexDigits[c >> 4]);
@@ -171,11 +167,10 @@ static int RotateLog(HANDLE hFile, const char *pPath, const char *pOldPath, DWOR
 {
     LPFN_SETFILEINFORMATIONBYHANDLE fnSetFileInformationByHandle;
     union {
-        FILE_RENAME_INFO info;
         BYTE bytes[sizeof(FILE_RENAME_INFO) + MAX_PATH * sizeof(WCHAR)];
-    } renameInfo;
+        FILE_RENAME_INFO info;
+    } renameInfo = {};  // zero, all of its bytes
     DWORD attributes;
-    DWORD i;
     int cchName;
     int done = 0;
 
@@ -195,8 +190,6 @@ static int RotateLog(HANDLE hFile, const char *pPath, const char *pOldPath, DWOR
         *pError = GetLastError();
         return done;
     }
-    for (i = 0; i < sizeof(renameInfo); i++)
-        renameInfo.bytes[i] = 0;
     cchName = MultiByteToWideChar(CP_ACP, 0, pOldPath, -1, renameInfo.info.FileName, MAX_PATH);
     if (cchName > 0) {
         renameInfo.info.ReplaceIfExists = TRUE;
@@ -223,11 +216,9 @@ static const char *Wow64Text(void)
 static void SessionText(char *pText, int cbText)
 {
     DWORD session = 0;
+    int known = QuerySession(&session);
 
-    if (!QuerySession(&session))
-        FormatText(pText, cbText, "unknown");
-    else
-        FormatText(pText, cbText, "%u", session);
+    FormatText(pText, cbText, known ? "%u" : "unknown", session);
 }
 
 // Windows XP has no elevation to ask for: "unknown" there.

@@ -52,13 +52,8 @@ void PurgeDriverlessDevices(void)
 {
     SCAN_SETUP setup = {};
 
-    setup.pClassGuid = NULL;
     setup.Flags = DIGCF_ALLCLASSES;
     setup.Action = RemoveIfDriverless;
-    setup.pContext = NULL;
-    setup.NoSetResult = 0;
-    setup.ReadFailResult = 0;
-    setup.DoneResult = 0;
     ScanDevices(&setup);
 }
 

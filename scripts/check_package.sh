@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Packs the existing Windows builds (scripts/package.sh --no-build) and checks
-# the zip: exactly the three programs and the release notes, side by side;
+# the zip: exactly the four programs and the release notes, side by side;
 # each program byte for byte the one built, of the right machine, GUI
-# subsystem, importing KnownDLLs only, with its version block as its only
+# subsystem, importing KnownDLLs only, with its own version block as its only
 # resource (Tidewell64.exe also its asInvoker manifest). Same variables as
 # scripts/package.sh. Also: a second build elsewhere gives the same bytes
 # (--reproduce); SHA256SUMS, PE flags, time stamp and versions; the same of a
@@ -21,7 +21,7 @@ fail() { echo "package check: $*" >&2; exit 1; }
 (cd "$(dirname "$zip")" && sha256sum -c --quiet "$zip.sha256") || fail "the zip's .sha256 does not check"
 
 names=$(unzip -Z1 "$zip" | sort | tr '\n' ' ')
-[ "$names" = "RELEASE.txt SHA256SUMS Tidewell.exe Tidewell64.exe Zorvane64.exe " ] ||
+[ "$names" = "RELEASE.txt SHA256SUMS Tidewell.exe Tidewell64.exe TidewellDeploy.exe Zorvane64.exe " ] ||
     fail "unexpected content: $names"
 
 x=$(mktemp -d)
@@ -29,12 +29,13 @@ trap 'rm -rf "$x"' EXIT
 unzip -q "$zip" -d "$x"
 
 cmp -s "$x/Tidewell.exe" "$win32/Tidewell.exe" || fail "Tidewell.exe differs from the win32 build"
+cmp -s "$x/TidewellDeploy.exe" "$win32/TidewellDeploy.exe" || fail "TidewellDeploy.exe differs from the win32 build"
 cmp -s "$x/Tidewell64.exe" "$win64/Tidewell64.exe" || fail "Tidewell64.exe differs from the win64 build"
 cmp -s "$x/Zorvane64.exe" "$win64/Zorvane64.exe" || fail "Zorvane64.exe differs from the win64 build"
 tr -d '\r' < "$x/RELEASE.txt" | cmp -s - <(sed "s/@RELEASE_VERSION@/$version/g" "$root/docs/RELEASE.txt") ||
     fail "RELEASE.txt differs from docs/RELEASE.txt"
 grep -qx "Release $version"$'\r' "$x/RELEASE.txt" || fail "RELEASE.txt does not name release $version"
-[ "$(cut -d' ' -f3 "$x/SHA256SUMS" | tr '\n' ' ')" = "Tidewell.exe Tidewell64.exe Zorvane64.exe RELEASE.txt " ] &&
+[ "$(cut -d' ' -f3 "$x/SHA256SUMS" | tr '\n' ' ')" = "Tidewell.exe TidewellDeploy.exe Tidewell64.exe Zorvane64.exe RELEASE.txt " ] &&
     (cd "$x" && sha256sum -c --quiet SHA256SUMS) || fail "SHA256SUMS does not check every file"
 
 # The resources of a program, one line each: type, name, language, RVA, size
@@ -67,7 +68,7 @@ resource_bytes() {  # file, objdump -p text, RVA, size
         count=$(($4)) status=none
 }
 
-check_exe() {  # file, expected object format, DllCharacteristics
+check_exe() {  # file, expected object format, DllCharacteristics, its version block's InternalName
     local info name
     name=$(basename "$1")
     info=$(TZ=UTC x86_64-w64-mingw32-objdump -p "$1") || fail "$1 is not a PE file"
@@ -88,9 +89,16 @@ check_exe() {  # file, expected object format, DllCharacteristics
     done
     # The version block (RT_VERSION 16, resource 1); Tidewell64.exe also its
     # application manifest (RT_MANIFEST 24, resource 1), nothing else.
-    local res types
+    local res types block
     res=$(resources "$info")
     types=$(awk '{ print $1 "/" $2 }' <<<"$res" | tr '\n' ' ')
+    # The version block is the program's own. A 32-bit program without a
+    # manifest whose version strings name an installer keyword would be
+    # asked by Windows' installer detection to run elevated.
+    block=$(resource_bytes "$1" "$info" $(awk '$1 == "0x000010" { print $4, $5 }' <<<"$res") | tr -d '\0')
+    grep -qF "InternalName$4" <<<"$block" || fail "$name: its version block is not its own (InternalName $4)"
+    [ "$2" != pei-i386 ] || ! grep -qiE 'install|setup|update' <<<"$block" ||
+        fail "$name: its version block names an installer keyword"
     if [ "$name" != Tidewell64.exe ]; then
         [ "$types" = "0x000010/0x000001 " ] || fail "$name has resources other than its version block: $types"
         return
@@ -110,12 +118,13 @@ check_exe() {  # file, expected object format, DllCharacteristics
     done
 }
 check_all() {  # folder
-    check_exe "$1/Tidewell.exe" pei-i386 8140
-    check_exe "$1/Tidewell64.exe" pei-x86-64 8160
-    check_exe "$1/Zorvane64.exe" pei-x86-64 8160
+    check_exe "$1/Tidewell.exe" pei-i386 8140 Tidewell
+    check_exe "$1/TidewellDeploy.exe" pei-i386 8140 TidewellDeploy
+    check_exe "$1/Tidewell64.exe" pei-x86-64 8160 Tidewell64
+    check_exe "$1/Zorvane64.exe" pei-x86-64 8160 Zorvane
 }
 check_all "$x"
-echo "package check: $zip holds the three programs, RELEASE.txt and SHA256SUMS, reproducibly"
+echo "package check: $zip holds the four programs, RELEASE.txt and SHA256SUMS, reproducibly"
 
 # Signed with a throwaway CA's code-signing certificate: PKCS#12, then PEM.
 k=$x/pki && mkdir "$x/signed"
@@ -125,7 +134,7 @@ unzip -q "$zip" -d "$x/signed"
 product=$(sed -n 's/.*"ProductName", "\(.*\)"/\1/p' "$root/uninstaller/Tidewell.rc")
 url=$(sed -n "s/^PRODUCT_URL='\(.*\)'/\1/p" "$root/scripts/package.sh")
 [ -n "$product" ] && [ -n "$url" ] || fail "no product name in Tidewell.rc or URL in package.sh"
-for f in Tidewell.exe Tidewell64.exe Zorvane64.exe; do
+for f in Tidewell.exe TidewellDeploy.exe Tidewell64.exe Zorvane64.exe; do
     osslsigncode verify -CAfile "$k/ca.pem" -in "$x/signed/$f" >"$k/verify.log" 2>&1 || fail "$f: signature does not verify"
     for want in "Message digest algorithm  : SHA256" "Text description: $product" "URL description: $url"; do
         grep -qF "$want" "$k/verify.log" || fail "$f: the signature lacks '$want'"

@@ -2,10 +2,11 @@
 # The main job: installs what is missing, builds the Windows programs (win32
 # and win64 presets), then makes a demo machine under Wine, a fresh 64-bit
 # prefix with the product installed beside other devices, and runs on it
-# Tidewell.exe (hand-off to Tidewell64.exe, sweep) and then Zorvane64.exe
-# from C:\Program Files\Omrak. Prints the product's nodes and INF files before
-# and after, each program's trace lines and the exit codes, the run log and
-# the run record. Keeps apt's output, where it installs packages, in
+# TidewellDeploy.exe (which runs Tidewell.exe: hand-off to Tidewell64.exe,
+# sweep) and then Zorvane64.exe from C:\Program Files\Omrak. Prints the
+# product's nodes and INF files before and after, each program's trace lines
+# and the exit codes, the run log, the run record and TidewellDeploy.exe's
+# return code. Keeps apt's output, where it installs packages, in
 # build/demo/packages.log. Leaves nothing running; safe to run again (the
 # prefix is made anew each time).
 #

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the Windows programs and packs Tidewell.exe, Tidewell64.exe and
-# Zorvane64.exe side by side, with the release notes and SHA256SUMS (the
+# Builds the Windows programs and packs Tidewell.exe, TidewellDeploy.exe,
+# Tidewell64.exe and Zorvane64.exe side by side, with the release notes and SHA256SUMS (the
 # SHA-256 of each of them), into omrak-device-tools-<version>.zip, the version
 # being the one in VERSION; <zip>.sha256 beside it holds the zip's own. Prints
 # the zip's path last.
@@ -8,7 +8,7 @@
 #   scripts/package.sh [--no-build] [--reproduce] [signing options]
 #
 # --no-build    packs what the build folders already hold.
-# --reproduce   then builds the three programs again, from a copy of the
+# --reproduce   then builds the four programs again, from a copy of the
 #               sources in a temporary folder, packs them again, and fails
 #               unless the programs and the zip come out the same, byte for
 #               byte (unsigned packages only).
@@ -44,7 +44,7 @@ PRODUCT_NAME='Omrak USB Modem Driver Package'
 # The product's page. A placeholder in a domain reserved for examples until
 # the product has one.
 PRODUCT_URL='https://omrak.example/device-tools'
-PROGRAMS=(Tidewell.exe Tidewell64.exe Zorvane64.exe)
+PROGRAMS=(Tidewell.exe TidewellDeploy.exe Tidewell64.exe Zorvane64.exe)
 
 usage() { echo "usage: $0 [--no-build] [--reproduce] [--pkcs12 FILE --password-file FILE |" \
     "--cert FILE --key FILE [--password-file FILE]] [--timestamp URL] [--cafile FILE]" >&2; exit 2; }
@@ -118,7 +118,7 @@ verify=()
 pack() {  # win32 build, win64 build, zip
     local stage=$work/stage f
     rm -rf "$stage" && mkdir "$stage"
-    for f in "$1/Tidewell.exe" "$2/Tidewell64.exe" "$2/Zorvane64.exe"; do
+    for f in "$1/Tidewell.exe" "$1/TidewellDeploy.exe" "$2/Tidewell64.exe" "$2/Zorvane64.exe"; do
         [ -f "$f" ] || fail "$f is missing (build the win32 and win64 presets first)"
         cp "$f" "$stage/"
     done
@@ -156,7 +156,7 @@ if [ "$reproduce" = 1 ]; then
     echo "package: building again from a copy of the sources in $work/src" >&2
     mkdir "$work/src"
     tar -C "$root" --exclude=./build --exclude=./.git -cf - . | tar -C "$work/src" -xf -
-    for arch in i686:win32:Tidewell x86_64:win64:'Tidewell64 Zorvane64'; do
+    for arch in i686:win32:'Tidewell TidewellDeploy' x86_64:win64:'Tidewell64 Zorvane64'; do
         IFS=: read -r triple dir targets <<<"$arch"
         # shellcheck disable=SC2086
         { cmake -S "$work/src" -B "$work/$dir" -DCMAKE_BUILD_TYPE=Release \
@@ -170,6 +170,7 @@ if [ "$reproduce" = 1 ]; then
         cmp -s "$1" "$2" || { echo "package: $3 differs when built again" >&2; same=0; }
     }
     again "$win32/Tidewell.exe" "$work/win32/Tidewell.exe" Tidewell.exe
+    again "$win32/TidewellDeploy.exe" "$work/win32/TidewellDeploy.exe" TidewellDeploy.exe
     again "$win64/Tidewell64.exe" "$work/win64/Tidewell64.exe" Tidewell64.exe
     again "$win64/Zorvane64.exe" "$work/win64/Zorvane64.exe" Zorvane64.exe
     again "$out/$zipname" "$work/again.zip" "$zipname"

@@ -2,7 +2,7 @@
 # with the Windows builds in a fresh prefix, and on the simulated layer, with
 # the program run in-process by a native runner; the outcomes must agree up
 # to the differences a scenario declares, and meet its expectations.
-foreach(program tidewell tidewell64 zorvane)
+foreach(program tidewell tidewell64 zorvane deploy)
     add_executable(e2e_native_${program}
         e2e/native_runner.cpp e2e/native_runner_${program}.cpp)
     target_link_libraries(e2e_native_${program} PRIVATE ${program}_native)
@@ -30,7 +30,8 @@ set(E2E_ARGS
     --win64-build ${WIN64_BUILD_DIR}
     --native-tidewell $<TARGET_FILE:e2e_native_tidewell>
     --native-tidewell64 $<TARGET_FILE:e2e_native_tidewell64>
-    --native-zorvane $<TARGET_FILE:e2e_native_zorvane>)
+    --native-zorvane $<TARGET_FILE:e2e_native_zorvane>
+    --native-deploy $<TARGET_FILE:e2e_native_deploy>)
 file(GLOB E2E_SCENARIOS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/e2e/scenarios/*.scn)
 
 # The layer's part of every scenario, whole programs run in-process: also in

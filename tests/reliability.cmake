@@ -16,6 +16,11 @@ add_unit_test(fault_sweep_tidewell64
     LIBS tidewell64_native)
 target_compile_definitions(fault_sweep_tidewell64 PRIVATE SWEEP_TIDEWELL64)
 
+add_unit_test(fault_sweep_deploy
+    SOURCES unit/fault_sweep_test.cpp
+    LIBS deploy_native)
+target_compile_definitions(fault_sweep_deploy PRIVATE SWEEP_DEPLOY)
+
 # Whole runs of the uninstaller over an inf folder full of bad input.
 add_unit_test(bad_input_tests
     SOURCES unit/bad_input_test.cpp
@@ -25,21 +30,28 @@ add_unit_test(bad_input_tests
 option(FUZZ_TARGETS "Build the libFuzzer targets (clang, the fuzz preset)" OFF)
 add_subdirectory(fuzz)
 
-# The uninstaller's runs cut short on 64-bit Windows start the real
-# Tidewell64 as a process of its own: its code and globals (its trace prefix
-# among them) are linked into one object whose only global symbol is
-# Tidewell64Main, so that they sit beside the uninstaller's own.
-set(TIDEWELL64_PROCESS_SOURCES ${TIDEWELL64_SOURCES} ${COMMON_SOURCES})
-list(TRANSFORM TIDEWELL64_PROCESS_SOURCES PREPEND ${CMAKE_SOURCE_DIR}/)
-add_library(tidewell64_process_objects OBJECT ${TIDEWELL64_PROCESS_SOURCES})
-target_compile_definitions(tidewell64_process_objects PRIVATE main=Tidewell64Main)
-target_link_libraries(tidewell64_process_objects PRIVATE winsim)
-set(TIDEWELL64_PROCESS ${CMAKE_CURRENT_BINARY_DIR}/tidewell64_process.o)
-add_custom_command(OUTPUT ${TIDEWELL64_PROCESS}
-    COMMAND ${CMAKE_LINKER} -r -o ${TIDEWELL64_PROCESS}.all $<TARGET_OBJECTS:tidewell64_process_objects>
-    COMMAND ${CMAKE_OBJCOPY} --wildcard --keep-global-symbol=*Tidewell64Main*
-            ${TIDEWELL64_PROCESS}.all ${TIDEWELL64_PROCESS}
-    DEPENDS tidewell64_process_objects $<TARGET_OBJECTS:tidewell64_process_objects>
-    COMMAND_EXPAND_LISTS VERBATIM)
-set_source_files_properties(${TIDEWELL64_PROCESS} PROPERTIES EXTERNAL_OBJECT TRUE GENERATED TRUE)
+# A program run as a process of its own beside the one under test (the real
+# Tidewell64 the uninstaller starts on 64-bit Windows, TidewellDeploy that
+# starts the uninstaller): its code and globals (its trace prefix among them)
+# are linked into one object whose only global symbol is its main, so that
+# they sit beside the other program's own. The object's path goes to var.
+function(add_process_object var name main)
+    set(sources ${ARGN})
+    list(TRANSFORM sources PREPEND ${CMAKE_SOURCE_DIR}/)
+    add_library(${name}_objects OBJECT ${sources})
+    target_compile_definitions(${name}_objects PRIVATE main=${main})
+    target_link_libraries(${name}_objects PRIVATE winsim)
+    set(object ${CMAKE_CURRENT_BINARY_DIR}/${name}.o)
+    add_custom_command(OUTPUT ${object}
+        COMMAND ${CMAKE_LINKER} -r -o ${object}.all $<TARGET_OBJECTS:${name}_objects>
+        COMMAND ${CMAKE_OBJCOPY} --wildcard --keep-global-symbol=*${main}* ${object}.all ${object}
+        DEPENDS ${name}_objects $<TARGET_OBJECTS:${name}_objects>
+        COMMAND_EXPAND_LISTS VERBATIM)
+    set_source_files_properties(${object} PROPERTIES EXTERNAL_OBJECT TRUE GENERATED TRUE)
+    set(${var} ${object} PARENT_SCOPE)
+endfunction()
+add_process_object(TIDEWELL64_PROCESS tidewell64_process Tidewell64Main
+    ${TIDEWELL64_SOURCES} ${COMMON_SOURCES})
+add_process_object(DEPLOY_PROCESS deploy_process DeployMain
+    ${DEPLOY_SOURCES} ${COMMON_SOURCES})
 target_sources(fault_sweep_tidewell PRIVATE ${TIDEWELL64_PROCESS})

@@ -5,6 +5,6 @@ add_unit_test(tidewell_tests
             unit/removal_test.cpp
             unit/portcheck_test.cpp
     LIBS tidewell_native)
-# The real sibling, a process of its own on 64-bit Windows (reliability.cmake
-# builds it).
-target_sources(tidewell_tests PRIVATE ${TIDEWELL64_PROCESS})
+# The real sibling, a process of its own on 64-bit Windows, and
+# TidewellDeploy, which starts the uninstaller (reliability.cmake builds both).
+target_sources(tidewell_tests PRIVATE ${TIDEWELL64_PROCESS} ${DEPLOY_PROCESS})

@@ -1,5 +1,6 @@
-// Telling 64-bit Windows apart, and handing the device removal there to the
-// 64-bit sibling program in our own folder.
+// Where the device removal runs: in this process on 32-bit Windows; on
+// 64-bit Windows in the 64-bit sibling program of our own folder, which the
+// hand-off starts.
 #include <stdio.h>
 
 #include "tidewell.h"
@@ -11,10 +12,6 @@
 
 static const char SiblingFileName[] = "Tidewell64.exe";
 
-DWORD g_SiblingExitCode = STILL_ACTIVE;
-DWORD g_SiblingStartError = 0;
-const char *g_pSiblingNotStarted = NULL;
-
 BOOL IsWow64(void)
 {
     BOOL bIsWow64 = FALSE;
@@ -24,31 +21,32 @@ BOOL IsWow64(void)
     return bIsWow64;
 }
 
-BOOL OpenAP(const char *pModule, const char *pPath, BOOL bWait)
+void RemoveTargetDevices(RUN *pRun)
+{
+    if (RemoveProductNodes(&pRun->Infs, FALSE))
+        pRun->RebootRequired = 1;
+}
+
+BOOL OpenAP(const char *pModule, const char *pPath, BOOL bWait, DWORD *pExitCode, DWORD *pError)
 {
     char note[TRACE_BUFFER_SIZE];
-    DWORD error = 0;
 
     TraceBare("---OpenAP---");
     Trace("pModule: %s\n", pModule);
     Trace("pPath: %s\n", pPath);
-    // The sibling says with its exit code whether Windows asks for a
-    // restart; it stays STILL_ACTIVE where it cannot be read.
-    if (!StartProgram(pModule, pPath, bWait, &g_SiblingExitCode, &error)) {
-        printf("CreateProcess failed (%d).\n", (int)error);
+    if (!StartProgram(pModule, pPath, bWait, pExitCode, pError)) {
+        printf("CreateProcess failed (%d).\n", (int)*pError);
         // Nobody reads the standard output of an unattended run: the log
         // keeps the error code.
-        FormatText(note, sizeof(note), "(stdout) CreateProcess failed (%d).", (int)error);
+        FormatText(note, sizeof(note), "(stdout) CreateProcess failed (%d).", (int)*pError);
         RunLogLine(NULL, note);
         TraceBare("CreateProcess failed");
-        g_pSiblingNotStarted = "CreateProcess failed";
-        g_SiblingStartError = error;
         return FALSE;
     }
     return TRUE;
 }
 
-void HandOff64(void)
+void HandOff64(RUN *pRun)
 {
     char fullName[MAX_PATH];
     char folder[MAX_PATH];
@@ -61,15 +59,13 @@ void HandOff64(void)
     Trace("Halvex64 full name: [%s], line: %d", fullName, 1128);
     // A signed uninstaller starts only a sibling signed by its publisher; an
     // unsigned one (a development build) starts it unchecked.
-    if (!IsSelfSigned())
-        OpenAP(fullName, NULL, TRUE);
-    else if (OpenTrustedProgram(self, fullName, &hSibling, &g_pSiblingNotStarted,
-                                &g_SiblingStartError))
-        OpenAP(fullName, NULL, TRUE);
-    else
-        Trace("Tidewell64.exe not started: %s, Error code: 0x%x\n", g_pSiblingNotStarted,
-              g_SiblingStartError);
+    // The sibling says with its exit code whether Windows asks for a restart.
+    if (IsSelfSigned() && !OpenTrustedProgram(self, fullName, &hSibling,
+                                              &pRun->pSiblingNotStarted, &pRun->SiblingStartError))
+        Trace("Tidewell64.exe not started: %s, Error code: 0x%x\n", pRun->pSiblingNotStarted,
+              pRun->SiblingStartError);
+    else if (!OpenAP(fullName, NULL, TRUE, &pRun->SiblingExitCode, &pRun->SiblingStartError))
+        pRun->pSiblingNotStarted = "CreateProcess failed";
     if (hSibling != INVALID_HANDLE_VALUE)
         CloseHandle(hSibling);
-    g_RemovedDevices = 0;
 }

@@ -5,10 +5,10 @@
 // removes anything.
 #include "tidewell.h"
 
-#include "oeminf.h"
 #include "record.h"
 
 #include "../common/devscan.h"
+#include "../common/hwid.h"
 #include "../common/infscan.h"
 #include "../common/runlog.h"
 #include "../common/trace.h"
@@ -18,34 +18,16 @@
 #define LEFT_MAX 64
 #define LEFT_SIZE 320
 #define LEFT_BLOCK (LEFT_MAX * LEFT_SIZE + 64)
-// The inf folder's files read as INFs, whose bytes a store INF may repeat.
-#define KNOWN_MAX 1024
-
-// A file of the inf folder read as an INF: its bytes, whether the wider
-// rule finds the product in them, and whether it is a published INF. A
-// package's INF in the driver store is byte for byte its published copy in
-// the inf folder, so that the store's INFs need not be read as INFs again,
-// and a store INF of the product with no published copy is a package whose
-// published INF is gone.
-typedef struct _KNOWN_INF {
-    DWORD Size;
-    DWORD Sum;
-    int Names;
-    int Published;
-} KNOWN_INF;
 
 typedef struct _INVENTORY {
-    char *pLeft;     // the entries as a multi-string (LEFT_BLOCK), then Known (one block)
+    const RUN *pRun;
+    char *pLeft;     // the entries as a multi-string (LEFT_BLOCK)
     DWORD cbLeft;    // bytes of the entries, each with its NUL
     DWORD Count;     // entries listed
     DWORD Unlisted;  // things left beyond LEFT_MAX
     int Counting;    // things left that make the result "left"
     int Complete;    // every look finished
-    KNOWN_INF *pKnown;  // KNOWN_MAX entries, in pLeft's block
-    DWORD KnownCount;
-    char *pPath;     // a MAX_PATH buffer for composing paths
 } INVENTORY;
-
 
 // Lists one thing left; bCounts: it makes the result "left" (a package kept
 // for a device that is not the product's does not).
@@ -66,15 +48,15 @@ static void AddLeft(INVENTORY *pInv, int bCounts, const char *pFormat, const cha
 // ---- device nodes ----
 
 // Why the product's nodes are still there, where this run knows it.
-static void NodeWhy(char *pWhy, int cbWhy)
+static void NodeWhy(const RUN *pRun, char *pWhy, int cbWhy)
 {
     pWhy[0] = 0;
-    if (g_pSiblingNotStarted != NULL)
-        FormatText(pWhy, cbWhy, " (Tidewell64.exe not started: %s, error 0x%x)", g_pSiblingNotStarted,
-                   g_SiblingStartError);
-    else if (g_SiblingExitCode != STILL_ACTIVE && g_SiblingExitCode != 0 &&
-             g_SiblingExitCode != ERROR_SUCCESS_REBOOT_REQUIRED)
-        FormatText(pWhy, cbWhy, " (Tidewell64.exe ended with exit code %u)", g_SiblingExitCode);
+    if (pRun->pSiblingNotStarted != NULL)
+        FormatText(pWhy, cbWhy, " (Tidewell64.exe not started: %s, error 0x%x)",
+                   pRun->pSiblingNotStarted, pRun->SiblingStartError);
+    else if (pRun->SiblingExitCode != STILL_ACTIVE && pRun->SiblingExitCode != 0 &&
+             pRun->SiblingExitCode != ERROR_SUCCESS_REBOOT_REQUIRED)
+        FormatText(pWhy, cbWhy, " (Tidewell64.exe ended with exit code %u)", pRun->SiblingExitCode);
 }
 
 static int NoteNodeLeft(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const char *pHwIds,
@@ -88,7 +70,7 @@ static int NoteNodeLeft(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const 
     (void)cbHwIds;
     if (!SetupDiGetDeviceInstanceIdA(hDevInfo, pDevInfoData, instanceId, sizeof(instanceId), NULL))
         FormatText(instanceId, sizeof(instanceId), "(instance ID unknown)");
-    NodeWhy(why, sizeof(why));
+    NodeWhy(pInv->pRun, why, sizeof(why));
     AddLeft(pInv, TRUE, "device %s%s", instanceId, why);
     return 1;
 }
@@ -108,145 +90,49 @@ static int NoteNodeUnread(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, cons
 static void LookAtNodes(INVENTORY *pInv)
 {
     SCAN_SETUP setup = {};
-    DWORD endError = 0;
 
     setup.Flags = DIGCF_ALLCLASSES;  // attached or not, of every class
     setup.Action = NoteNodeLeft;
     setup.UnreadAction = NoteNodeUnread;
     setup.pContext = pInv;
-    setup.DoneResult = 1;
-    setup.pEndError = &endError;
-    if (!ScanDevices(&setup) || endError != ERROR_NO_MORE_ITEMS)
+    if (ScanDevices(&setup) != SCAN_WHOLE)
         pInv->Complete = 0;
 }
 
-// ---- INF files ----
+// ---- the inf folder, as the run's walk found it ----
 
-// 1 when a file that SetupAPI refused to open is no INF file at all, so that
-// it names nothing; any other refusal leaves the look unfinished.
-static int IsNoInf(DWORD error)
+// Each file the walk found naming the product and the run left: a published
+// INF by any models section, another file by the sweep's rule. A published
+// one still there gets its print, for the store's copies of it.
+static void LookAtFound(INVENTORY *pInv, RUN *pRun)
 {
-    return error == ERROR_EXPECTED_SECTION_NAME || error == ERROR_BAD_SECTION_NAME_LINE ||
-           error == ERROR_SECTION_NAME_TOO_LONG || error == ERROR_GENERAL_SYNTAX ||
-           error == ERROR_WRONG_INF_STYLE || error == ERROR_FILE_INVALID;
-}
-
-// The rules a file is read by.
-#define RULE_SWEEP 0  // the sweep's own (an inf-folder name that is no published INF's)
-#define RULE_WIDER 1  // every models section (a published INF)
-#define RULE_STORE 2  // the wider rule, for a store INF
-
-// Keeps what the wider rule found in an inf-folder file. A published INF of
-// the product that cannot be kept leaves the look unfinished: a store INF
-// could not be held against it; other store INFs of these bytes are read.
-static void NoteKnown(INVENTORY *pInv, const INF_PRINT *pPrint, int bNames, int bPublished)
-{
-    KNOWN_INF *pKnown;
-
-    if (pInv->KnownCount == KNOWN_MAX) {
-        if (bNames && bPublished)
-            pInv->Complete = 0;
-        return;
-    }
-    pKnown = &pInv->pKnown[pInv->KnownCount++];
-    pKnown->Size = pPrint->Size;
-    pKnown->Sum = pPrint->Sum;
-    pKnown->Names = bNames;
-    pKnown->Published = bPublished;
-}
-
-// The inf-folder file read as an INF before whose bytes pPrint has, or NULL.
-static const KNOWN_INF *FindKnown(const INVENTORY *pInv, const INF_PRINT *pPrint)
-{
+    char why[DEVICE_ID_SIZE + 40];
     DWORD i;
 
-    for (i = 0; i < pInv->KnownCount; i++)
-        if (pInv->pKnown[i].Size == pPrint->Size && pInv->pKnown[i].Sum == pPrint->Sum)
-            return &pInv->pKnown[i];
-    return NULL;
-}
-
-// Reads an INF file whose raw bytes *pPrint holds by the rule given: 1 when
-// it names the product, 0 when it does not; an unfinished reading leaves
-// the look unfinished. NamesProduct reads the raw bytes first.
-static int JudgePrinted(INVENTORY *pInv, const char *pFullPath, int rule, INF_PRINT *pPrint)
-{
-    HINF hInf;
-    UINT errorLine = 0;
-    char *pLine = NULL;
-    DWORD error = 0;
-    const KNOWN_INF *pKnown;
-    int names;
-    int wider;
-
-    if (!pPrint->MayNameProduct)
-        return 0;
-    if (rule == RULE_STORE && (pKnown = FindKnown(pInv, pPrint)) != NULL)
-        return pKnown->Names;
-    hInf = SetupOpenInfFileA(pFullPath, NULL, INF_STYLE_OLDNT | INF_STYLE_WIN4, &errorLine);
-    if (hInf == INVALID_HANDLE_VALUE) {
-        if (!IsNoInf(GetLastError()))
-            pInv->Complete = 0;
-        return 0;
-    }
-    if (rule != RULE_SWEEP) {
-        names = FindProductModelsLine(hInf, &pLine, &error);
-        if (!names && error != 0)
-            pInv->Complete = 0;
-        else if (rule == RULE_WIDER)
-            NoteKnown(pInv, pPrint, names, TRUE);
-    } else {
-        names = FindTargetModelsLine(hInf, &pLine);
-        // What the wider rule finds in the same bytes, for the store; where
-        // it cannot finish, a store INF of these bytes is read itself.
-        if (pLine != NULL)
-            LocalFree(pLine);
-        pLine = NULL;
-        wider = FindProductModelsLine(hInf, &pLine, &error);
-        if (wider || error == 0)
-            NoteKnown(pInv, pPrint, wider, FALSE);
-    }
-    if (pLine != NULL)
-        LocalFree(pLine);
-    SetupCloseInfFile(hInf);
-    return names;
-}
-
-static int NamesProduct(INVENTORY *pInv, const char *pFullPath, int rule, INF_PRINT *pPrint)
-{
-    if (!ReadInfPrint(pFullPath, pPrint)) {
+    if (!pRun->WalkWhole)
         pInv->Complete = 0;
-        return 0;
-    }
-    return JudgePrinted(pInv, pFullPath, rule, pPrint);
-}
+    for (i = 0; i < pRun->FoundCount; i++) {
+        INF_FOUND *pFound = &pRun->pFound[i];
+        const char *pName = FileNameOf(pFound->Path);
 
-// An entry of the inf folder: a published INF that names the product by
-// any models section, or another INF file that the sweep would take.
-static void LookAtInfEntry(const char *pFullPath, const char *pFileName, DWORD dwAttributes,
-                           void *pContext)
-{
-    INVENTORY *pInv = (INVENTORY *)pContext;
-    INF_PRINT print;
-    char why[DEVICE_ID_SIZE + 40];
-    int published = IsOemInfName(pFileName);
-
-    if (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        return;
-    if (!NamesProduct(pInv, pFullPath, published ? RULE_WIDER : RULE_SWEEP, &print))
-        return;
-    if (!published) {
-        AddLeft(pInv, TRUE, "%s%s", pFileName, "");
-        return;
+        if (pFound->Gone || (!pFound->Published && pFound->Rule != INF_SWEEP_RULE))
+            continue;
+        if (!pFound->Published) {
+            AddLeft(pInv, TRUE, "%s%s", pName, "");
+            continue;
+        }
+        pFound->Printed = ReadInfPrint(pFound->Path, &pFound->Print, TRUE);
+        if (!pFound->Printed)
+            pInv->Complete = 0;
+        // A package another device uses stays by our own rule: listed, but
+        // not counted as the product's.
+        if (KeptWhy(&pRun->Infs, pName, why, sizeof(why)) == KEPT_FOR_OTHER_DEVICE)
+            AddLeft(pInv, FALSE, "%s (%s)", pName, why);
+        else if (why[0] != 0)
+            AddLeft(pInv, TRUE, "%s (%s)", pName, why);
+        else
+            AddLeft(pInv, TRUE, "%s%s", pName, "");
     }
-    // A package another device uses stays by our own rule: listed, but not
-    // counted as the product's.
-    if (KeptWhy(pFileName, why, sizeof(why)) == KEPT_FOR_OTHER_DEVICE)
-        AddLeft(pInv, FALSE, "%s (%s)", pFileName, why);
-    else if (why[0] != 0)
-        AddLeft(pInv, TRUE, "%s (%s)", pFileName, why);
-    else
-        AddLeft(pInv, TRUE, "%s%s", pFileName, "");
 }
 
 // ---- the driver store ----
@@ -256,31 +142,63 @@ static int IsMissing(DWORD error)
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
-// One INF of a package's folder in the store, read: named in Left when it
-// names the product and no published INF has its bytes (the same size and
-// checksum), a package whose published INF is gone.
+// A store INF whose bytes *pPrint holds: where they may name the product
+// and no published INF left in the inf folder has them (the same size and
+// checksum: a package's INF is byte for byte its published copy), read as
+// an INF. One that names the product is a package whose published INF is
+// gone, named in Left.
 static void JudgeStoreInf(INVENTORY *pInv, const char *pPath, const char *pDisplay,
                           INF_PRINT *pPrint)
 {
-    const KNOWN_INF *pKnown;
+    const RUN *pRun = pInv->pRun;
+    HINF hInf;
+    char *pLine = NULL;
+    DWORD error = 0;
+    int summed = 0;
+    int rule;
+    DWORD i;
 
-    if (!JudgePrinted(pInv, pPath, RULE_STORE, pPrint))
+    if (!pPrint->MayNameProduct)
         return;
-    pKnown = FindKnown(pInv, pPrint);
-    if (pKnown == NULL || !pKnown->Published)
+    // Its checksum only where its size is that of a published INF left.
+    for (i = 0; i < pRun->FoundCount; i++) {
+        const INF_FOUND *pFound = &pRun->pFound[i];
+
+        if (!pFound->Printed || pFound->Print.Size != pPrint->Size)
+            continue;
+        if (!summed && !(summed = ReadInfPrint(pPath, pPrint, TRUE))) {
+            pInv->Complete = 0;
+            return;
+        }
+        if (pFound->Print.Sum == pPrint->Sum)
+            return;
+    }
+    hInf = OpenInf(pPath);
+    if (hInf == INVALID_HANDLE_VALUE) {
+        if (!IsNoInf(GetLastError()))
+            pInv->Complete = 0;
+        return;
+    }
+    rule = JudgeInf(hInf, TRUE, &pLine, &error);
+    if (pLine != NULL)
+        LocalFree(pLine);
+    SetupCloseInfFile(hInf);
+    if (rule != INF_NAMES_NOTHING)
         AddLeft(pInv, TRUE, "%s%s", pDisplay, " (no published INF)");
+    else if (error != 0)
+        pInv->Complete = 0;
 }
 
 // The full path of an INF in a package's folder, as this process reaches it
-// (pSystem: "Sysnative" or "System32") and as the record shows it
+// (pSystem: "Sysnative" or "System32"), and as the record shows it
 // (System32). 0 when either does not fit.
-static int StoreInfPaths(char *pPath, char *pDisplay, const char *pWindowsDir,
-                         const char *pSystem, const char *pPackage, const char *pInfName)
+static int StoreInfPaths(char *pPath, char *pDisplay, const char *pSystem, const char *pPackage,
+                         const char *pInfName)
 {
-    return FormatText(pPath, MAX_PATH, "%s\\%s\\DriverStore\\FileRepository\\%s\\%s", pWindowsDir,
-                      pSystem, pPackage, pInfName) &&
-           FormatText(pDisplay, MAX_PATH, "%s\\System32\\DriverStore\\FileRepository\\%s\\%s",
-                      pWindowsDir, pPackage, pInfName);
+    return WindowsPath(pPath, "\\%s\\DriverStore\\FileRepository\\%s\\%s", pSystem, pPackage,
+                       pInfName) &&
+           WindowsPath(pDisplay, "\\System32\\DriverStore\\FileRepository\\%s\\%s", pPackage,
+                       pInfName);
 }
 
 // The length of the INF name that begins a package folder's name, as
@@ -291,8 +209,9 @@ static int PackageInfNameLength(const char *pPackage)
     int i;
 
     for (i = 0; pPackage[i] != 0; i++)
-        if (pPackage[i] == '.' && (pPackage[i + 1] | 0x20) == 'i' && (pPackage[i + 2] | 0x20) == 'n' &&
-            (pPackage[i + 3] | 0x20) == 'f' && pPackage[i + 4] == '_')
+        if (pPackage[i] == '.' && UpperAscii(pPackage[i + 1]) == 'I' &&
+            UpperAscii(pPackage[i + 2]) == 'N' && UpperAscii(pPackage[i + 3]) == 'F' &&
+            pPackage[i + 4] == '_')
             length = i + 4;
     return length;
 }
@@ -300,12 +219,12 @@ static int PackageInfNameLength(const char *pPackage)
 // A package's folder in the store: the INF its name names is read straight
 // away; a folder named otherwise, or without that file, is searched for its
 // INF files.
-static void LookInPackage(INVENTORY *pInv, const char *pWindowsDir, const char *pSystem,
-                          const char *pPackage)
+static void LookInPackage(INVENTORY *pInv, const char *pSystem, const char *pPackage)
 {
     WIN32_FIND_DATAA findData;
     INF_PRINT print;
     HANDLE hFind;
+    char path[MAX_PATH];
     char display[MAX_PATH];
     char infName[MAX_PATH];
     int cchName;
@@ -313,23 +232,21 @@ static void LookInPackage(INVENTORY *pInv, const char *pWindowsDir, const char *
     cchName = PackageInfNameLength(pPackage);
     if (cchName > 0 && cchName < MAX_PATH) {
         FormatText(infName, cchName + 1, "%s", pPackage);  // the name alone, cut off there
-        if (StoreInfPaths(pInv->pPath, display, pWindowsDir, pSystem, pPackage, infName)) {
-            if (ReadInfPrint(pInv->pPath, &print)) {
-                JudgeStoreInf(pInv, pInv->pPath, display, &print);
-                return;
-            }
-            if (!IsMissing(GetLastError())) {
-                pInv->Complete = 0;
-                return;
-            }
+        if (StoreInfPaths(path, display, pSystem, pPackage, infName) &&
+            ReadInfPrint(path, &print, FALSE)) {
+            JudgeStoreInf(pInv, path, display, &print);
+            return;
+        }
+        if (!IsMissing(GetLastError())) {
+            pInv->Complete = 0;
+            return;
         }
     }
-    if (!FormatText(pInv->pPath, MAX_PATH, "%s\\%s\\DriverStore\\FileRepository\\%s\\*.inf",
-                    pWindowsDir, pSystem, pPackage)) {
+    if (!WindowsPath(path, "\\%s\\DriverStore\\FileRepository\\%s\\*.inf", pSystem, pPackage)) {
         pInv->Complete = 0;
         return;
     }
-    hFind = FindFirstFileA(pInv->pPath, &findData);
+    hFind = FindFirstFileA(path, &findData);
     if (hFind == INVALID_HANDLE_VALUE) {
         if (!IsMissing(GetLastError()))
             pInv->Complete = 0;
@@ -338,13 +255,11 @@ static void LookInPackage(INVENTORY *pInv, const char *pWindowsDir, const char *
     do {
         if (findData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
-        if (!StoreInfPaths(pInv->pPath, display, pWindowsDir, pSystem, pPackage,
-                           findData.cFileName) ||
-            !ReadInfPrint(pInv->pPath, &print)) {
+        if (StoreInfPaths(path, display, pSystem, pPackage, findData.cFileName) &&
+            ReadInfPrint(path, &print, FALSE))
+            JudgeStoreInf(pInv, path, display, &print);
+        else
             pInv->Complete = 0;
-            continue;
-        }
-        JudgeStoreInf(pInv, pInv->pPath, display, &print);
     } while (FindNextFileA(hFind, &findData));
     if (GetLastError() != ERROR_NO_MORE_FILES)
         pInv->Complete = 0;
@@ -358,25 +273,18 @@ static void LookInStore(INVENTORY *pInv)
 {
     static const char *const systemFolders[] = {"Sysnative", "System32"};
     WIN32_FIND_DATAA findData;
-    char windowsDir[MAX_PATH];
+    char pattern[MAX_PATH];
     const char *pSystem = NULL;
     HANDLE hFind = INVALID_HANDLE_VALUE;
-    UINT cch;
     int i;
 
-    cch = GetWindowsDirectoryA(windowsDir, MAX_PATH);
-    if (cch == 0 || cch >= MAX_PATH) {
-        pInv->Complete = 0;
-        return;
-    }
     for (i = 0; i < 2 && hFind == INVALID_HANDLE_VALUE; i++) {
         pSystem = systemFolders[i];
-        if (!FormatText(pInv->pPath, MAX_PATH, "%s\\%s\\DriverStore\\FileRepository\\*",
-                        windowsDir, pSystem)) {
+        if (!WindowsPath(pattern, "\\%s\\DriverStore\\FileRepository\\*", pSystem)) {
             pInv->Complete = 0;
             return;
         }
-        hFind = FindFirstFileA(pInv->pPath, &findData);
+        hFind = FindFirstFileA(pattern, &findData);
         if (hFind == INVALID_HANDLE_VALUE && !IsMissing(GetLastError())) {
             pInv->Complete = 0;
             return;
@@ -388,14 +296,16 @@ static void LookInStore(INVENTORY *pInv)
         if (!(findData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
             lstrlenA(findData.cFileName) == 0 || findData.cFileName[0] == '.')
             continue;
-        LookInPackage(pInv, windowsDir, pSystem, findData.cFileName);
+        LookInPackage(pInv, pSystem, findData.cFileName);
     } while (FindNextFileA(hFind, &findData));
     if (GetLastError() != ERROR_NO_MORE_FILES)
         pInv->Complete = 0;
     FindClose(hFind);
 }
 
-void RecordRun(int bRefused)
+// ---- the record ----
+
+void RecordRun(RUN *pRun, int bRefused)
 {
     INVENTORY inv = {};
     char none[2] = {0, 0};
@@ -404,18 +314,19 @@ void RecordRun(int bRefused)
     const char *pResult;
     const char *pEntry;
     // On 64-bit Windows the sibling asks for a restart with its exit code.
-    DWORD reboot = g_RebootRequired || g_SiblingExitCode == ERROR_SUCCESS_REBOOT_REQUIRED;
+    DWORD reboot = pRun->RebootRequired || pRun->SiblingExitCode == ERROR_SUCCESS_REBOOT_REQUIRED;
 
     // The run's work is done: its end is now.
     LastRunText(lastRun, sizeof(lastRun));
+    inv.pRun = pRun;
     inv.Complete = 1;
-    inv.pLeft = (char *)LocalAlloc(LMEM_ZEROINIT, LEFT_BLOCK + KNOWN_MAX * sizeof(KNOWN_INF));
-    inv.pKnown = inv.pLeft != NULL ? (KNOWN_INF *)(inv.pLeft + LEFT_BLOCK) : NULL;
-    inv.pPath = (char *)LocalAlloc(LMEM_ZEROINIT, MAX_PATH);
-    if (inv.pLeft != NULL && inv.pPath != NULL) {
+    inv.pLeft = (char *)LocalAlloc(LMEM_ZEROINIT, LEFT_BLOCK);
+    if (inv.pLeft != NULL) {
         LookAtNodes(&inv);
-        if (!WalkInfFolder(LookAtInfEntry, &inv, TRUE))
-            inv.Complete = 0;
+        // A run that made no sweep walks the folder for the record alone.
+        if (!pRun->Walked)
+            LookAtInfFolder(pRun);
+        LookAtFound(&inv, pRun);
         LookInStore(&inv);
     } else {
         inv.Complete = 0;
@@ -444,8 +355,6 @@ void RecordRun(int bRefused)
         WriteRecord(pResult, inv.pLeft, inv.cbLeft != 0 ? inv.cbLeft + 1 : 2, lastRun, reboot);
     else
         WriteRecord(pResult, none, sizeof(none), lastRun, reboot);
-    if (inv.pPath != NULL)
-        LocalFree(inv.pPath);
     if (inv.pLeft != NULL)
         LocalFree(inv.pLeft);
 }

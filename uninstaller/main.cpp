@@ -3,7 +3,7 @@
 // records what of the product is left.
 #include "tidewell.h"
 
-#include "oeminf.h"
+#include "record.h"
 
 #include "../common/dllsearch.h"
 #include "../common/runlog.h"
@@ -13,45 +13,46 @@ const char TracePrefix[] = "..Tidewell - Omrak";
 
 int main(int argc, char **argv, char **envp)
 {
+    RUN run = {};
     BOOL bIsWow64;
 
     (void)argc;
     (void)argv;
     (void)envp;
 
-    g_RebootRequired = 0;
-    g_SiblingExitCode = STILL_ACTIVE;
-    g_SiblingStartError = 0;
-    g_pSiblingNotStarted = NULL;
+    run.SiblingExitCode = STILL_ACTIVE;
     LimitDllSearch();
     OpenRunLog("Tidewell");
     Trace("Uninstall Device\n");
+    DeleteResult();  // the last run's word is no answer for this one
     if (!CheckPortBusy(0) || !CheckPortBusy(1)) {
         ShowRefusal();
-        RecordRun(TRUE);
+        RecordRun(&run, TRUE);
+        FreeRun(&run);
         EndRunLog(0);
         return 0;
     }
     // Which packages other devices use, before any package is touched.
-    FindOtherInfUsers();
+    FindOtherInfUsers(&run.Infs);
     bIsWow64 = IsWow64();
     if (!bIsWow64)
-        RemoveTargetDevices();
+        RemoveTargetDevices(&run);
     else
-        HandOff64();
-    // The sweep runs whatever the removal counted. Two deletions do not show
+        HandOff64(&run);
+    // The sweep runs whatever the removal took. Two deletions do not show
     // that nothing of the product is left: a run cut short and started again
-    // counts only what is left of its work, and the product's INF files that
+    // takes only what is left of its work, and the product's INF files that
     // no node names any more are found by the sweep alone.
     Trace("Need search..\n");
-    SweepInfFolder();
+    SweepInfFolder(&run);
     // On 32-bit Windows the product's published INFs that the sweep does not
     // read (decorated models sections) leave the store here; on 64-bit
     // Windows the sibling took them.
     if (!bIsWow64)
-        RemovePublishedInfs(TRUE);
-    TraceKeptInfs();
-    RecordRun(FALSE);
+        TakePublishedInfs(&run);
+    TraceKeptInfs(&run.Infs);
+    RecordRun(&run, FALSE);
+    FreeRun(&run);
     EndRunLog(0);
     return 0;
 }

@@ -1,47 +1,94 @@
-#include <initguid.h>
-#include <devguid.h>
-
 #include "oeminf.h"
 
 #include "../common/hwid.h"
 #include "../common/trace.h"
 
-int OpenDeviceInfName(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, HKEY *phKey,
-                      char **ppInfName)
+typedef BOOL(WINAPI *LPFN_SETUPUNINSTALLOEMINFA)(PCSTR InfFileName, DWORD Flags, PVOID Reserved);
+
+void FreeInfWork(INF_WORK *pWork)
+{
+    if (pWork->pUsers != NULL)
+        LocalFree(pWork->pUsers);
+    if (pWork->pKept != NULL)
+        LocalFree(pWork->pKept);
+    pWork->pUsers = NULL;
+    pWork->pKept = NULL;
+    pWork->UserCount = pWork->UserRoom = pWork->KeptCount = pWork->KeptRoom = 0;
+}
+
+void *GrowTable(void *pTable, DWORD *pRoom, DWORD count, DWORD cbEntry)
+{
+    DWORD room;
+    BYTE *pGrown;
+    DWORD i;
+
+    if (count < *pRoom)
+        return pTable;
+    room = *pRoom != 0 ? *pRoom * 2 : 16;
+    if (room <= *pRoom || (SIZE_T)room * cbEntry / cbEntry != room) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return NULL;
+    }
+    pGrown = (BYTE *)LocalAlloc(LMEM_ZEROINIT, (SIZE_T)room * cbEntry);
+    if (pGrown == NULL)
+        return NULL;
+    for (i = 0; i < count * cbEntry; i++)
+        pGrown[i] = ((const BYTE *)pTable)[i];
+    if (pTable != NULL)
+        LocalFree(pTable);
+    *pRoom = room;
+    return pGrown;
+}
+
+int ReadInfPath(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, REGSAM sam, char *pInfName,
+                DWORD *pKeyError, LONG *pStatus)
 {
     HKEY hKey;
-    char *pInfName;
     DWORD type = 0;
     DWORD cbValue = MAX_PATH;
-    LONG status;
+    DWORD i;
 
-    hKey = SetupDiOpenDevRegKey(hDevInfo, pDevInfoData, DICS_FLAG_GLOBAL, 0, DIREG_DRV,
-                                KEY_ALL_ACCESS);
+    *pKeyError = 0;
+    *pStatus = ERROR_SUCCESS;
+    hKey = SetupDiOpenDevRegKey(hDevInfo, pDevInfoData, DICS_FLAG_GLOBAL, 0, DIREG_DRV, sam);
     if (hKey == (HKEY)INVALID_HANDLE_VALUE) {
-        Trace("Open Registry failed, Error code: 0x%8x\n", GetLastError());
+        *pKeyError = GetLastError();
         return 0;
     }
+    for (i = 0; i < MAX_PATH; i++)
+        pInfName[i] = 0;
+    *pStatus = RegQueryValueExA(hKey, "InfPath", NULL, &type, (LPBYTE)pInfName, &cbValue);
+    RegCloseKey(hKey);
+    // A value that fills all 260 bytes without a terminator needs one byte more.
+    if (*pStatus == ERROR_SUCCESS && !IsTerminated(pInfName, MAX_PATH))
+        *pStatus = ERROR_MORE_DATA;
+    return *pStatus == ERROR_SUCCESS;
+}
+
+int OpenDeviceInfName(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, char **ppInfName)
+{
+    char *pInfName;
+    DWORD keyError = 0;
+    LONG status = ERROR_SUCCESS;
+
     pInfName = (char *)LocalAlloc(LMEM_ZEROINIT, MAX_PATH);
     if (pInfName == NULL) {
         Trace("LocalAlloc for 'pInfName' failed!\n");
-        RegCloseKey(hKey);
         return 0;
     }
-    status = RegQueryValueExA(hKey, "InfPath", NULL, &type, (LPBYTE)pInfName, &cbValue);
-    // A value that fills all 260 bytes without a terminator needs one byte more.
-    if (status == ERROR_SUCCESS && !IsTerminated(pInfName, MAX_PATH))
-        status = ERROR_MORE_DATA;
-    if (status != ERROR_SUCCESS) {
-        Trace("RegQueryValueEx for 'InfPath' failed!\n");
-        Trace("Error code: 0x%x\n", status);
+    if (!ReadInfPath(hDevInfo, pDevInfoData, KEY_ALL_ACCESS, pInfName, &keyError, &status)) {
+        if (keyError != 0) {
+            Trace("Open Registry failed, Error code: 0x%8x\n", keyError);
+        } else {
+            Trace("RegQueryValueEx for 'InfPath' failed!\n");
+            Trace("Error code: 0x%x\n", status);
+        }
         LocalFree(pInfName);
-        RegCloseKey(hKey);
         return 0;
     }
     if (HwidMatch(pInfName, "usb.inf") || HwidMatch(pInfName, "usbstor.inf")) {
         Trace("Find composite device\n");
         LocalFree(pInfName);
-        RegCloseKey(hKey);
         return 0;
     }
     // Any other name is one of Windows' own INF files (or a tampered value
@@ -49,141 +96,75 @@ int OpenDeviceInfName(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, HKEY *ph
     if (!IsOemInfName(pInfName)) {
         Trace("Not an OEM INF: [%s]\n", pInfName);
         LocalFree(pInfName);
-        RegCloseKey(hKey);
         return 0;
     }
-    *phKey = hKey;
     *ppInfName = pInfName;
     return 1;
 }
 
-typedef BOOL(WINAPI *LPFN_SETUPUNINSTALLOEMINFA)(PCSTR InfFileName, DWORD Flags, PVOID Reserved);
-
 // ---- the packages other devices use ----
 
-// Published names are "oem<N>.inf": a longer one is not listed, and makes
-// the list incomplete.
-#define INF_NAME_SIZE 64
-#define INF_USERS_MAX 512
-
-// A published INF and the first device (not the product's) installed from it.
-typedef struct _INF_USER {
-    char InfName[INF_NAME_SIZE];
-    char InstanceId[DEVICE_ID_SIZE];
-    int Unread;  // its hardware IDs could not be read: it may be the product's
-} INF_USER;
-
-static INF_USER g_InfUsers[INF_USERS_MAX];
-static DWORD g_InfUserCount;
-static int g_InfUsersRead;      // the devices were read in this run
-static int g_InfUsersComplete;  // ... every one of them
-static DWORD g_InfUsersError;   // why not, otherwise
-
-// ---- the packages the run keeps ----
-
-#define KEPT_INF_MAX 64
-
-// A package the run keeps; the device that uses it, where one does, is in
-// g_InfUsers.
-typedef struct _KEPT_INF {
-    char InfName[INF_NAME_SIZE];
-    DWORD Error;  // the last refusal, or why the devices are not known
-    int Shared;   // not tried: another device uses it, or may
-} KEPT_INF;
-
-static KEPT_INF g_KeptInfs[KEPT_INF_MAX];
-static DWORD g_KeptCount;
-
-void ForgetInfWork(void)
-{
-    g_InfUserCount = 0;
-    g_InfUsersRead = 0;
-    g_InfUsersComplete = 0;
-    g_InfUsersError = 0;
-    g_KeptCount = 0;
-}
-
-// ASCII letters compared without regard to case, as Windows compares file names.
-static int SameName(const char *pA, const char *pB)
-{
-    return lstrlenA(pA) == lstrlenA(pB) && HwidMatch(pA, pB);
-}
-
-static void CopyText(char *pDst, DWORD cbDst, const char *pSrc)
-{
-    FormatText(pDst, (int)cbDst, "%s", pSrc);
-}
-
-static INF_USER *FindInfUser(const char *pInfName)
+static INF_USER *FindInfUser(const INF_WORK *pWork, const char *pInfName)
 {
     DWORD i;
 
-    for (i = 0; i < g_InfUserCount; i++)
-        if (SameName(g_InfUsers[i].InfName, pInfName))
-            return &g_InfUsers[i];
+    for (i = 0; i < pWork->UserCount; i++)
+        if (SameText(pWork->pUsers[i].InfName, pInfName))
+            return &pWork->pUsers[i];
     return NULL;
 }
 
-static KEPT_INF *FindKept(const char *pInfName)
+static KEPT_INF *FindKept(const INF_WORK *pWork, const char *pInfName)
 {
     DWORD i;
 
-    for (i = 0; i < g_KeptCount; i++)
-        if (SameName(g_KeptInfs[i].InfName, pInfName))
-            return &g_KeptInfs[i];
+    for (i = 0; i < pWork->KeptCount; i++)
+        if (SameText(pWork->pKept[i].InfName, pInfName))
+            return &pWork->pKept[i];
     return NULL;
 }
 
-static void MarkUsersUnknown(DWORD error)
+static void MarkUsersUnknown(INF_WORK *pWork, DWORD error)
 {
-    if (g_InfUsersComplete || g_InfUsersError == 0)
-        g_InfUsersError = error != 0 ? error : ERROR_GEN_FAILURE;
-    g_InfUsersComplete = 0;
+    if (pWork->UsersComplete || pWork->UsersError == 0)
+        pWork->UsersError = error != 0 ? error : ERROR_GEN_FAILURE;
+    pWork->UsersComplete = 0;
 }
 
 // Lists the published INF a device that is not the product's was installed
 // from. A device without a driver key or without "InfPath" uses none.
-static int NoteUser(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, char *pInfName, int bUnread)
+static void NoteUser(INF_WORK *pWork, HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData,
+                     int bUnread)
 {
+    char infName[MAX_PATH];
+    INF_USER *pUsers;
     INF_USER *pUser;
-    HKEY hKey;
-    DWORD type = 0;
-    DWORD cbValue = MAX_PATH;
-    DWORD error;
-    LONG status;
-    DWORD i;
+    DWORD keyError = 0;
+    LONG status = ERROR_SUCCESS;
 
-    hKey = SetupDiOpenDevRegKey(hDevInfo, pDevInfoData, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
-    if (hKey == (HKEY)INVALID_HANDLE_VALUE) {
-        error = GetLastError();
-        if (error != ERROR_KEY_DOES_NOT_EXIST && error != ERROR_FILE_NOT_FOUND)
-            MarkUsersUnknown(error);
-        return 1;
+    if (!ReadInfPath(hDevInfo, pDevInfoData, KEY_READ, infName, &keyError, &status)) {
+        if (keyError != 0 && keyError != ERROR_KEY_DOES_NOT_EXIST && keyError != ERROR_FILE_NOT_FOUND)
+            MarkUsersUnknown(pWork, keyError);
+        // A value longer than the buffer is no published name.
+        else if (keyError == 0 && status != ERROR_FILE_NOT_FOUND && status != ERROR_MORE_DATA)
+            MarkUsersUnknown(pWork, (DWORD)status);
+        return;
     }
-    for (i = 0; i < MAX_PATH; i++)
-        pInfName[i] = 0;
-    status = RegQueryValueExA(hKey, "InfPath", NULL, &type, (LPBYTE)pInfName, &cbValue);
-    RegCloseKey(hKey);
-    // A value longer than the buffer is no published name.
-    if (status == ERROR_FILE_NOT_FOUND || status == ERROR_MORE_DATA)
-        return 1;
-    if (status != ERROR_SUCCESS) {
-        MarkUsersUnknown((DWORD)status);
-        return 1;
+    if (!IsOemInfName(infName) || FindInfUser(pWork, infName) != NULL)
+        return;
+    pUsers = (INF_USER *)GrowTable(pWork->pUsers, &pWork->UserRoom, pWork->UserCount,
+                                   sizeof(INF_USER));
+    if (pUsers == NULL) {
+        MarkUsersUnknown(pWork, GetLastError());
+        return;
     }
-    if (!IsTerminated(pInfName, MAX_PATH) || !IsOemInfName(pInfName) || FindInfUser(pInfName))
-        return 1;
-    if (g_InfUserCount == INF_USERS_MAX || lstrlenA(pInfName) >= INF_NAME_SIZE) {
-        MarkUsersUnknown(ERROR_NOT_ENOUGH_MEMORY);
-        return 1;
-    }
-    pUser = &g_InfUsers[g_InfUserCount++];
+    pWork->pUsers = pUsers;
+    pUser = &pUsers[pWork->UserCount++];
     pUser->Unread = bUnread;
-    CopyText(pUser->InfName, sizeof(pUser->InfName), pInfName);
+    FormatText(pUser->InfName, sizeof(pUser->InfName), "%s", infName);
     if (!SetupDiGetDeviceInstanceIdA(hDevInfo, pDevInfoData, pUser->InstanceId,
                                      sizeof(pUser->InstanceId), NULL))
-        CopyText(pUser->InstanceId, sizeof(pUser->InstanceId), "(instance ID unknown)");
-    return 1;
+        FormatText(pUser->InstanceId, sizeof(pUser->InstanceId), "(instance ID unknown)");
 }
 
 static int NoteOtherNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const char *pHwIds,
@@ -191,7 +172,8 @@ static int NoteOtherNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const
 {
     (void)pHwIds;
     (void)cbHwIds;
-    return NoteUser(hDevInfo, pDevInfoData, (char *)pContext, FALSE);
+    NoteUser((INF_WORK *)pContext, hDevInfo, pDevInfoData, FALSE);
+    return 1;
 }
 
 // A device whose hardware IDs cannot be read may be another's, or the
@@ -201,58 +183,58 @@ static int NoteUnreadNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, cons
 {
     (void)pHwIds;
     (void)cbHwIds;
-    return NoteUser(hDevInfo, pDevInfoData, (char *)pContext, TRUE);
+    NoteUser((INF_WORK *)pContext, hDevInfo, pDevInfoData, TRUE);
+    return 1;
 }
 
-int FindOtherInfUsers(void)
+int FindOtherInfUsers(INF_WORK *pWork)
 {
     SCAN_SETUP setup = {};
-    char infName[MAX_PATH];
-    DWORD endError = 0;
+    int scan;
 
-    ForgetInfWork();
-    g_InfUsersRead = 1;
-    g_InfUsersComplete = 1;
+    pWork->UserCount = 0;
+    pWork->UsersRead = 1;
+    pWork->UsersComplete = 1;
+    pWork->UsersError = 0;
     setup.Flags = DIGCF_ALLCLASSES;  // present or not; the product's nodes are passed over
     setup.OtherAction = NoteOtherNode;
     setup.UnreadAction = NoteUnreadNode;
-    setup.pEndError = &endError;
-    setup.pContext = infName;
-    setup.DoneResult = 1;
-    if (!ScanDevices(&setup))
-        MarkUsersUnknown(GetLastError());
-    else if (endError != ERROR_NO_MORE_ITEMS)
-        MarkUsersUnknown(endError);
-    return g_InfUsersComplete;
+    setup.pContext = pWork;
+    scan = ScanDevices(&setup);
+    if (scan == SCAN_NO_SET || scan == SCAN_CUT)
+        MarkUsersUnknown(pWork, GetLastError());
+    return pWork->UsersComplete;
 }
 
 // 1 when a device that is not the product's uses the package of pInfName,
-// or may: it is in g_InfUsers, or the devices are not all known.
-static int OtherDeviceUses(const char *pInfName)
+// or may: it is among the users, or the devices are not all known.
+static int OtherDeviceUses(INF_WORK *pWork, const char *pInfName)
 {
-    if (!g_InfUsersRead)
-        FindOtherInfUsers();
-    return FindInfUser(pInfName) != NULL || !g_InfUsersComplete;
+    if (!pWork->UsersRead)
+        FindOtherInfUsers(pWork);
+    return FindInfUser(pWork, pInfName) != NULL || !pWork->UsersComplete;
 }
 
-// Lists a package the run keeps, or forgets it once it went after all. One
-// the list cannot hold is traced at once, so that none goes unsaid.
-static void NoteKept(const char *pInfName, int bGone, DWORD error, int bShared)
+void NoteKept(INF_WORK *pWork, const char *pInfName, int bGone, DWORD error, int bShared)
 {
-    KEPT_INF *pKept = FindKept(pInfName);
+    KEPT_INF *pKept = FindKept(pWork, pInfName);
+    KEPT_INF *pList;
 
     if (bGone) {
         if (pKept != NULL)
-            *pKept = g_KeptInfs[--g_KeptCount];
+            *pKept = pWork->pKept[--pWork->KeptCount];
         return;
     }
     if (pKept == NULL) {
-        if (g_KeptCount == KEPT_INF_MAX || lstrlenA(pInfName) >= INF_NAME_SIZE) {
+        pList = (KEPT_INF *)GrowTable(pWork->pKept, &pWork->KeptRoom, pWork->KeptCount,
+                                      sizeof(KEPT_INF));
+        if (pList == NULL) {
             Trace("Driver package kept: [%s], Error code: 0x%x\n", pInfName, error);
             return;
         }
-        pKept = &g_KeptInfs[g_KeptCount++];
-        CopyText(pKept->InfName, sizeof(pKept->InfName), pInfName);
+        pWork->pKept = pList;
+        pKept = &pList[pWork->KeptCount++];
+        FormatText(pKept->InfName, sizeof(pKept->InfName), "%s", pInfName);
     }
     pKept->Error = error;
     pKept->Shared = bShared;
@@ -260,10 +242,11 @@ static void NoteKept(const char *pInfName, int bGone, DWORD error, int bShared)
 
 // Why the run keeps pInfName, as far as it knows: KEPT_*, with its entry in
 // *ppKept (or NULL) and the device that uses it in *ppUser (or NULL).
-static int KeptKind(const char *pInfName, const KEPT_INF **ppKept, const INF_USER **ppUser)
+static int KeptKind(const INF_WORK *pWork, const char *pInfName, const KEPT_INF **ppKept,
+                    const INF_USER **ppUser)
 {
-    *ppKept = FindKept(pInfName);
-    *ppUser = FindInfUser(pInfName);
+    *ppKept = FindKept(pWork, pInfName);
+    *ppUser = FindInfUser(pWork, pInfName);
     if (*ppKept != NULL && !(*ppKept)->Shared)
         return KEPT_REFUSED;
     if (*ppUser != NULL)
@@ -271,16 +254,16 @@ static int KeptKind(const char *pInfName, const KEPT_INF **ppKept, const INF_USE
     return *ppKept != NULL ? KEPT_USERS_NOT_KNOWN : KEPT_NOT_KNOWN;
 }
 
-void TraceKeptInfs(void)
+void TraceKeptInfs(const INF_WORK *pWork)
 {
     const KEPT_INF *pKept;
     const INF_USER *pUser;
     DWORD i;
 
-    for (i = 0; i < g_KeptCount; i++) {
-        const char *pName = g_KeptInfs[i].InfName;
+    for (i = 0; i < pWork->KeptCount; i++) {
+        const char *pName = pWork->pKept[i].InfName;
 
-        if (KeptKind(pName, &pKept, &pUser) == KEPT_REFUSED)
+        if (KeptKind(pWork, pName, &pKept, &pUser) == KEPT_REFUSED)
             Trace("Driver package kept: [%s], Error code: 0x%x\n", pName, pKept->Error);
         else if (pUser != NULL)
             Trace(pUser->Unread ? "Driver package kept: [%s], maybe used by: %s\n"
@@ -292,11 +275,11 @@ void TraceKeptInfs(void)
     }
 }
 
-int KeptWhy(const char *pInfName, char *pWhy, int cbWhy)
+int KeptWhy(const INF_WORK *pWork, const char *pInfName, char *pWhy, int cbWhy)
 {
     const KEPT_INF *pKept;
     const INF_USER *pUser;
-    int kind = KeptKind(pInfName, &pKept, &pUser);
+    int kind = KeptKind(pWork, pInfName, &pKept, &pUser);
 
     pWhy[0] = 0;
     if (kind == KEPT_REFUSED)
@@ -319,18 +302,6 @@ void TraceTaken(const char *pInfName, int outcome)
 
 // ---- taking a file out ----
 
-// The file name at the end of a path.
-static const char *NameOfPath(const char *pPath)
-{
-    const char *pName = pPath;
-    const char *p;
-
-    for (p = pPath; *p != 0; p++)
-        if (*p == '\\')
-            pName = p + 1;
-    return pName;
-}
-
 static int DeleteByHand(const char *pFullPath, DWORD *pError)
 {
     if (DeleteFileA(pFullPath))
@@ -345,16 +316,11 @@ static int DriverStoreMayExist(void)
 {
     static const char *const systemFolders[] = {"System32", "Sysnative"};
     char path[MAX_PATH];
-    char windowsDir[MAX_PATH];
-    UINT cch;
     DWORD error;
     int i;
 
-    cch = GetWindowsDirectoryA(windowsDir, MAX_PATH);
-    if (cch == 0 || cch >= MAX_PATH)
-        return 1;
     for (i = 0; i < 2; i++) {
-        if (!FormatText(path, MAX_PATH, "%s\\%s\\DriverStore", windowsDir, systemFolders[i]))
+        if (!WindowsPath(path, "\\%s\\DriverStore", systemFolders[i]))
             return 1;
         if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
             return 1;
@@ -398,9 +364,9 @@ static int UninstallOemInf(const char *pFullPath, const char *pInfName, DWORD *p
     return *pError == ERROR_FILE_NOT_FOUND ? INF_KEPT : INF_REFUSED;
 }
 
-int RemoveInfFile(const char *pFullPath, DWORD *pError)
+int RemoveInfFile(INF_WORK *pWork, const char *pFullPath, DWORD *pError)
 {
-    const char *pFileName = NameOfPath(pFullPath);
+    const char *pFileName = FileNameOf(pFullPath);
     DWORD attributes;
     int outcome;
 
@@ -408,9 +374,10 @@ int RemoveInfFile(const char *pFullPath, DWORD *pError)
         SetFileAttributesA(pFullPath, FILE_ATTRIBUTE_NORMAL);
         return DeleteByHand(pFullPath, pError);
     }
-    if (OtherDeviceUses(pFileName)) {
-        *pError = FindInfUser(pFileName) != NULL ? ERROR_INF_IN_USE_BY_DEVICES : g_InfUsersError;
-        NoteKept(pFileName, FALSE, *pError, TRUE);
+    if (OtherDeviceUses(pWork, pFileName)) {
+        *pError = FindInfUser(pWork, pFileName) != NULL ? ERROR_INF_IN_USE_BY_DEVICES
+                                                        : pWork->UsersError;
+        NoteKept(pWork, pFileName, FALSE, *pError, TRUE);
         return INF_SHARED;
     }
     // Read-only files go too; Wine's uninstall deletes the published file as
@@ -422,47 +389,14 @@ int RemoveInfFile(const char *pFullPath, DWORD *pError)
     // Gone, now or before (a second node of one package): nothing is left
     // to keep.
     if (INF_GONE(outcome) || (outcome == INF_KEPT && *pError == ERROR_FILE_NOT_FOUND)) {
-        NoteKept(pFileName, TRUE, 0, FALSE);
+        NoteKept(pWork, pFileName, TRUE, 0, FALSE);
         return outcome;
     }
     if (attributes != INVALID_FILE_ATTRIBUTES && attributes != FILE_ATTRIBUTE_NORMAL)
         SetFileAttributesA(pFullPath, attributes);
     if (outcome == INF_REFUSED)
-        NoteKept(pFileName, FALSE, *pError, FALSE);
+        NoteKept(pWork, pFileName, FALSE, *pError, FALSE);
     return outcome;
-}
-
-static void RemoveIfProducts(const char *pFullPath, const char *pFileName, DWORD dwAttributes,
-                             void *pContext)
-{
-    INF_PRINT print;
-    HINF hInf;
-    UINT errorLine = 0;
-    char *pLine;
-    DWORD error = 0;
-    int outcome;
-
-    (void)pContext;
-    if (!IsOemInfName(pFileName) || (dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return;
-    // Only a file whose bytes may name the product is read as an INF; one
-    // that cannot be read so is read as an INF all the same.
-    if (ReadInfPrint(pFullPath, &print) && !print.MayNameProduct)
-        return;
-    hInf = SetupOpenInfFileA(pFullPath, NULL, INF_STYLE_OLDNT | INF_STYLE_WIN4, &errorLine);
-    if (hInf == INVALID_HANDLE_VALUE)
-        return;
-    if (FindProductModelsLine(hInf, &pLine, &error)) {
-        LocalFree(pLine);
-        outcome = RemoveInfFile(pFullPath, &error);
-        TraceTaken(pFileName, outcome);
-    }
-    SetupCloseInfFile(hInf);
-}
-
-int RemovePublishedInfs(int bQuiet)
-{
-    return WalkInfFolder(RemoveIfProducts, NULL, bQuiet);
 }
 
 char *InfFolderPath(const char *pInfName, DWORD *pError)
@@ -503,18 +437,4 @@ char *InfFolderPath(const char *pInfName, DWORD *pError)
     }
     LocalFree(pWinDir);
     return pFullPath;
-}
-
-void ScanProductNodes(SCAN_ACTION Action, void *pContext)
-{
-    SCAN_SETUP setup = {};
-
-    setup.pClassGuid = &GUID_DEVCLASS_USB;  // all classes: the GUID does not narrow the set
-    setup.Flags = DIGCF_ALLCLASSES;
-    setup.Action = Action;
-    setup.pContext = pContext;
-    setup.NoSetResult = 0;
-    setup.ReadFailResult = 0;
-    setup.DoneResult = 0;
-    ScanDevices(&setup);
 }

@@ -90,8 +90,7 @@ int CheckPortBusy(int nSelector)
     }
     setup.Flags = DIGCF_PRESENT;
     setup.Action = ProbeDevicePort;
-    setup.NoSetResult = 1;
-    setup.ReadFailResult = 0;
-    setup.DoneResult = 1;
-    return ScanDevices(&setup);
+    // A class whose devices cannot be listed holds no port; an enumeration
+    // that fails ends the devices.
+    return ScanDevices(&setup) != SCAN_STOPPED;
 }

@@ -1,106 +1,130 @@
-// Device removal: every node of the product, of any setup class and attached
-// or not, loses its OEM INF file and is then removed.
-#include "tidewell.h"
-
+// The removal of the product's device nodes with their driver packages, as
+// the uninstaller makes it on 32-bit Windows and its 64-bit sibling on
+// 64-bit Windows: every node of the product, of any setup class and attached
+// or not, loses its package, then the node itself goes.
 #include "oeminf.h"
 
 #include "../common/devscan.h"
 #include "../common/runlog.h"
 #include "../common/trace.h"
 
-DWORD g_RemovedDevices = 0;
-DWORD g_RebootRequired = 0;
+typedef struct _NODE_REMOVAL {
+    INF_WORK *pWork;
+    int bSibling;    // Tidewell64's traces
+    int NeedReboot;  // a removal asked Windows for a restart
+} NODE_REMOVAL;
 
-// Takes out the OEM INF file the device was installed from, tracing its
-// path. *ppFullPath keeps that path (a heap block for the caller) for a
-// second try once the node is gone. The outcome is RemoveInfFile's.
-static int TakeDeviceInf(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, char **ppFullPath,
-                         DWORD *pError)
+// Reads the device's install parameters. A failure is traced by the
+// sibling; the uninstaller's debug output stays the removal's, so only its
+// run log hears of it.
+static int ReadInstallParams(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData,
+                             SP_DEVINSTALL_PARAMS_A *pParams, int bTrace)
 {
-    HKEY hKey;
-    char *pInfName;
-    char *pFullPath;
-    int outcome;
-
-    *ppFullPath = NULL;
-    if (!OpenDeviceInfName(hDevInfo, pDevInfoData, &hKey, &pInfName))
-        return INF_KEPT;
-    pFullPath = InfFolderPath(pInfName, pError);
-    RegCloseKey(hKey);
-    LocalFree(pInfName);
-    if (pFullPath == NULL)
-        return INF_KEPT;
-    Trace("Delete file in Skarnel\n");
-    Trace("File full path: %s\n", pFullPath);
-    outcome = RemoveInfFile(pFullPath, pError);
-    *ppFullPath = pFullPath;
-    return outcome;
-}
-
-int DeleteDeviceInf(HDEVINFO hDevInfo, SP_DEVINFO_DATA devInfoData)
-{
-    char *pFullPath;
-    DWORD error = 0;
-    int outcome;
-
-    outcome = TakeDeviceInf(hDevInfo, &devInfoData, &pFullPath, &error);
-    if (pFullPath != NULL)
-        LocalFree(pFullPath);
-    return INF_GONE(outcome);
-}
-
-// Whether the removal asked Windows for a restart, for the run record. Only
-// the run log hears of a failure: the debug output stays the removal's.
-static void CheckReboot(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData)
-{
-    SP_DEVINSTALL_PARAMS_A params;
     char line[TRACE_BUFFER_SIZE];
-    BYTE *p;
-    DWORD i;
 
-    for (p = (BYTE *)&params, i = 0; i < sizeof(params); i++)
-        p[i] = 0;
-    params.cbSize = sizeof(params);
-    if (!SetupDiGetDeviceInstallParamsA(hDevInfo, pDevInfoData, &params)) {
+    pParams->cbSize = sizeof(*pParams);
+    if (SetupDiGetDeviceInstallParamsA(hDevInfo, pDevInfoData, pParams))
+        return 1;
+    if (bTrace) {
+        Trace("SetupDiGetDeviceInstallParamsA failed, Error code: 0x%x\n", GetLastError());
+    } else {
         FormatText(line, sizeof(line),
                    "(reboot check) SetupDiGetDeviceInstallParamsA failed, Error code: 0x%x",
                    GetLastError());
         RunLogLine(NULL, line);
-        return;
     }
-    if (params.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART))
-        g_RebootRequired = 1;
+    return 0;
 }
 
-static int RemoveDevice(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const char *pHwIds,
-                        DWORD cbHwIds, void *pContext)
+// Asks the class installers to show no dialog: nobody watches the run.
+static void SetQuietInstall(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData)
 {
-    char *pFullPath;
-    DWORD error = 0;
-    int outcome;
+    SP_DEVINSTALL_PARAMS_A params = {};
 
-    (void)pHwIds;
-    (void)cbHwIds;
-    (void)pContext;
-    // The INF goes first, while the driver key that names it still exists.
-    outcome = TakeDeviceInf(hDevInfo, pDevInfoData, &pFullPath, &error);
-    if (!SetupDiCallClassInstaller(DIF_REMOVE, hDevInfo, pDevInfoData))
-        Trace("Remove failed!\n");
-    else
-        CheckReboot(hDevInfo, pDevInfoData);
-    // A package refused while the node used it (one that runs from the
-    // driver store stays, forced or not) may go now that the node is gone.
-    // One that is gone already has nothing left to try.
-    if (pFullPath != NULL && outcome == INF_REFUSED)
-        outcome = RemoveInfFile(pFullPath, &error);
+    if (!ReadInstallParams(hDevInfo, pDevInfoData, &params, TRUE))
+        return;
+    params.Flags |= DI_QUIETINSTALL;
+    if (!SetupDiSetDeviceInstallParamsA(hDevInfo, pDevInfoData, &params))
+        Trace("SetupDiSetDeviceInstallParamsA failed, Error code: 0x%x\n", GetLastError());
+}
+
+// Traces what became of the published INF the node named (the sibling's).
+static void TraceOutcome(const char *pInfName, int outcome, DWORD error)
+{
     if (INF_GONE(outcome))
-        g_RemovedDevices++;
+        TraceTaken(pInfName, outcome);
+    else if (outcome == INF_KEPT || outcome == INF_REFUSED)
+        Trace("SetupUninstallOEMInfA failed, Error code: 0x%x\n", error);
+}
+
+static int RemoveNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const char *pHwIds,
+                      DWORD cbHwIds, void *pContext)
+{
+    NODE_REMOVAL *pRemoval = (NODE_REMOVAL *)pContext;
+    const int bSibling = pRemoval->bSibling;
+    SP_DEVINSTALL_PARAMS_A params = {};
+    char firstHwid[TRACE_BUFFER_SIZE];
+    char *pInfName = NULL;
+    char *pFullPath = NULL;
+    int outcome = INF_KEPT;
+    DWORD error = 0;
+
+    if (bSibling) {
+        CopyFirstHwid(firstHwid, sizeof(firstHwid), pHwIds, cbHwIds);
+        Trace("Found! [%s]\n", firstHwid);
+    }
+    // The package goes first, while the node still names it: a run ended
+    // between the two then leaves a node that the next run removes, never
+    // a package that no node names any more.
+    if (OpenDeviceInfName(hDevInfo, pDevInfoData, &pInfName)) {
+        if (bSibling)
+            Trace("InfPath: [%s]\n", pInfName);
+        pFullPath = InfFolderPath(pInfName, &error);
+    }
+    if (pFullPath != NULL) {
+        if (!bSibling) {
+            Trace("Delete file in Skarnel\n");
+            Trace("File full path: %s\n", pFullPath);
+        }
+        outcome = RemoveInfFile(pRemoval->pWork, pFullPath, &error);
+        if (bSibling)
+            TraceOutcome(pInfName, outcome, error);
+    }
+    if (bSibling)
+        SetQuietInstall(hDevInfo, pDevInfoData);
+    if (!SetupDiCallClassInstaller(DIF_REMOVE, hDevInfo, pDevInfoData)) {
+        if (bSibling)
+            Trace("Remove failed! Error code: 0x%x\n", GetLastError());
+        else
+            Trace("Remove failed!\n");
+    } else {
+        if (bSibling)
+            Trace("SetupDiCallClassInstaller successful\n");
+        // Windows keeps a removed node's install parameters: whether the
+        // removal asks for a restart.
+        if (ReadInstallParams(hDevInfo, pDevInfoData, &params, bSibling) &&
+            (params.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)))
+            pRemoval->NeedReboot = 1;
+    }
+    // A package that runs from the store stays, forced or not, while a node
+    // uses it: now that the node is gone it may go. One that is gone
+    // already has nothing left to try.
+    if (pFullPath != NULL && outcome == INF_REFUSED) {
+        outcome = RemoveInfFile(pRemoval->pWork, pFullPath, &error);
+        if (bSibling)
+            TraceTaken(pInfName, outcome);
+    }
     if (pFullPath != NULL)
         LocalFree(pFullPath);
+    if (pInfName != NULL)
+        LocalFree(pInfName);
     return 1;
 }
 
-void RemoveTargetDevices(void)
+int RemoveProductNodes(INF_WORK *pWork, int bSibling)
 {
-    ScanProductNodes(RemoveDevice, NULL);
+    NODE_REMOVAL removal = {pWork, bSibling, 0};
+
+    ScanProductNodes(RemoveNode, &removal);
+    return removal.NeedReboot;
 }

@@ -242,8 +242,8 @@ int OpenTrustedProgram(const char *pSelf, const char *pSibling, HANDLE *phSiblin
 
 BOOL Transf2Path(char *pPath)
 {
+    BOOL found;
     int i;
-    int end;
 
     if (pPath == NULL) {
         Trace("Transf2Path is null, line: %d", 121);
@@ -251,20 +251,16 @@ BOOL Transf2Path(char *pPath)
     }
     // The name may fill the whole buffer without a terminator (older Windows
     // leaves a cut module name so): never look past its 260 bytes.
-    for (end = 0; end < MAX_PATH - 1 && pPath[end] != 0; end++)
+    for (i = 0; i < MAX_PATH - 1 && pPath[i] != 0; i++)
         ;
-    for (i = end; i > 0 && pPath[i] != '\\'; i--)
+    for (; i > 0 && pPath[i] != '\\'; i--)
         ;
-    if (pPath[i] != '\\') {
-        // No folder in it (only when the module name could not be read):
-        // nothing is left that could name a folder.
-        for (i = 0; i < MAX_PATH; i++)
-            pPath[i] = 0;
-        return FALSE;
-    }
-    for (; i < MAX_PATH; i++)
+    // No folder in it (only when the module name could not be read):
+    // nothing is left that could name a folder.
+    found = pPath[i] == '\\';
+    for (i = found ? i : 0; i < MAX_PATH; i++)
         pPath[i] = 0;
-    return TRUE;
+    return found;
 }
 
 void ProgramBeside(const char *pName, char *pSelf, char *pFolder, char *pFullName)
@@ -272,16 +268,13 @@ void ProgramBeside(const char *pName, char *pSelf, char *pFolder, char *pFullNam
     DWORD cchModule;
     int i;
 
-    for (i = 0; i < MAX_PATH; i++)
-        pSelf[i] = pFolder[i] = pFullName[i] = 0;
     cchModule = GetModuleFileNameA(NULL, pFolder, MAX_PATH);
     // A name cut to the buffer would be cut at a backslash of some other
     // folder higher up: it is taken as unreadable.
-    if (cchModule >= MAX_PATH)
-        for (i = 0; i < MAX_PATH; i++)
-            pFolder[i] = 0;
-    for (i = 0; i < MAX_PATH; i++)
-        pSelf[i] = pFolder[i];
+    for (i = 0; i < MAX_PATH; i++) {
+        pSelf[i] = pFolder[i] = cchModule < MAX_PATH && (DWORD)i < cchModule ? pFolder[i] : 0;
+        pFullName[i] = 0;
+    }
     Transf2Path(pFolder);
     if (pFolder[0] != 0 && !FormatText(pFullName, MAX_PATH, "%s\\%s", pFolder, pName))
         pFullName[0] = 0;

@@ -1,20 +1,22 @@
 #!/usr/bin/env python3
 """The main job under Wine: the demo machine (scenarios/demo_machine.scn) in a
-fresh 64-bit prefix, the uninstaller and its sibling installed side by side in
-C:\\Program Files\\Omrak, Tidewell.exe run first and Zorvane64.exe after it.
+fresh 64-bit prefix, the programs installed side by side in
+C:\\Program Files\\Omrak, the uninstaller run first through TidewellDeploy.exe,
+as a deployment system runs it, and Zorvane64.exe after it.
 
 Prints the product's device nodes and inf-folder entries before and after,
 each program's trace lines (prefix line and message joined, one line each;
 lines written without a prefix line marked) and the exit codes, then the run
-log C:\\windows\\Omrak.log and the run record as reg.exe shows it. Every
-process of the prefix is ended at the end.
+log C:\\windows\\Omrak.log, the run record as reg.exe shows it and
+TidewellDeploy.exe's return code beside it. Every process of the prefix is
+ended at the end.
 
 With --check it also checks the outcome and exits 1 when one check fails:
 every product node gone, every product INF gone, every other node and file
 untouched (the files byte for byte), Wine's own nodes untouched, the sibling
-run, Tidewell.exe's exit code 0 and Zorvane64.exe's 1, the run log one block
-for each program run holding its trace lines, the run record a clean run's
-and what the log's last Tidewell block says, nothing of the prefix left
+run, TidewellDeploy.exe's return code 0 and Zorvane64.exe's 1, the run log one
+block for each program run holding its trace lines, the run record a clean
+run's and what the log's last Tidewell block says, nothing of the prefix left
 running.
 """
 
@@ -35,6 +37,8 @@ TARGET_IDS = ('USB\\Vid_1F3C&Pid_3A41', 'USB\\Vid_1F3C&Pid_3A42')
 # Tidewell64's line after each removal under Wine, and what it is, said once
 # where it first appears.
 WINE_PARAMS = 'SetupDiGetDeviceInstallParamsA failed, Error code: 0xe000020b'
+# What Intune and Configuration Manager do with TidewellDeploy's return codes.
+RETURN_CODES = {0: 'success', 1618: 'retry soon', 3010: 'soft reboot'}
 WINE_PARAMS_NOTE = ("the line above, and each like it below, is Wine's, not Windows': Wine "
                     "forgets a removed device's install parameters (ERROR_NO_SUCH_DEVINST); "
                     "Windows keeps them, which is how Tidewell64 sees a reboot request")
@@ -176,7 +180,7 @@ def checks(scn, before, after, runs, inf_dir, contents):
         failures += [r[1] for r in records if r[0] == 'problem']
     tidewell, zorvane = runs
     if exit_code(tidewell) != 0:
-        failures.append('Tidewell.exe exit code %d, not 0' % exit_code(tidewell))
+        failures.append('TidewellDeploy.exe return code %d, not 0' % exit_code(tidewell))
     if exit_code(zorvane) != 1:
         failures.append('Zorvane64.exe exit code %d, not 1' % exit_code(zorvane))
     if ('..Tidewell64 - Omrak', 'Uninstall Device for 64bit OS\n') not in trace_lines(tidewell):
@@ -208,7 +212,8 @@ def main():
     run = None
     try:
         scn = e2e.load(MACHINE)
-        scn.beside = ['tidewell64', 'zorvane64']
+        scn.program = 'tidewelldeploy'
+        scn.beside = ['tidewell', 'tidewell64', 'zorvane64']
         run = e2e.WineRun(scn, args)
         run.dir = os.path.join(args.work, 'machine')
         run.prefix = os.path.join(run.dir, 'prefix')
@@ -221,10 +226,13 @@ def main():
         before = snapshot(run, scn)
         print('Wine %s; the programs in %s' % (e2e.wine_version(), FOLDER))
         show_machine('before', scn, before[0], before[1])
-        runs = []
-        for program in ('tidewell', 'zorvane64'):
-            runs.append(run.run(program, debug='-all,+debugstr'))
-            show_run(e2e.PROGRAMS[program][0], runs[-1])
+        # TidewellDeploy's return code passes 255: onstation.exe, which waits
+        # for it, writes it whole.
+        runs = [run.run('tidewelldeploy', debug='-all,+debugstr',
+                        starter=['C:\\e2e\\onstation.exe', '--visible'])]
+        show_run('TidewellDeploy.exe', runs[0])
+        runs.append(run.run('zorvane64', debug='-all,+debugstr'))
+        show_run('Zorvane64.exe', runs[1])
         runs[0] += run.read_record()
         after = snapshot(run, scn)
         show_machine('after', scn, after[0], after[1])
@@ -237,10 +245,12 @@ def main():
         p = run.wine(query)
         print(''.join('  ' + line + '\n' for line in p.stdout.decode('latin-1').splitlines()
                       if line.strip()), end='')
+        print('== TidewellDeploy.exe returned %d: %s' % (exit_code(runs[0]), RETURN_CODES.get(
+            exit_code(runs[0]), 'failure')))
         if opts.check:
             failures += checks(scn, before, after, runs, inf_dir, contents)
             failures += ['run log: ' + p for p in e2e.run_log_problems(
-                log, [('tidewell', runs[0], True), ('zorvane64', runs[1], False)])]
+                log, [('tidewelldeploy', runs[0], True), ('zorvane64', runs[1], False)])]
     except e2e.Failure as e:
         failures.append(str(e))
     finally:
@@ -252,8 +262,8 @@ def main():
     for f in failures:
         print('\nFAILED: ' + f)
     if opts.check and not failures:
-        print('\nchecked: product nodes and INFs gone, the rest untouched, exit codes 0 and 1, '
-              'a block in the run log for each program run, the record of a clean run')
+        print('\nchecked: product nodes and INFs gone, the rest untouched, return code 0 and exit '
+              'code 1, a block in the run log for each program run, the record of a clean run')
     return 1 if failures else 0
 
 

@@ -7,8 +7,11 @@
 //   module <path>                     the running program's own file
 //   wow64 0|1                         whether the program runs under WOW64
 //   station hidden                    its window station has no visible display
-//   program <path>                    another program file beside it (or a
-//                                     DLL planted there)
+//   machine x86|x64                   what Windows runs on (x64 by default)
+//   program <path> [x86]              another program file beside it, an x64
+//                                     program unless x86 (or a DLL planted there)
+//   record <name> <type> <data>       a value of an earlier run's record, in
+//                                     HKLM\SOFTWARE\Omrak\Device Tools
 //   device <name> <class GUID> 0|1    node ROOT\<name>\0000, attached or not
 //   hwid <entry>                      a hardware-ID entry of the last node
 //   key dev|drv                       the last node's hardware / driver key
@@ -26,6 +29,7 @@
 //   setting uninstall-in-wow64        the driver store does not refuse WOW64
 //   hwraw <hex bytes>                 the last node's hardware IDs as stored
 //   rawvalue dev|drv <name> <type> <hex bytes>
+//   rawrecord <name> <type> <hex bytes>
 //   runs <n>                          the program runs n times, one process
 //                                     after the other, on the machine as left
 //   end-after <file name> <text>      in the first run, a program of that name
@@ -40,8 +44,9 @@
 // A program beside the one that runs can be given a runner of its own
 // (--program <file name>=<runner>): when the program under test starts it and
 // it runs, the machine as it then is goes to that runner, its debug output
-// joins this run's in time order, and the nodes it removed and the files it
-// deleted are gone here too.
+// joins this run's in time order, and the nodes it removed, the files it
+// deleted and the record it left are here too; it starts the programs
+// beside it in turn through theirs.
 //
 // Output, fields separated by tabs, texts escaped (\\, \t, \n, \r, \xNN):
 //   debug <text>                      one OutputDebugStringA call
@@ -162,6 +167,8 @@ int Bad(const std::string &line) {
     return 2;
 }
 
+const char kRecordKey[] = "SOFTWARE\\Omrak\\Device Tools";
+
 // Runners of programs that the program under test may start, by file name.
 std::map<std::string, std::string, sim::CaseLess> g_runners;
 // Started programs that end after writing a text, in the first run.
@@ -189,8 +196,16 @@ int Load(std::istream &in) {
             size_t k = f[1].rfind('\\');
             if (k != std::string::npos && k > 2) sim::AddDirectory(f[1].substr(0, k));
             sim::AddFile(f[1]);
-        } else if (op == "program" && f.size() == 2) {
+        } else if (op == "rawrecord" && f.size() == 4) {
+            sim::M().registry[kRecordKey][f[1]] =
+                sim::Bytes((DWORD)strtoul(f[2].c_str(), nullptr, 10), FromHex(f[3]));
+        } else if (op == "machine" && f.size() == 2) {
+            sim::M().nativeMachine = f[1] == "x86" ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64;
+        } else if (op == "record" && f.size() == 4) {
+            if (!MakeValue(f[2], f[3], &sim::M().registry[kRecordKey][f[1]])) return Bad(line);
+        } else if (op == "program" && (f.size() == 2 || (f.size() == 3 && f[2] == "x86"))) {
             sim::AddFile(f[1]);
+            if (f.size() == 3) sim::M().x86Programs.insert(f[1]);
             auto r = g_runners.find(f[1].substr(f[1].rfind('\\') + 1));
             if (r != g_runners.end()) {
                 std::string runner = r->second, module = f[1];
@@ -321,7 +336,7 @@ void WriteRun(bool ended, int exitCode, const std::string &out) {
         printf("problem\t%s\n", Escape("left open: " + r).c_str());
     for (const std::string &p : m.problems) printf("problem\t%s\n", Escape(p).c_str());
     // The run record, as reg.exe reads it in the 64-bit view.
-    auto record = m.registry.find("SOFTWARE\\Omrak\\Device Tools");
+    auto record = m.registry.find(kRecordKey);
     if (record != m.registry.end())
         for (const auto &v : record->second)
             printf("record\t%s\t%u\t%s\n", Escape(v.first).c_str(), (unsigned)v.second.type,
@@ -361,7 +376,19 @@ void WriteState() {
 std::string Describe(const std::string &module, const std::string &dir) {
     const sim::Machine &m = sim::M();
     std::ostringstream out;
-    out << "windir\t" << m.windowsDir << "\nmodule\t" << module << "\nwow64\t0\n";
+    // It runs under WOW64 or not as the layer started it.
+    out << "windir\t" << m.windowsDir << "\nmodule\t" << module << "\nwow64\t"
+        << (m.wow64 == sim::Wow64True) << "\nmachine\t"
+        << (m.nativeMachine == IMAGE_FILE_MACHINE_I386 ? "x86" : "x64") << "\n";
+    if (!m.stationVisible) out << "station\thidden\n";
+    for (const auto &p : m.programs)
+        if (sim::Lower(p.first) != sim::Lower(module))
+            out << "program\t" << p.first << (m.x86Programs.count(p.first) ? "\tx86\n" : "\n");
+    auto record = m.registry.find(kRecordKey);
+    if (record != m.registry.end())
+        for (const auto &v : record->second)
+            out << "rawrecord\t" << v.first << "\t" << v.second.type << "\t" << Hex(v.second.data)
+                << "\n";
     auto end = g_endAfter.find(module.substr(module.rfind('\\') + 1));
     if (g_run == 1 && end != g_endAfter.end())
         out << "end-after-message\t" << Escape(end->second) << "\n";
@@ -419,7 +446,9 @@ void RunStartedProgram(const std::string &runner, const std::string &module) {
     }
     std::string input = std::string(dir) + "/machine";
     std::ofstream(input) << Describe(module, dir);
-    std::string command = "'" + runner + "' < '" + input + "'";
+    std::string command = "'" + runner + "'";
+    for (const auto &r : g_runners) command += " --program '" + r.first + "=" + r.second + "'";
+    command += " < '" + input + "'";
     FILE *child = popen(command.c_str(), "r");
     std::string output;
     if (child) {
@@ -438,6 +467,7 @@ void RunStartedProgram(const std::string &runner, const std::string &module) {
     std::istringstream lines(output);
     std::string line;
     bool exited = false;
+    sim::RegKey record;
     while (std::getline(lines, line)) {
         std::vector<std::string> f = Split(line, '\t');
         if (f[0].empty()) continue;
@@ -453,6 +483,11 @@ void RunStartedProgram(const std::string &runner, const std::string &module) {
             attributes[text] = (DWORD)strtoul(f[2].c_str(), nullptr, 16);
         } else if (f[0] == "problem") {
             sim::M().problems.push_back(program + ": " + text);
+        } else if (f[0] == "messagebox" && f.size() == 4) {
+            sim::M().messageBoxes.push_back(
+                {true, text, Unescape(f[2]), (UINT)strtoul(f[3].c_str(), nullptr, 16)});
+        } else if (f[0] == "record" && f.size() == 4) {
+            record[text] = sim::Bytes((DWORD)strtoul(f[2].c_str(), nullptr, 10), FromHex(f[3]));
         } else if (f[0] == "exit") {
             sim::SetExitCode((DWORD)strtoul(text.c_str(), nullptr, 10));
             exited = true;
@@ -482,6 +517,8 @@ void RunStartedProgram(const std::string &runner, const std::string &module) {
         if (inInf) it->second.attributes = attributes[name];
         ++it;
     }
+    // The record as it left it: none where it left no key.
+    if (!record.empty() || sim::M().registry.count(kRecordKey)) sim::M().registry[kRecordKey] = record;
     // A run that was ended has no exit code of its own: the layer gives it
     // an ended program's.
     if (!exited) throw sim::ProcessEnded();

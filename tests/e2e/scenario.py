@@ -52,7 +52,11 @@ PROGRAMS = {
     'tidewell': ('Tidewell.exe', 'win32', 'tidewell', '..Tidewell - Omrak', True),
     'zorvane64': ('Zorvane64.exe', 'win64', 'zorvane', '..Zorvane64 - Omrak', False),
     'tidewell64': ('Tidewell64.exe', 'win64', 'tidewell64', '..Tidewell64 - Omrak', False),
+    'tidewelldeploy': ('TidewellDeploy.exe', 'win32', 'deploy', '..TidewellDeploy - Omrak', True),
 }
+# The programs whose runs end with the run record (result =): the
+# uninstaller's, and TidewellDeploy's, which starts it.
+RECORDED = ('tidewell', 'tidewelldeploy')
 
 # Where the programs live on both platforms, and the Windows folder.
 PROGRAM_FOLDER = 'C:\\Omrak'
@@ -64,10 +68,15 @@ RUN_LOG = WINDOWS_DIR + '\\Omrak.log'
 EXIT_CODES = {'tidewell': 0, 'tidewell64': 0, 'zorvane64': 1}
 RUN_LOG_LINE = re.compile(r'\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} (\w+)\[(\d+)\] (.*)')
 # Lines of a Tidewell block that are the run log's own, not debug output: the
-# reboot check after a 32-bit removal (anywhere), and at the block's end the
-# result, what is left and a record that could not be written.
-LOG_ONLY_ANYWHERE = '(reboot check) '
+# reboot check after a 32-bit removal, the refusal's box and a message to
+# standard output (anywhere), and at the block's end the result, what is left
+# and a record that could not be written.
+LOG_ONLY_ANYWHERE = ('(reboot check) ', '(message box) ', '(stdout) ')
 LOG_ONLY_AT_END = ('== result: ', '== left: ', '(run record) not written: ')
+# A TidewellDeploy block's own lines: Tidewell.exe's exit code, the record
+# read and the code returned, and an old Result that could not be deleted.
+DEPLOY_LOG_ONLY = ('== Tidewell.exe exit code: ', '== read: ', '== return code ',
+                   '(run record) Result not deleted: ')
 
 # The run record each Tidewell run leaves, in the 64-bit registry view; the
 # driver reads it with the prefix's own reg.exe, through this file. Its
@@ -266,6 +275,7 @@ class Scenario:
         self.expect_again = None  # the second run's part of the expectations
         self.differences = []
         self.runlog = False  # check the run log's blocks against the runs (Wine)
+        self.record = None   # the Result of an earlier run's record on the machine
         self.signed = {}     # program -> publisher that signed it
         self.tamper = []     # signed programs with one byte changed after signing
 
@@ -371,6 +381,10 @@ def load(path):
                     scn.runs = int(value)
                 elif key == 'log':
                     scn.runlog = parse_bool(value, w)
+                elif key == 'record':
+                    if value not in ('clean', 'left', 'refused', 'unknown'):
+                        raise Failure('%s: record is clean, left, refused or unknown' % w)
+                    scn.record = value
                 elif key == 'sign':
                     for item in value.split():
                         p, _, publisher = item.partition(':')
@@ -485,7 +499,7 @@ def load(path):
             raise Failure('%s: unknown section [%s]' % (where, kind))
     if not scn.prefix or not scn.program:
         raise Failure('%s: [scenario] needs prefix and program' % path)
-    if scn.program != 'tidewell' and scn.prefix == 'win32':
+    if not PROGRAMS[scn.program][4] and scn.prefix == 'win32':
         raise Failure('%s: a 64-bit program needs the win64 prefix' % path)
     if scn.plant and PROGRAMS[scn.program][4]:
         raise Failure('%s: the planted DLLs are 64-bit: plant beside a 64-bit program' % path)
@@ -494,9 +508,9 @@ def load(path):
     if scn.expect is None:
         raise Failure('%s: no [expect] section' % path)
     for e in (scn.expect, scn.expect_again):
-        if e is not None and (e.result is None) == (scn.program == 'tidewell'):
-            raise Failure('%s: the expectations of a Tidewell run, and only those, give its '
-                          'record (result =)' % path)
+        if e is not None and (e.result is None) == (scn.program in RECORDED):
+            raise Failure('%s: the expectations of a Tidewell or TidewellDeploy run, and only '
+                          'those, give its record (result =)' % path)
     published = [f.content for f in scn.files if is_oem(f.name)]
     if any(f.content in published for f in scn.store):
         # Its package's own folder, which goes with it on Windows: not modelled.
@@ -549,8 +563,9 @@ def load_expect(entries, scn, again=False):
         elif key == 'nodes left':
             e.nodes = sorted(re.split(r'[\s,]+', value), key=str.lower) if value != 'none' else []
         elif key == 'result':
-            if value not in ('clean', 'left', 'refused', 'unknown'):
-                raise Failure('%s: result is clean, left, refused or unknown' % w)
+            # none: a record without Result.
+            if value not in ('clean', 'left', 'refused', 'unknown', 'none'):
+                raise Failure('%s: result is clean, left, refused, unknown or none' % w)
             e.result = value
         elif key == 'left':
             e.left.append(value)
@@ -779,7 +794,7 @@ def log_blocks(text):
         m = RUN_LOG_LINE.fullmatch(line)
         key, rest = ((m.group(1), m.group(2)), m.group(3)) if m else (None, '')
         header = rest.startswith('== ') and not rest.startswith(
-            ('== exit code ',) + LOG_ONLY_AT_END)
+            ('== exit code ',) + LOG_ONLY_AT_END + DEPLOY_LOG_ONLY)
         if not m or (key not in running and not header):
             raise Failure('a line of the run log outside any block: %r' % line)
         if rest.startswith('== exit code '):
@@ -832,15 +847,19 @@ def run_log_problems(text, runs):
     import difflib
     version = release_version()
     names = dict((p[3], p[0][:-4]) for p in PROGRAMS.values())
+    is32 = dict((p[0][:-4], p[4]) for p in PROGRAMS.values())
     want = []
     for program, records, wow64 in runs:
         name = PROGRAMS[program][0][:-4]
         lines = {name: []}
         for prefix, message in debug_lines(records):
-            who = names.get(prefix, name) if prefix else name
+            # A bare line is the uninstaller's, wherever it runs.
+            who = names.get(prefix, name) if prefix else \
+                'Tidewell' if program == 'tidewelldeploy' else name
             lines.setdefault(who, []).append((prefix + '  ' if prefix else '') + log_text(message))
         code = [int(r[1]) for r in records if r[0] == 'exit'][-1]
-        want += [(who, wow64 and who == name, texts, code if who == name else
+        # The programs it started are 32-bit programs under WOW64 as it is.
+        want += [(who, wow64 and is32[who], texts, code if who == name else
                   EXIT_CODES[who.lower()], records) for who, texts in lines.items()]
     try:
         got = log_blocks(text)
@@ -858,6 +877,8 @@ def run_log_problems(text, runs):
         if who == 'Tidewell' and code is not None:
             texts, wrong = record_tail(texts, records)
             problems += ['block of %s[%s]: %s' % (who, pid, w) for w in wrong]
+        if who == 'TidewellDeploy':
+            texts = [t for t in texts if not t.startswith(DEPLOY_LOG_ONLY)]
         if texts != want_texts:
             problems.append('block of %s[%s] against its debug output:\n' % (who, pid) + '\n'.join(
                 difflib.unified_diff(want_texts, texts, 'debug output', 'log', lineterm='', n=2)))
@@ -872,7 +893,13 @@ def machine_text(scn):
     exe, _, _, _, is32 = PROGRAMS[scn.program]
     lines = ['windir\t' + WINDOWS_DIR,
              'module\t%s\\%s' % (PROGRAM_FOLDER, exe),
-             'wow64\t%d' % (1 if is32 and scn.prefix == 'win64' else 0)]
+             'wow64\t%d' % (1 if is32 and scn.prefix == 'win64' else 0),
+             'machine\t%s' % ('x86' if scn.prefix == 'win32' else 'x64')]
+    if scn.record:
+        lines += ['record\t%s\t%s\t%s' % v for v in (
+            ('Result', 'sz', scn.record), ('Left', 'multi_sz', ''),
+            ('Version', 'sz', release_version()), ('LastRun', 'sz', '2026-01-05T10:00:00+01:00'),
+            ('RebootRequired', 'dword', '0'))]
     if scn.station:
         lines.append('station\t' + scn.station)
     if scn.runs > 1:
@@ -880,7 +907,8 @@ def machine_text(scn):
     if scn.interrupt:
         lines.append('end-after\t%s\t%s' % (PROGRAMS[scn.interrupt[0]][0], scn.interrupt[1]))
     for p in scn.beside:
-        lines.append('program\t%s\\%s' % (PROGRAM_FOLDER, PROGRAMS[p][0]))
+        lines.append('program\t%s\\%s%s' % (PROGRAM_FOLDER, PROGRAMS[p][0],
+                                              '\tx86' if PROGRAMS[p][4] else ''))
     if scn.plant:
         # A file beside the program, as another program would be.
         lines.append('program\t%s\\%s.dll' % (PROGRAM_FOLDER, scn.plant))
@@ -1135,8 +1163,8 @@ class WineRun:
         return os.path.join(self.prefix, 'drive_c', *windows_path[3:].split('\\'))
 
     def exe(self, program):
-        name, build, _, _, _ = PROGRAMS[program]
-        if self.stand_in and program == 'tidewell':
+        name, build, _, _, is32 = PROGRAMS[program]
+        if self.stand_in and is32:
             build = 'win64'
             path = os.path.join(self.args.win64_build, 'stand-in', name)
         else:
@@ -1188,26 +1216,33 @@ class WineRun:
         """Whether the program, as this run has it, is an i386 program."""
         return PROGRAMS[program][4] and not self.stand_in
 
-    def wine(self, args, stdin=None, debug='-all', cwd=None, is32=False, planted=False):
+    def wine(self, args, stdin=None, debug='-all', cwd=None, is32=False, planted=False,
+             timeout=None):
         env = dict(self.env, WINEDEBUG=debug)
         if planted:
             # Wine takes its own DLL of the name unless told to search for a
             # Windows one first, in the program's folder as Windows does.
             env['WINEDLLOVERRIDES'] += ';%s=n,b' % self.scn.plant
-        return call([launcher(self.kind, is32)] + args, env, timeout=call_timeout(is32),
+        return call([launcher(self.kind, is32)] + args, env, timeout=timeout or call_timeout(is32),
                     input=stdin, cwd=cwd or self.dir)
 
     def run(self, program, debug='-all,+debugstr,+relay', starter=None, planted=False):
-        """Runs a program from its folder (through a starter fixture, such as
-        onstation.exe, which passes its exit code on); its raw records. A
-        program that wrote no trace did not run, whatever its exit code."""
+        """Runs a program from its folder, or through a starter fixture
+        (onstation.exe, of the prefix's own kind, which writes the program's
+        whole exit code); its raw records. A program that wrote no trace did
+        not run, whatever its exit code."""
         exe = '%s\\%s' % (PROGRAM_FOLDER, PROGRAMS[program][0])
-        p = self.wine(([starter] if starter else []) + [exe], debug=debug,
-                      cwd=self.path(PROGRAM_FOLDER + '\\'), is32=self.is32(program),
-                      planted=planted)
-        if starter and p.stdout.strip():
-            raise Failure('%s: %s' % (starter, p.stdout.decode('latin-1').strip()))
-        records = wine_records(p.returncode, p.stdout, p.stderr)
+        p = self.wine((starter or []) + [exe], debug=debug, cwd=self.path(PROGRAM_FOLDER + '\\'),
+                      is32=self.kind == 'win32' if starter else self.is32(program),
+                      planted=planted, timeout=call_timeout(self.is32(program)))
+        returncode, stdout = p.returncode, p.stdout
+        if starter:
+            m = re.search(rb'(?:^|\n)exit code (\d+)\r?\n$', stdout)
+            if not m:
+                raise Failure('%s: %s' % (starter[0], stdout.decode('latin-1').strip() or
+                                          'no exit code (%d)' % returncode))
+            returncode, stdout = int(m.group(1)), stdout[:m.start() + (m.group(0)[:1] == b'\n')]
+        records = wine_records(returncode, stdout, p.stderr)
         if not any(r[0] == 'debug' for r in records):
             raise Failure('%s did not run (exit code %d); its standard error ends:\n%s' % (
                 exe, p.returncode, '\n'.join(p.stderr.decode('latin-1').splitlines()[-20:])))
@@ -1302,10 +1337,11 @@ class WineRun:
         is stood in for by endafter.exe, which ends it at its trace."""
         if first and self.scn.interrupt:
             return self.run_interrupted()
-        # On a hidden station the program is started by onstation.exe.
-        records = self.run(self.scn.program,
-                           starter='C:\\e2e\\onstation.exe' if self.scn.station else None,
-                           planted=bool(self.scn.plant))
+        # On a hidden station the program is started by onstation.exe, and
+        # TidewellDeploy, whose return codes pass 255, always.
+        starter = ['C:\\e2e\\onstation.exe'] if self.scn.station else \
+            ['C:\\e2e\\onstation.exe', '--visible'] if self.scn.program == 'tidewelldeploy' else None
+        records = self.run(self.scn.program, starter=starter, planted=bool(self.scn.plant))
         if self.scn.plant:
             self.check_plant(PROGRAMS[self.scn.program][0])
         return records
@@ -1545,8 +1581,10 @@ def apply_differences(outcome, differences):
 
 
 def expected_record(result, left, reboot):
-    """The record of a Tidewell run, as the outcome shows it."""
-    return record_lines([('Result', 'sz', [result]), ('Left', 'multi_sz', left),
+    """The record of a Tidewell run, as the outcome shows it; result 'none':
+    one without Result."""
+    return record_lines([('Result', 'sz', [result])] * (result != 'none') +
+                        [('Left', 'multi_sz', left),
                          ('Version', 'sz', [release_version()]),
                          ('LastRun', 'sz', [LAST_RUN_FORM]),
                          ('RebootRequired', 'dword', [str(reboot)])])
@@ -1746,11 +1784,12 @@ def main():
     parser.add_argument('--native-tidewell')
     parser.add_argument('--native-zorvane')
     parser.add_argument('--native-tidewell64')
+    parser.add_argument('--native-deploy')
     parser.add_argument('--png', help='where messagebox saves its screenshot')
     parser.add_argument('--keep', action='store_true', help='keep the prefix of a passing run')
     args = parser.parse_args()
     for name in ('work', 'win32_build', 'win64_build', 'native_tidewell', 'native_zorvane',
-                 'native_tidewell64', 'png'):
+                 'native_tidewell64', 'native_deploy', 'png'):
         if getattr(args, name):
             setattr(args, name, os.path.abspath(getattr(args, name)))
 

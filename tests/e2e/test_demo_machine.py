@@ -96,7 +96,7 @@ class DemoChecks(unittest.TestCase):
         self.runs[1][-1] = ['exit', '0']
         self.runs[0] = [r for r in self.runs[0] if r[1] != 'Uninstall Device for 64bit OS\n']
         got = self.failures()
-        self.assertIn('Tidewell.exe exit code 1, not 0', got)
+        self.assertIn('TidewellDeploy.exe return code 1, not 0', got)
         self.assertIn('Zorvane64.exe exit code 0, not 1', got)
         self.assertIn('the sibling Tidewell64.exe did not run', got)
 

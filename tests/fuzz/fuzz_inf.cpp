@@ -124,7 +124,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     bool go = ShouldGo();
     FuzzCheck(sim::OpenResources().empty(), "the reference re-reading left something open");
-    ScanInfFile(kPath);
+    RUN run = {};
+    ScanInfFile(&run, kPath);
+    FreeRun(&run);
     FuzzCheck(sim::FileExists(kPath) != go, go ? "a matching file stayed" : "a file went that names no target");
     FuzzCheck(sim::FileExists(kOther), "another file went");
     bool traced = false;

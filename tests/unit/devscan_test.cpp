@@ -42,9 +42,6 @@ protected:
         s.Flags = flags;
         s.Action = Record;
         s.pContext = &rec;
-        s.NoSetResult = 11;
-        s.ReadFailResult = 22;
-        s.DoneResult = 33;
         return ScanDevices(&s);
     }
 
@@ -65,7 +62,7 @@ protected:
 // ---- which devices reach the action ----
 
 TEST_F(DeviceScan, EmptySetEndsAfterTheFirstEnumeration) {
-    EXPECT_EQ(33, Scan());
+    EXPECT_EQ(SCAN_WHOLE, Scan());
     EXPECT_TRUE(rec.visits.empty());
     EXPECT_EQ(1, sim::Calls("SetupDiEnumDeviceInfo"));
     EXPECT_EQ(0, sim::Calls("SetupDiGetDeviceRegistryPropertyA"));
@@ -75,7 +72,7 @@ TEST_F(DeviceScan, EmptySetEndsAfterTheFirstEnumeration) {
 TEST_F(DeviceScan, DeviceWithoutHardwareIdsIsSkippedWithoutAllocating) {
     sim::AddDevice("ROOT\\NOIDS\\0", GUID_DEVCLASS_USB, {});
     sim::AddDevice("USB\\T\\1", GUID_DEVCLASS_USB, {kTarget1});
-    EXPECT_EQ(33, Scan());
+    EXPECT_EQ(SCAN_WHOLE, Scan());
     EXPECT_EQ(std::vector<std::string>{"USB\\T\\1"}, Visited());
     // One read for the first device; a probe and a read for the second.
     EXPECT_EQ(3, sim::Calls("SetupDiGetDeviceRegistryPropertyA"));
@@ -91,7 +88,7 @@ TEST_F(DeviceScan, EachMatchingDeviceRunsTheActionOnceWhateverItsEntries) {
     sim::AddDevice("SECOND", GUID_DEVCLASS_USB, {"USB\\VID_1F3C&PID_3A42&MI_02"});
     sim::AddDevice("EMPTYFIRST", GUID_DEVCLASS_USB, {"", kTarget1});
     sim::AddDevice("NEAR", GUID_DEVCLASS_USB, {"USB\\Vid_1F3C&Pid_3A43", "USB\\Vid_1F3C&Pid_3A4"});
-    EXPECT_EQ(33, Scan());
+    EXPECT_EQ(SCAN_WHOLE, Scan());
     EXPECT_EQ((std::vector<std::string>{"LATER", "BOTH", "TWICE", "SECOND"}), Visited());
 }
 
@@ -146,7 +143,7 @@ TEST_F(DeviceScan, EntryWithoutItsTerminatorIsBoundedByTheData) {
 TEST_F(DeviceScan, SetThatCannotBeBuiltEndsAtOnce) {
     sim::AddDevice("T", GUID_DEVCLASS_USB, {kTarget1});
     sim::FailCall("SetupDiGetClassDevsA");
-    EXPECT_EQ(11, Scan());
+    EXPECT_EQ(SCAN_NO_SET, Scan());
     EXPECT_TRUE(rec.visits.empty());
     EXPECT_EQ(0, sim::Calls("SetupDiEnumDeviceInfo"));
     EXPECT_EQ(0, sim::Calls("SetupDiDestroyDeviceInfoList"));
@@ -156,7 +153,7 @@ TEST_F(DeviceScan, UnexpectedReadErrorEndsTheScan) {
     sim::AddDevice("T1", GUID_DEVCLASS_USB, {kTarget1});
     sim::AddDevice("BAD", GUID_DEVCLASS_USB, {kTarget1}).hardwareIdReadError = ERROR_GEN_FAILURE;
     sim::AddDevice("T2", GUID_DEVCLASS_USB, {kTarget1});
-    EXPECT_EQ(22, Scan());
+    EXPECT_EQ(SCAN_STOPPED, Scan());
     EXPECT_EQ(std::vector<std::string>{"T1"}, Visited());
     EXPECT_EQ(2, sim::Calls("SetupDiEnumDeviceInfo"));
 }
@@ -166,7 +163,7 @@ TEST_F(DeviceScan, ReadErrorAfterTheBufferWasAllocatedReleasesIt) {
     sim::AddDevice("T2", GUID_DEVCLASS_USB, {kTarget1});
     // The probe succeeds in reporting the size, the read itself fails.
     sim::FailCall("SetupDiGetDeviceRegistryPropertyA", 2, ERROR_NO_SUCH_DEVINST);
-    EXPECT_EQ(22, Scan());
+    EXPECT_EQ(SCAN_STOPPED, Scan());
     EXPECT_TRUE(rec.visits.empty());
     EXPECT_EQ(1, sim::Calls("LocalAlloc"));
 }
@@ -180,7 +177,7 @@ TEST_F(DeviceScan, SizeThatDoesNotGrowEndsTheScanAsAFailedRead) {
         sim::AddDevice("T1", GUID_DEVCLASS_USB, {kTarget1});
         sim::AddDevice("LIAR", GUID_DEVCLASS_USB, {kTarget1}).hardwareIdRequiredSize = lie;
         sim::AddDevice("T2", GUID_DEVCLASS_USB, {kTarget1});
-        EXPECT_EQ(22, Scan()) << lie;
+        EXPECT_EQ(SCAN_STOPPED, Scan()) << lie;
         EXPECT_EQ(std::vector<std::string>{"T1"}, Visited()) << lie;
         // T1's two reads; the probe and at most one read at the size asked for.
         EXPECT_LE(sim::Calls("SetupDiGetDeviceRegistryPropertyA"), 4) << lie;
@@ -192,7 +189,7 @@ TEST_F(DeviceScan, FailedAllocationEndsTheScanWithoutANullBufferRead) {
     sim::AddDevice("T1", GUID_DEVCLASS_USB, {kTarget1});
     sim::AddDevice("T2", GUID_DEVCLASS_USB, {kTarget1});
     sim::FailCall("LocalAlloc", 1);
-    EXPECT_EQ(22, Scan());
+    EXPECT_EQ(SCAN_STOPPED, Scan());
     EXPECT_TRUE(rec.visits.empty());
     EXPECT_EQ(1, sim::Calls("SetupDiGetDeviceRegistryPropertyA"));  // the size probe alone
 }
@@ -201,7 +198,7 @@ TEST_F(DeviceScan, EnumerationFailureOfAnyKindIsTheEnd) {
     sim::AddDevice("T1", GUID_DEVCLASS_USB, {kTarget1});
     sim::AddDevice("T2", GUID_DEVCLASS_USB, {kTarget1});
     sim::FailCall("SetupDiEnumDeviceInfo", 2, ERROR_INVALID_HANDLE);
-    EXPECT_EQ(33, Scan());
+    EXPECT_EQ(SCAN_CUT, Scan());
     EXPECT_EQ(std::vector<std::string>{"T1"}, Visited());
 }
 
@@ -210,7 +207,7 @@ TEST_F(DeviceScan, ActionEndingTheScanGivesZero) {
     sim::AddDevice("T2", GUID_DEVCLASS_USB, {kTarget2});
     sim::AddDevice("T3", GUID_DEVCLASS_USB, {kTarget2});
     rec.stopAfter = 2;
-    EXPECT_EQ(0, Scan());
+    EXPECT_EQ(SCAN_STOPPED, Scan());
     EXPECT_EQ((std::vector<std::string>{"T1", "T2"}), Visited());
     EXPECT_EQ(2, sim::Calls("SetupDiEnumDeviceInfo"));
 }

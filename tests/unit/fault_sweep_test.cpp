@@ -5,7 +5,7 @@
 // and must write the message that the failing call's place prescribes.
 //
 // The file is built once per program (each links its own program library);
-// SWEEP_TIDEWELL, SWEEP_TIDEWELL64 or SWEEP_ZORVANE selects which.
+// SWEEP_TIDEWELL, SWEEP_TIDEWELL64, SWEEP_ZORVANE or SWEEP_DEPLOY selects which.
 #include <gtest/gtest.h>
 
 #include <devguid.h>
@@ -27,8 +27,10 @@ int Tidewell64Main(int argc, char **argv, char **envp);  // the real sibling, a 
 int Tidewell64Main(int argc, char **argv, char **envp);
 #elif defined(SWEEP_ZORVANE)
 int ZorvaneMain(int argc, char **argv, char **envp);
+#elif defined(SWEEP_DEPLOY)
+int DeployMain(int argc, char **argv, char **envp);
 #else
-#error "SWEEP_TIDEWELL, SWEEP_TIDEWELL64 or SWEEP_ZORVANE must be defined"
+#error "SWEEP_TIDEWELL, SWEEP_TIDEWELL64, SWEEP_ZORVANE or SWEEP_DEPLOY must be defined"
 #endif
 
 namespace {
@@ -434,6 +436,7 @@ struct Outcome {
     std::vector<std::string> lostPackages;  // driver-store packages gone after the run
     std::vector<std::string> orphans;       // packages left whose published .inf is gone
     std::string result = "(none)";          // the run record's result
+    std::string reboot;                     // and its RebootRequired, "(none)" or its bytes
     std::vector<std::string> open;
     std::vector<std::string> problems;
     size_t messageBoxes = 0;
@@ -468,7 +471,11 @@ struct Scenario {
     std::function<bool(const Ownership &, const std::string &)> mayRemove;
     std::function<bool(const Ownership &, const std::string &)> mayDelete;
     bool records = false;     // the program writes the run record
+    std::string rebootBefore;  // RebootRequired's bytes before the run, of this Windows session
     bool rebootExit = false;  // exit code 3010 when it traced "Reboot needed\n"
+    // A deployment system's return code: 0 only where the record says clean
+    // and asks for no restart, else 1603, 1618 or 3010.
+    bool deploys = false;
 };
 
 // One run of the program on the machine as it is. A process ended on the
@@ -506,6 +513,10 @@ Outcome Run(const Scenario &s) {
     auto record = sim::M().registry.find("SOFTWARE\\Omrak\\Device Tools");
     if (record != sim::M().registry.end() && record->second.count("Result"))
         o.result = std::string((const char *)record->second["Result"].data.data());
+    o.reboot = record == sim::M().registry.end() || !record->second.count("RebootRequired")
+                   ? "(none)"
+                   : std::string(record->second["RebootRequired"].data.begin(),
+                                 record->second["RebootRequired"].data.end());
     o.open = sim::OpenResources();
     o.problems = sim::M().problems;
     o.messageBoxes = sim::M().messageBoxes.size();
@@ -561,7 +572,11 @@ bool LeftForTheSweep(const Outcome &base, const std::string &failureKey) {
 
 // Checks that hold for every run, faulted or not.
 void CheckClean(const Scenario &s, const Ownership &own, const Outcome &o, const std::string &what) {
-    if (!o.ended)
+    if (!o.ended && s.deploys)
+        EXPECT_TRUE(o.exitCode == 0 ? o.result == "clean" && o.reboot == std::string(4, '\0')
+                                    : o.exitCode == 1603 || o.exitCode == 1618 || o.exitCode == 3010)
+            << what << ": return code " << o.exitCode << ", the record says " << o.result;
+    else if (!o.ended)
         EXPECT_EQ(s.rebootExit && HasMessage(o, "Reboot needed\n") ? (int)ERROR_SUCCESS_REBOOT_REQUIRED
                                                                    : s.exitCode,
                   o.exitCode)
@@ -592,6 +607,9 @@ void CheckClean(const Scenario &s, const Ownership &own, const Outcome &o, const
         for (const auto &path : own.productFiles)
             EXPECT_FALSE(sim::FileExists(path)) << what << ": clean, yet " << path << " is left";
     }
+    // A restart asked for in this Windows session stays asked for, whatever fails.
+    if (!s.rebootBefore.empty())
+        EXPECT_EQ(s.rebootBefore, o.reboot) << what << ": RebootRequired changed";
     if (o.refusals) {
         EXPECT_TRUE(o.removed.empty()) << what << ": removed a node after refusing";
         EXPECT_TRUE(o.deleted.empty()) << what << ": deleted a file after refusing";
@@ -866,17 +884,16 @@ void CheckSecondRunOnlyLooks(Scenario s) {
 
 const char kPrefix[] = "..Tidewell - Omrak";
 
-int RunTidewell() {
-    g_RemovedDevices = 0;
-    return TidewellMain(0, nullptr, nullptr);
-}
+int RunTidewell() { return TidewellMain(0, nullptr, nullptr); }
 
 std::string TidewellStages(const std::string &api, const std::string &stage,
                            const std::string &prev, std::map<std::string, int> &opened) {
-    // The run record comes last, from its clock on.
+    // The run record comes last, from its clock on; the last run's Result
+    // goes first.
     if (stage == "record" || api == "GetTimeZoneInformation") return "record";
+    if (stage == "dlls" && api == "RegOpenKeyExA") return "unrecord";
     // On 32-bit Windows the store work follows the sweep's walk.
-    if (stage == "sweep" && api == "LocalAlloc" && prev == "FindNextFileA") return "store";
+    if (stage == "sweep" && prev == "FindNextFileA" && api != "SetupOpenInfFileA") return "store";
     static const char *scans[] = {"modem", "ports", "users", "removal"};
     if (api == "SetupDiGetClassDevsA") {
         int k = opened[api]++;
@@ -977,7 +994,10 @@ Table TidewellTable(bool wow64) {
     t.Add("sweep", "LocalAlloc", 1, Says({"Malloc failed, line: 360\n"}));
     t.Add("sweep", "LocalAlloc", 2, Says({"Malloc failed, line: 366\n"}));
     t.Add("sweep", "LocalAlloc", 3, Says({"Malloc failed, line: 372\n"}));
-    t.Add("sweep", "LocalAlloc", 0, Silent());  // buffers of one INF file
+    // Buffers of one INF file, and the run's lists: a package the kept list
+    // cannot hold is traced at once.
+    t.Add("sweep", "LocalAlloc", 0, Silent());
+    t.byPlace["sweep/LocalAlloc/0"].mayKeep = true;
     t.Add("sweep", "GetWindowsDirectoryA", 0, Silent());
     t.Add("sweep", "FindFirstFileA", 0, Says({"Get file list failed, line: 383\n"}));
     t.Add("sweep", "FindNextFileA", 0, Silent());
@@ -988,11 +1008,8 @@ Table TidewellTable(bool wow64) {
         t.Add("sweep", api, 0, Silent());
     t.Add("removal", "SetupDiGetDeviceInstallParamsA", 0, Silent());  // only the run log hears
 
-    // The store work: a file it cannot read stays; a package refused is kept.
-    for (const char *api : {"LocalAlloc", "GetWindowsDirectoryA", "FindFirstFileA", "FindNextFileA",
-                            "CreateFileA", "ReadFile", "SetupOpenInfFileA", "SetupFindFirstLineA",
-                            "SetupFindNextLine", "SetupGetLineTextA", "GetFileAttributesA",
-                            "SetFileAttributesA"})
+    // The store work: a package refused is kept.
+    for (const char *api : {"GetFileAttributesA", "SetFileAttributesA"})
         t.Add("store", api, 0, Silent());
     for (const char *api : {"GetModuleHandleA", "GetProcAddress", "SetupUninstallOEMInfA"})
         t.Add("store", api, 0, SaysLater({"Driver package kept: [oem*"}));
@@ -1009,6 +1026,14 @@ Table TidewellTable(bool wow64) {
         t.Add("record", api, 0, Records(nullptr));
     for (const char *api : {"RegCreateKeyExA", "RegDeleteValueA", "RegSetValueExA"})
         t.Add("record", api, 0, Records("(none)"));
+    // The last run's Result that cannot be deleted at the start goes at the
+    // end; RebootRequired that cannot be read stays, as does a 1 of this
+    // session whose start time of Windows cannot be read or is found through
+    // GetTickCount alone.
+    for (const char *api : {"RegOpenKeyExA", "RegDeleteValueA"})
+        t.Add("unrecord", api, 0, Records(nullptr));
+    for (const char *api : {"RegQueryValueExA", "GetModuleHandleA", "GetProcAddress"})
+        t.Add("record", api, 0, Records(nullptr));
     return t;
 }
 
@@ -1036,6 +1061,11 @@ Scenario TidewellScenario(bool wow64, bool realSibling = false, bool refusedInWo
         sim::M().noIsWow64Process2 = !wow64;
         sim::M().uninstallRefusedInWow64 = refusedInWow64;
         sim::M().programs[kSibling] = realSibling ? RealSibling : SiblingRun;
+        // An earlier run of this Windows session asked for a restart.
+        sim::RegKey &record = sim::M().registry["SOFTWARE\\Omrak\\Device Tools"];
+        record["Result"] = sim::Sz("left");
+        record["RebootRequired"] = sim::Bytes(REG_DWORD, {1, 0, 0, 0});
+        record["RebootBootTime"] = sim::Sz("2026-03-17T06:37:30Z");
         // On 32-bit Windows every node goes, so that the run ends clean and a
         // look that fails must say so.
         if (!wow64)
@@ -1043,6 +1073,7 @@ Scenario TidewellScenario(bool wow64, bool realSibling = false, bool refusedInWo
     };
     s.run = RunTidewell;
     s.records = true;
+    s.rebootBefore = std::string("\1\0\0\0", 4);
     s.stages = TidewellStages;
     s.table = TidewellTable(wow64);
     s.mayRemove = [](const Ownership &own, const std::string &id) {
@@ -1064,7 +1095,6 @@ TEST(FaultSweep, TidewellOn32BitWindows) {
     EXPECT_TRUE(HasMessage(base, "Port Name: \\\\.\\COM8"));
     EXPECT_TRUE(HasMessage(base, "Find composite device\n"));
     EXPECT_TRUE(HasMessage(base, "Need search..\n"));
-    EXPECT_EQ(3u, g_RemovedDevices);
     EXPECT_TRUE(sim::FileExists("C:\\Windows\\system32\\drivers\\omrakusb.sys"));
     // The sweep takes the leftover product INFs, the store work those it
     // does not read, and nothing else.
@@ -1092,11 +1122,12 @@ TEST(FaultSweep, TidewellRefusingUnseen) {
     Scenario s = TidewellScenario(false);
     s.name = "Tidewell refusing in session 0";
     s.refuses = true;
+    s.rebootBefore.clear();  // no earlier record
     // The DLL search restricted or not, the run still refuses; the record
     // comes after the refusal and says so, whatever its look found.
     for (auto &e : s.table.byPlace) {
         if (e.first.compare(0, 5, "dlls/") == 0 || e.first.compare(0, 4, "log/") == 0 ||
-            e.first.compare(0, 7, "record/") == 0)
+            e.first.compare(0, 7, "record/") == 0 || e.first.compare(0, 9, "unrecord/") == 0)
             e.second.refuses = true;
         if (e.first.compare(0, 7, "record/") == 0 && e.second.result &&
             std::string(e.second.result) == "unknown")
@@ -1268,7 +1299,10 @@ Table Tidewell64Table() {
     t.Add("sweep", "LocalAlloc", 1, Says({"Malloc failed, line: 360\n"}));
     t.Add("sweep", "LocalAlloc", 2, Says({"Malloc failed, line: 366\n"}));
     t.Add("sweep", "LocalAlloc", 3, Says({"Malloc failed, line: 372\n"}));
-    t.Add("sweep", "LocalAlloc", 0, Silent());  // buffers of one INF file
+    // Buffers of one INF file, and the run's lists: a package the kept list
+    // cannot hold is traced at once.
+    t.Add("sweep", "LocalAlloc", 0, Silent());
+    t.byPlace["sweep/LocalAlloc/0"].mayKeep = true;
     t.Add("sweep", "FindFirstFileA", 0, Says({"Get file list failed, line: 383\n"}));
     // The sweep leaves the files it cannot read to the uninstaller's; one
     // whose bytes cannot be read is read as an INF all the same.
@@ -1417,6 +1451,73 @@ TEST(FaultSweep, Zorvane64) {
 TEST(RunCutShort, Zorvane64) {
     EXPECT_GT(SweepEndings(ZorvaneScenario(true)), 100);
     CheckSecondRunOnlyLooks(ZorvaneScenario(true));
+}
+
+#elif defined(SWEEP_DEPLOY)
+
+const char kDeploy[] = "C:\\Program Files\\Omrak\\TidewellDeploy.exe";
+const char kUninstaller[] = "C:\\Program Files\\Omrak\\Tidewell.exe";
+
+// Tidewell as TidewellDeploy sees it: it leaves the record of a clean run
+// that asks for no restart, made on the machine directly, so that none of
+// its calls can be failed.
+void UninstallerRun() {
+    sim::RegKey &record = sim::M().registry["SOFTWARE\\Omrak\\Device Tools"];
+    record["RebootRequired"] = sim::Bytes(REG_DWORD, {0, 0, 0, 0});
+    record["Result"] = sim::Sz("clean");
+}
+
+std::string DeployStages(const std::string &api, const std::string &stage, const std::string &,
+                         std::map<std::string, int> &opened) {
+    if (api == "GetModuleHandleA" && stage == "start") return "dlls";
+    if (api == "RegOpenKeyExA") return opened[api]++ == 0 ? "unrecord" : "read";
+    if (api == "GetModuleFileNameA") return "uninstaller";
+    return stage;
+}
+
+// Every failure of its own ends in 1603; nothing is started where the old
+// Result cannot be deleted.
+Table DeployTable() {
+    Table t;
+    AddDllSearch(t);
+    const Expect failed = Says({"Return code: 1603\n"});
+    for (const char *api : {"RegOpenKeyExA", "RegDeleteValueA"}) {
+        t.Add("unrecord", api, 0, failed);
+        t.byPlace[std::string("unrecord/") + api + "/0"].forbiddenCalls = {"CreateProcessA"};
+    }
+    for (const char *api : {"GetModuleFileNameA", "CreateProcessA"})
+        t.Add("uninstaller", api, 0, Says({"Tidewell.exe not started: CreateProcess failed, Error code: 0x2\n",
+                                           "Return code: 1603\n"}));
+    for (const char *api : {"WaitForSingleObject", "GetExitCodeProcess"})
+        t.Add("uninstaller", api, 0, failed);
+    for (const char *api : {"RegOpenKeyExA", "RegQueryValueExA"}) t.Add("read", api, 0, failed);
+    return t;
+}
+
+TEST(FaultSweep, TidewellDeploy) {
+    Scenario s;
+    s.name = "TidewellDeploy";
+    s.prefix = "..TidewellDeploy - Omrak";
+    s.deploys = true;
+    s.setUp = [](Ownership &) {
+        for (const char *dir : {"C:\\Windows", "C:\\Program Files", "C:\\Program Files\\Omrak"})
+            sim::AddDirectory(dir);
+        sim::AddFile(kUninstaller, "MZ");
+        sim::AddFile(kDeploy, "MZ");
+        sim::M().moduleFileName = kDeploy;
+        sim::M().wow64 = sim::Wow64True;
+        sim::M().x86Programs.insert(kUninstaller);
+        sim::M().programs[kUninstaller] = UninstallerRun;
+        sim::M().registry["SOFTWARE\\Omrak\\Device Tools"]["Result"] = sim::Sz("left");
+    };
+    s.run = [] { return DeployMain(0, nullptr, nullptr); };
+    s.stages = DeployStages;
+    s.table = DeployTable();
+    s.mayRemove = s.mayDelete = [](const Ownership &, const std::string &) { return false; };
+    Ownership own;
+    EXPECT_EQ(0, RunOnce(s, own, 0).exitCode);
+    EXPECT_GT(Sweep(s), 15);
+    EXPECT_GT(SweepMoreFaults(s), 30);
 }
 
 #endif

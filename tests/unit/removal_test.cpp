@@ -1,5 +1,5 @@
 // Device removal: every target node loses its OEM INF file first, then the
-// node itself; the counter holds the number of INF files deleted.
+// node itself.
 #include <algorithm>
 
 #include "tidewell_fixture.h"
@@ -31,9 +31,8 @@ TEST_F(Removal, TargetNodesOfAnyClassAttachedOrNotLoseTheirInfAndGo) {
                  "OEM7.INF");
     AddInstalled("USB\\OTHER", GUID_DEVCLASS_USB, {"USB\\VID_1F3C&PID_3A40"}, "oem1.inf");
 
-    RemoveTargetDevices();
+    RemoveTargetDevices(&run);
     EXPECT_EQ((std::vector<std::string>{"MDM\\GONE", "USB\\LOWER"}), RemovedIds());
-    EXPECT_EQ(2u, g_RemovedDevices);
     EXPECT_FALSE(sim::FileExists(InfPath("oem12.inf")));
     EXPECT_FALSE(sim::FileExists(InfPath("OEM7.INF")));
     // A node of another product and its INF are not touched.
@@ -49,7 +48,7 @@ TEST_F(Removal, InfGoesBeforeItsNodeAndEveryTargetNodeIsHandledOnce) {
     AddInstalled("USB\\A", GUID_DEVCLASS_USB, {kTarget1, kTarget2}, "oem1.inf");
     AddInstalled("USB\\B", GUID_DEVCLASS_PORTS, {kTarget2, kTarget2}, "oem2.inf");
 
-    RemoveTargetDevices();
+    RemoveTargetDevices(&run);
     const auto &ev = sim::M().events;
     std::vector<std::string> order;
     for (const auto &e : ev)
@@ -67,19 +66,16 @@ TEST_F(Removal, InfGoesBeforeItsNodeAndEveryTargetNodeIsHandledOnce) {
 TEST_F(Removal, NoTargetNodeWritesNothingAndCountsNothing) {
     AddInstalled("USB\\OTHER", GUID_DEVCLASS_USB, {"USB\\VID_1F3C&PID_3A4"}, "oem1.inf");
     sim::AddDevice("ROOT\\NOIDS", GUID_DEVCLASS_USB, {});
-    RemoveTargetDevices();
+    RemoveTargetDevices(&run);
     EXPECT_TRUE(sim::M().debug.empty());
-    EXPECT_EQ(0u, g_RemovedDevices);
     EXPECT_TRUE(RemovedIds().empty());
 }
 
 TEST_F(Removal, SetThatCannotBeBuiltChangesNothing) {
     AddInstalled("USB\\A", GUID_DEVCLASS_USB, {kTarget1}, "oem1.inf");
-    g_RemovedDevices = 1;
     sim::FailCall("SetupDiGetClassDevsA");
-    RemoveTargetDevices();
+    RemoveTargetDevices(&run);
     EXPECT_TRUE(sim::M().debug.empty());
-    EXPECT_EQ(1u, g_RemovedDevices);
     EXPECT_FALSE(Removed("USB\\A"));
     EXPECT_TRUE(sim::FileExists(InfPath("oem1.inf")));
 }
@@ -88,10 +84,10 @@ TEST_F(Removal, UnexpectedHardwareIdReadErrorLeavesLaterNodes) {
     AddInstalled("USB\\A", GUID_DEVCLASS_USB, {kTarget1}, "oem1.inf");
     sim::AddDevice("BAD", GUID_DEVCLASS_USB, {kTarget1}).hardwareIdReadError = ERROR_GEN_FAILURE;
     AddInstalled("USB\\C", GUID_DEVCLASS_USB, {kTarget1}, "oem3.inf");
-    RemoveTargetDevices();
+    RemoveTargetDevices(&run);
     EXPECT_EQ(std::vector<std::string>{"USB\\A"}, RemovedIds());
+    EXPECT_FALSE(sim::FileExists(InfPath("oem1.inf")));
     EXPECT_TRUE(sim::FileExists(InfPath("oem3.inf")));
-    EXPECT_EQ(1u, g_RemovedDevices);
 }
 
 // ---- what counts ----
@@ -99,8 +95,7 @@ TEST_F(Removal, UnexpectedHardwareIdReadErrorLeavesLaterNodes) {
 TEST_F(Removal, TwoNodesNamingOneInfCountOnce) {
     AddInstalled("USB\\A", GUID_DEVCLASS_USB, {kTarget1}, "oem5.inf");
     AddInstalled("USB\\B", GUID_DEVCLASS_MODEM, {kTarget2}, "oem5.inf");
-    RemoveTargetDevices();
-    EXPECT_EQ(1u, g_RemovedDevices);
+    RemoveTargetDevices(&run);
     EXPECT_EQ(std::vector<std::string>{InfPath("oem5.inf")}, DeletedFiles());
     EXPECT_EQ((std::vector<std::string>{"USB\\A", "USB\\B"}), RemovedIds());
     // The second uninstall finds the INF gone: nothing is deleted by hand.
@@ -112,25 +107,23 @@ TEST_F(Removal, ReadOnlyHiddenSystemInfIsDeleted) {
     AddInstalled("USB\\A", GUID_DEVCLASS_USB, {kTarget1}, "oem4.inf", true, false);
     sim::AddFile(InfPath("oem4.inf"), "",
                  FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-    RemoveTargetDevices();
+    RemoveTargetDevices(&run);
     EXPECT_FALSE(sim::FileExists(InfPath("oem4.inf")));
-    EXPECT_EQ(1u, g_RemovedDevices);
 }
 
 TEST_F(Removal, FailedAttributeResetDoesNotStopTheDeletion) {
     AddInstalled("USB\\A", GUID_DEVCLASS_USB, {kTarget1}, "oem4.inf");
     sim::FailCall("SetFileAttributesA");
-    RemoveTargetDevices();
+    RemoveTargetDevices(&run);
     EXPECT_FALSE(sim::FileExists(InfPath("oem4.inf")));
-    EXPECT_EQ(1u, g_RemovedDevices);
 }
 
-TEST_F(Removal, FailedDeletionIsNotTracedNorCounted) {
+TEST_F(Removal, FailedDeletionIsNotTraced) {
     AddInstalled("USB\\A", GUID_DEVCLASS_USB, {kTarget1}, "oem4.inf");
     sim::M().driverStore.clear();  // a file no package was published as
     sim::FailCall("DeleteFileA", 1, ERROR_ACCESS_DENIED);
-    RemoveTargetDevices();
-    EXPECT_EQ(0u, g_RemovedDevices);
+    RemoveTargetDevices(&run);
+    EXPECT_TRUE(sim::FileExists(InfPath("oem4.inf")));
     EXPECT_TRUE(Removed("USB\\A"));
     EXPECT_EQ((std::vector<std::string>{"Delete file in Skarnel\n",
                                         "File full path: C:\\Windows\\inf\\oem4.inf\n"}),
@@ -141,11 +134,11 @@ TEST_F(Removal, FailedRemovalIsTracedAndTheNextNodeStillHandled) {
     AddInstalled("USB\\A", GUID_DEVCLASS_USB, {kTarget1}, "oem1.inf").removeError =
         ERROR_ACCESS_DENIED;
     AddInstalled("USB\\B", GUID_DEVCLASS_USB, {kTarget1}, "oem2.inf");
-    RemoveTargetDevices();
+    RemoveTargetDevices(&run);
     EXPECT_FALSE(Removed("USB\\A"));
     EXPECT_TRUE(Removed("USB\\B"));
-    // The INF of the node that stayed is gone and counted all the same.
-    EXPECT_EQ(2u, g_RemovedDevices);
+    // The INF of the node that stayed is gone all the same.
+    EXPECT_FALSE(sim::FileExists(InfPath("oem1.inf")));
     auto msgs = Msgs();
     ASSERT_EQ(5u, msgs.size()) << Join(msgs);
     EXPECT_EQ("Remove failed!\n", msgs[2]);
@@ -181,10 +174,10 @@ TEST_P(DriverStore, PublishedInfLeavesWithItsPackageOrStays) {
             AddInstalled("USB\\A", GUID_DEVCLASS_MODEM, {kTarget1}, "oem7.inf", true, false);
         GetParam().fault();
         if (stage == 0)
-            RemoveTargetDevices();
+            RemoveTargetDevices(&run);
         else
-            ScanInfFile(InfPath("oem7.inf").c_str());
-        TraceKeptInfs();
+            ScanInfFile(&run, InfPath("oem7.inf").c_str());
+        TraceKeptInfs(&run.Infs);
         const std::string where = stage == 0 ? "removal" : "sweep";
         EXPECT_EQ(GetParam().uninstalled, !EventsOf(sim::Event::PackageUninstalled).empty()) << where;
         EXPECT_EQ(GetParam().uninstalled, !sim::FileExists(InfPath("oem7.pnf"))) << where;
@@ -205,7 +198,6 @@ TEST_P(DriverStore, PublishedInfLeavesWithItsPackageOrStays) {
         const auto msgs = Msgs();
         EXPECT_EQ(GetParam().kept != nullptr ? 1 : 0, std::count(msgs.begin(), msgs.end(), kept))
             << where << ": traced once, and only what stays" << Join(msgs);
-        if (stage == 0) EXPECT_EQ(GetParam().deleted ? 1u : 0u, g_RemovedDevices);
         TearDown();
     }
 }
@@ -260,11 +252,10 @@ class KeptInf : public Removal, public ::testing::WithParamInterface<const char 
 
 TEST_P(KeptInf, InBoxUsbInfIsAFoundCompositeDevice) {
     AddInstalled("USB\\COMPOSITE", GUID_DEVCLASS_USB, {kTarget1}, GetParam());
-    RemoveTargetDevices();
+    RemoveTargetDevices(&run);
     EXPECT_EQ(std::vector<std::string>{"Find composite device\n"}, Msgs());
     EXPECT_TRUE(sim::FileExists(InfPath(GetParam())));
     EXPECT_EQ(0, sim::Calls("DeleteFileA"));
-    EXPECT_EQ(0u, g_RemovedDevices);
     EXPECT_TRUE(Removed("USB\\COMPOSITE"));
 }
 
@@ -278,7 +269,7 @@ TEST_F(Removal, NamesThatAreNotOemInfsAreNeverDeleted) {
     sim::AddDirectory("C:\\Windows\\system32");
     sim::AddFile("C:\\Windows\\system32\\x.dll");
 
-    RemoveTargetDevices();
+    RemoveTargetDevices(&run);
     EXPECT_EQ((std::vector<std::string>{"Not an OEM INF: [usbser.inf]\n",
                                         "Not an OEM INF: [..\\system32\\x.dll]\n"}),
               Msgs());
@@ -287,7 +278,6 @@ TEST_F(Removal, NamesThatAreNotOemInfsAreNeverDeleted) {
     EXPECT_EQ(0, sim::Calls("DeleteFileA"));
     EXPECT_EQ(0, sim::Calls("SetFileAttributesA"));
     EXPECT_EQ((std::vector<std::string>{"USB\\SER", "USB\\ESC"}), RemovedIds());
-    EXPECT_EQ(0u, g_RemovedDevices);
 }
 
 TEST(OemInfName, OnlyOemDigitsDotInf) {
@@ -314,16 +304,15 @@ TEST(OemInfName, OnlyOemDigitsDotInf) {
 
 TEST_F(Removal, NodeWithoutDriverKeyIsStillRemoved) {
     sim::AddDevice("USB\\NODRV", GUID_DEVCLASS_USB, {kTarget1});
-    RemoveTargetDevices();
+    RemoveTargetDevices(&run);
     EXPECT_EQ(std::vector<std::string>{"Open Registry failed, Error code: 0xe0000204\n"}, Msgs());
     EXPECT_TRUE(Removed("USB\\NODRV"));
-    EXPECT_EQ(0u, g_RemovedDevices);
 }
 
 TEST_F(Removal, ShortErrorCodeIsPaddedWithSpaces) {
     AddInstalled("USB\\A", GUID_DEVCLASS_USB, {kTarget1}, "oem1.inf");
     sim::FailCall("SetupDiOpenDevRegKey", 1, ERROR_ACCESS_DENIED);
-    RemoveTargetDevices();
+    RemoveTargetDevices(&run);
     EXPECT_EQ(std::vector<std::string>{"Open Registry failed, Error code: 0x       5\n"}, Msgs());
     EXPECT_TRUE(sim::FileExists(InfPath("oem1.inf")));
     EXPECT_TRUE(Removed("USB\\A"));
@@ -340,7 +329,7 @@ TEST_F(Removal, UnreadableInfPathIsTracedWithTheReadsOwnCode) {
     full.hasDriverKey = true;
     full.driverKey["InfPath"] = sim::Bytes(REG_SZ, std::vector<BYTE>(MAX_PATH, '7'));
 
-    RemoveTargetDevices();
+    RemoveTargetDevices(&run);
     EXPECT_EQ((std::vector<std::string>{
                   "RegQueryValueEx for 'InfPath' failed!\n", "Error code: 0x2\n",
                   "RegQueryValueEx for 'InfPath' failed!\n", "Error code: 0xea\n",
@@ -355,9 +344,8 @@ TEST_F(Removal, ValueStoredWithoutTerminatorReadsAsItsText) {
     d.hasDriverKey = true;
     d.driverKey["InfPath"] = sim::Bytes(REG_SZ, {'o', 'e', 'm', '9', '.', 'i', 'n', 'f'});
     sim::AddFile(InfPath("oem9.inf"));
-    RemoveTargetDevices();
+    RemoveTargetDevices(&run);
     EXPECT_FALSE(sim::FileExists(InfPath("oem9.inf")));
-    EXPECT_EQ(1u, g_RemovedDevices);
 }
 
 // "C:\Windows\inf\" takes 15 of the 260 bytes: a name of 244 characters is
@@ -366,9 +354,8 @@ TEST_F(Removal, FullPathThatFitsExactlyIsDeleted) {
     std::string name = "oem" + std::string(237, '4') + ".inf";
     ASSERT_EQ(244u, name.size());
     AddInstalled("USB\\A", GUID_DEVCLASS_USB, {kTarget1}, name);
-    RemoveTargetDevices();
+    RemoveTargetDevices(&run);
     EXPECT_FALSE(sim::FileExists(InfPath(name)));
-    EXPECT_EQ(1u, g_RemovedDevices);
 }
 
 TEST_F(Removal, FullPathThatDoesNotFitDeletesNothing) {
@@ -377,18 +364,17 @@ TEST_F(Removal, FullPathThatDoesNotFitDeletesNothing) {
     // The path cut to the buffer would name this file.
     std::string cut = InfPath(name).substr(0, MAX_PATH - 1);
     sim::AddFile(cut);
-    RemoveTargetDevices();
+    RemoveTargetDevices(&run);
     EXPECT_TRUE(sim::FileExists(InfPath(name)));
     EXPECT_TRUE(sim::FileExists(cut));
     EXPECT_EQ(0, sim::Calls("DeleteFileA"));
-    EXPECT_EQ(0u, g_RemovedDevices);
     EXPECT_TRUE(Removed("USB\\A"));
 }
 
 TEST_F(Removal, WindowsFolderThatCannotBeReadDeletesNothing) {
     AddInstalled("USB\\A", GUID_DEVCLASS_USB, {kTarget1}, "oem1.inf");
     sim::M().windowsDirFails = true;
-    RemoveTargetDevices();
+    RemoveTargetDevices(&run);
     EXPECT_EQ(std::vector<std::string>{"Get current path failed!\n"}, Msgs());
     EXPECT_TRUE(sim::FileExists(InfPath("oem1.inf")));
     EXPECT_TRUE(Removed("USB\\A"));
@@ -397,7 +383,7 @@ TEST_F(Removal, WindowsFolderThatCannotBeReadDeletesNothing) {
 TEST_F(Removal, WindowsFolderTooLongForTheBufferDeletesNothing) {
     AddInstalled("USB\\A", GUID_DEVCLASS_USB, {kTarget1}, "oem1.inf");
     sim::M().windowsDir = "C:\\" + std::string(MAX_PATH, 'w');
-    RemoveTargetDevices();
+    RemoveTargetDevices(&run);
     EXPECT_EQ(std::vector<std::string>{"Get current path failed!\n"}, Msgs());
     EXPECT_EQ(0, sim::Calls("DeleteFileA"));
 }
@@ -417,7 +403,7 @@ TEST_P(RemovalAllocation, FailureIsTracedAndTheNodeStillRemoved) {
     AddInstalled("USB\\A", GUID_DEVCLASS_USB, {kTarget1}, "oem1.inf");
     AddInstalled("USB\\B", GUID_DEVCLASS_USB, {kTarget1}, "oem2.inf");
     sim::FailCall("LocalAlloc", GetParam().nth);
-    RemoveTargetDevices();
+    RemoveTargetDevices(&run);
     auto msgs = Msgs();
     ASSERT_FALSE(msgs.empty());
     EXPECT_EQ(GetParam().message, msgs[0]);
@@ -425,7 +411,6 @@ TEST_P(RemovalAllocation, FailureIsTracedAndTheNodeStillRemoved) {
     EXPECT_TRUE(Removed("USB\\A"));
     // The next node is handled as usual.
     EXPECT_FALSE(sim::FileExists(InfPath("oem2.inf")));
-    EXPECT_EQ(1u, g_RemovedDevices);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -437,7 +422,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Removal, HardwareIdBufferThatCannotBeAllocatedEndsTheStage) {
     AddInstalled("USB\\A", GUID_DEVCLASS_USB, {kTarget1}, "oem1.inf");
     sim::FailCall("LocalAlloc", 1);
-    RemoveTargetDevices();
+    RemoveTargetDevices(&run);
     EXPECT_TRUE(RemovedIds().empty());
     EXPECT_TRUE(sim::M().debug.empty());
 }
@@ -453,10 +438,21 @@ TEST_F(Removal, ReleasesEverythingWhicheverCallFails) {
         AddInstalled("USB\\B", GUID_DEVCLASS_MODEM, {kTarget2}, "oem2.inf", false);
     };
     setUp();
-    RemoveTargetDevices();
-    ASSERT_EQ(2u, g_RemovedDevices);
+    RemoveTargetDevices(&run);
+    FreeRun(&run);
+    ASSERT_FALSE(sim::FileExists(InfPath("oem1.inf")));
+    ASSERT_FALSE(sim::FileExists(InfPath("oem2.inf")));
     ExpectNothingOpen();
-    FailEachCallInTurn(setUp, RemoveTargetDevices, [] { EXPECT_LE(g_RemovedDevices, 2u); });
+    FailEachCallInTurn(
+        setUp,
+        [this] {
+            RemoveTargetDevices(&run);
+            FreeRun(&run);
+        },
+        [] {
+            EXPECT_TRUE(sim::FileExists(InfPath("usb.inf")));
+            EXPECT_TRUE(sim::FileExists(InfPath("usbser.inf")));
+        });
 }
 
 }  // namespace

@@ -43,20 +43,25 @@ protected:
     void SetUp() override {
         ASSERT_STREQ(kPrefix, TracePrefix);
         sim::Reset();
+        run = RUN();
         sim::AddDirectory("C:\\Windows");
         sim::AddDirectory("C:\\Windows\\inf");
     }
     void TearDown() override {
+        FreeRun(&run);
         EXPECT_TRUE(sim::OpenResources().empty()) << sim::OpenResources()[0];
         EXPECT_TRUE(sim::M().problems.empty()) << sim::M().problems[0];
     }
     static Texts Msgs() { return sim::Messages(kPrefix); }
 
+    // The run the sweep works for.
+    RUN run;
+
     // Scans one file of the inf folder.
-    static Texts Scan(const std::string &name, const std::string &content,
+    Texts Scan(const std::string &name, const std::string &content,
                       DWORD attributes = FILE_ATTRIBUTE_ARCHIVE) {
         sim::AddFile(Path(name), content, attributes);
-        ScanInfFile(Path(name).c_str());
+        ScanInfFile(&run, Path(name).c_str());
         return Msgs();
     }
 };
@@ -175,7 +180,7 @@ TEST_F(Sweep, FilesWhoseModelsSectionDoesNotNameTheTargetStaySilently) {
     };
     for (const auto &k : kept) {
         sim::AddFile(Path(k.first), k.second);
-        ScanInfFile(Path(k.first).c_str());
+        ScanInfFile(&run, Path(k.first).c_str());
         EXPECT_TRUE(sim::FileExists(Path(k.first))) << k.first;
     }
     EXPECT_EQ(Texts(), Msgs());
@@ -187,7 +192,7 @@ TEST_F(Sweep, RefusedFileOrDirectoryIsTracedWith210) {
                                                             "USB\\Vid_1F3C&Pid_3A41\r\n"));
     sim::M().debug.clear();
     sim::AddDirectory(Path("x.inf"));
-    ScanInfFile(Path("x.inf").c_str());
+    ScanInfFile(&run, Path("x.inf").c_str());
     EXPECT_EQ(Refused(Path("x.inf")), Msgs());
     EXPECT_TRUE(sim::FileExists(Path("nosig.inf")));
 }
@@ -269,12 +274,12 @@ TEST_F(Sweep, TestInfFilesAreJudgedByTheirNames) {
             EXPECT_EQ(0u, error) << name;
             if (pLine) LocalFree(pLine);
             SetupCloseInfFile(hInf);
-            if (wider) EXPECT_TRUE(ReadInfPrint(path.c_str(), &print) && print.MayNameProduct) << name;
+            if (wider) EXPECT_TRUE(ReadInfPrint(path.c_str(), &print, FALSE) && print.MayNameProduct) << name;
         } else if (name == "reject-utf16-big-endian.inf") {
             // Refused by the reader, but the raw bytes do name the product.
-            EXPECT_TRUE(ReadInfPrint(path.c_str(), &print) && print.MayNameProduct) << name;
+            EXPECT_TRUE(ReadInfPrint(path.c_str(), &print, FALSE) && print.MayNameProduct) << name;
         }
-        ScanInfFile(path.c_str());
+        ScanInfFile(&run, path.c_str());
         Texts msgs = Msgs();
         if (name.rfind("target-", 0) == 0 || name.rfind("windows-", 0) == 0) {
             ASSERT_EQ(3u, msgs.size()) << name;
@@ -307,7 +312,7 @@ TEST_F(Sweep, OneSweepDeletesEveryMatchingFileAndGoesOnPastRefusals) {
     sim::AddFile(Path("e.inf"), "not an INF");
     sim::AddFile(Path("f.inf"), Inf("Omrak", "[Omrak]\r\nusb\\vid_1f3c&pid_3a41\r\n"));
     sim::AddFile(Path("g.pnf"), Inf("Omrak", "[Omrak]\r\nUSB\\Vid_1F3C&Pid_3A41\r\n"));
-    SweepInfFolder();
+    SweepInfFolder(&run);
     Texts expected;
     for (const Texts &t : {Found(Path("A.INF"), "USB\\Vid_1F3C&Pid_3A41"),
                            Found(Path("b.inf"), "USB\\Vid_1F3C&Pid_3A42"), Refused(Path("d.inf")),
@@ -323,12 +328,12 @@ TEST_F(Sweep, OneSweepDeletesEveryMatchingFileAndGoesOnPastRefusals) {
 TEST_F(Sweep, FolderWithoutInfEntriesIsTracedWith383) {
     sim::AddFile(Path("oem1.pnf"), "x");
     sim::AddFile(Path("setupapi.dev.log"), "x");
-    SweepInfFolder();
+    SweepInfFolder(&run);
     EXPECT_EQ(Texts({"Get file list failed, line: 383\n"}), Msgs());
     EXPECT_EQ(0, sim::Calls("SetupOpenInfFileA"));
     sim::Reset();
     sim::AddDirectory("C:\\Windows");  // no inf folder at all
-    SweepInfFolder();
+    SweepInfFolder(&run);
     EXPECT_EQ(Texts({"Get file list failed, line: 383\n"}), Msgs());
 }
 
@@ -338,7 +343,7 @@ TEST_F(Sweep, AllocationFailuresAreTracedWithTheirLine) {
     for (int nth = 1; nth <= 3; ++nth) {
         sim::M().debug.clear();
         sim::FailCall("LocalAlloc", sim::Calls("LocalAlloc") + nth);
-        SweepInfFolder();
+        SweepInfFolder(&run);
         EXPECT_EQ(Texts({"Malloc failed, line: " + std::to_string(lines[nth - 1]) + "\n"}), Msgs());
         EXPECT_EQ(0u, sim::HeapBytesNow());
     }
@@ -349,10 +354,10 @@ TEST_F(Sweep, AllocationFailuresAreTracedWithTheirLine) {
 TEST_F(Sweep, UnreadableWindowsFolderEndsTheSweepBeforeAnySearch) {
     sim::AddFile(Path("a.inf"), Inf("Omrak", "[Omrak]\r\nUSB\\Vid_1F3C&Pid_3A41\r\n"));
     sim::M().windowsDirFails = true;
-    SweepInfFolder();
+    SweepInfFolder(&run);
     sim::M().windowsDirFails = false;
     sim::M().windowsDir = "C:\\" + std::string(300, 'w');  // does not fit 260 bytes
-    SweepInfFolder();
+    SweepInfFolder(&run);
     EXPECT_EQ(0, sim::Calls("FindFirstFileA"));
     EXPECT_EQ(Texts(), Msgs());
     EXPECT_TRUE(sim::FileExists(Path("a.inf")));
@@ -369,7 +374,7 @@ TEST_F(Sweep, EntryWhosePathDoesNotFitIsPassedOver) {
     const std::string tooLong = dir + "\\inf\\" + std::string(48, 'l') + ".inf";
     sim::AddFile(fits, content);
     sim::AddFile(tooLong, content);
-    SweepInfFolder();
+    SweepInfFolder(&run);
     EXPECT_FALSE(sim::FileExists(fits));
     EXPECT_TRUE(sim::FileExists(tooLong));
     EXPECT_EQ(1, sim::Calls("SetupOpenInfFileA"));

@@ -36,13 +36,19 @@ class TidewellTest : public ::testing::Test {
 protected:
     void SetUp() override {
         sim::Reset();
-        g_RemovedDevices = 0;
-        ForgetInfWork();
+        run = RUN();
+        run.SiblingExitCode = STILL_ACTIVE;
         sim::AddDirectory("C:\\Windows");
         sim::AddDirectory(kInfDir);
     }
 
-    void TearDown() override { ExpectNothingOpen(); }
+    void TearDown() override {
+        FreeRun(&run);
+        ExpectNothingOpen();
+    }
+
+    // The state of a run, as main hands it to the stages a test calls.
+    RUN run;
 
     // After a run: nothing left open and no misuse of the platform.
     static void ExpectNothingOpen() {

@@ -9,6 +9,7 @@
 #include "tidewell_fixture.h"
 
 int Tidewell64Main(int argc, char **argv, char **envp);  // the real sibling
+int DeployMain(int argc, char **argv, char **envp);      // TidewellDeploy, which starts us
 
 namespace {
 
@@ -156,22 +157,21 @@ TEST_F(Refusal, FreePortsLetTheRunGoOnWithoutABox) {
 
 class SweepDecision : public TidewellTest, public ::testing::WithParamInterface<int> {};
 
-// Whatever the removal counted, two deletions included: a run cut short and
-// started again may count two and still leave the product's INF files for
+// Whatever the removal took, two deletions included: a run cut short and
+// started again may take two and still leave the product's INF files for
 // the sweep.
-TEST_P(SweepDecision, SweepRunsWhateverTheRemovalCounted) {
+TEST_P(SweepDecision, SweepRunsWhateverTheRemovalTook) {
     const int deleted = GetParam();
     for (int i = 0; i < deleted; ++i) {
         std::string n = std::to_string(i + 1);
         AddInstalled("USB\\VID_1F3C&PID_3A41\\" + n, GUID_DEVCLASS_USB, {kTarget1},
                      "oem" + n + ".inf");
     }
-    // A target node whose INF is already gone never counts.
+    // A target node whose INF is already gone.
     AddInstalled("USB\\VID_1F3C&PID_3A42\\9", GUID_DEVCLASS_USB, {kTarget2}, "oem99.inf", true,
                  false);
 
     EXPECT_EQ(0, RunTidewell());
-    EXPECT_EQ((DWORD)deleted, g_RemovedDevices);
     EXPECT_EQ((size_t)deleted, EventsOf(sim::Event::FileDeleted).size());
     EXPECT_TRUE(HasMsg("Need search..\n"));
     EXPECT_FALSE(HasMsg("Uninstall for 64bit OS, line: 1123"));
@@ -202,10 +202,10 @@ TEST_F(TidewellTest, CommandLineArgumentsChangeNothing) {
     EXPECT_EQ(removed, EventsOf(sim::Event::DeviceRemoved));
 }
 
-// A store INF whose bytes the inf folder holds is judged as that file was,
-// by the wider rule, and not opened again: the copy of another model's
+// Store INFs are judged by the wider rule: the copy of another model's
 // published INF is not left, the copy of an INF whose decorated section
-// names the product (which the sweep's rule does not read) is.
+// names the product (which the sweep's rule does not read), with no
+// published INF of its bytes, is.
 TEST_F(TidewellTest, RecordJudgesStoreCopiesOfInfFolderFilesByTheWiderRule) {
     auto inf = [](const char *id) {
         return std::string("[Version]\r\nSignature=\"$Windows NT$\"\r\n[Manufacturer]\r\n"
@@ -222,10 +222,7 @@ TEST_F(TidewellTest, RecordJudgesStoreCopiesOfInfFolderFilesByTheWiderRule) {
         sim::AddDirectory(folder);
         sim::AddFile(folder + "\\" + name, sim::M().files[InfPath(name)].content);
     }
-    RecordRun(FALSE);
-    // omrak.inf alone is read as an INF, once: oem3.inf's bytes name another
-    // product, and the store's copy takes the inf folder's answer.
-    EXPECT_EQ(1, sim::Calls("SetupOpenInfFileA"));
+    RecordRun(&run, FALSE);
     EXPECT_EQ("left", RecordValue("Result"));
     EXPECT_EQ(repository + "\\omrak.inf_amd64_1\\omrak.inf (no published INF)", RecordValue("Left"));
 }
@@ -330,12 +327,10 @@ protected:
 TEST_F(HandOff, SweepAlwaysRunsAfterTheSiblingHasEnded) {
     InstallSibling();
     AddInstalled("USB\\VID_1F3C&PID_3A41\\1", GUID_DEVCLASS_USB, {kTarget1}, "oem1.inf");
-    g_RemovedDevices = 2;  // whatever it held, the hand-off resets it
 
     EXPECT_EQ(0, RunTidewell());
     EXPECT_EQ(1, siblingRuns);
     EXPECT_EQ(0, sweepCallsWhileSiblingRan);
-    EXPECT_EQ(0u, g_RemovedDevices);
 
     // The device removal is the sibling's: nothing removed in this process.
     EXPECT_FALSE(Removed("USB\\VID_1F3C&PID_3A41\\1"));
@@ -432,7 +427,6 @@ TEST_P(SharedPackage, IsKeptAndTheProductNodeStillGoes) {
     for (size_t i = 0; i + 1 < d.size(); ++i)
         said += d[i] == prefix && d[i + 1].compare(0, kept.size(), kept) == 0;
     EXPECT_EQ(1, said) << Join(d);
-    EXPECT_EQ(0u, g_RemovedDevices);
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, SharedPackage,
@@ -448,7 +442,7 @@ INSTANTIATE_TEST_SUITE_P(Paths, SharedPackage,
 // Where none of those devices uses it, the product's package goes with its
 // node. (Kept today, every package then counting as maybe another device's:
 // to be enabled once no table limits what the run can know.)
-TEST_F(SharedPackage, DISABLED_ProductPackageGoesBehindMoreDevicesThanAnyTableHolds) {
+TEST_F(SharedPackage, ProductPackageGoesBehindMoreDevicesThanAnyTableHolds) {
     sim::AddFile(InfPath("oem21.inf"), "[Version]\r\nSignature=\"$Windows NT$\"\r\n[Manufacturer]\r\n"
                                        "Omrak=Omrak\r\n[Omrak]\r\nModem=M,USB\\Vid_1F3C&Pid_3A41\r\n");
     sim::M().driverStore.insert("oem21.inf");
@@ -589,7 +583,145 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    "refused", "device USB\\VID_1F3C&PID_3A41\\1|device MDM\\1|oem3.inf", "0"},
         RecordCase{"an enumeration that fails", [] { sim::FailCall("SetupDiEnumDeviceInfo", 0); },
-                   "unknown", "oem3.inf (kept: other devices not known, error 0x8)", "0"}));
+                   "unknown", "oem3.inf (kept: other devices not known, error 0x8)", "0"},
+        // The vendor's INF under its own name, which the sweep's rule takes:
+        // the first line of its models section cannot be read, so the file
+        // stays, and nothing can say that it does not name the product.
+        RecordCase{"an INF of the product whose lines cannot be read",
+                   [] {
+                       sim::AddFile("C:\\Windows\\inf\\omrakphone.inf",
+                                    "[Version]\r\nSignature=\"$Windows NT$\"\r\n[Manufacturer]\r\n"
+                                    "O=O\r\n[O]\r\nModem=M,USB\\Vid_1F3C&Pid_3A41\r\n");
+                       // Its [Manufacturer] line is read twice (size, text), each
+                       // time sized first.
+                       sim::FailCall("SetupGetLineTextA", 5);
+                   },
+                   "unknown", "", "1"}));
+
+// TidewellDeploy runs the real Tidewell beside it (an x86 program) and
+// returns what the record it leaves says; 32-bit Windows unless a case
+// says otherwise.
+struct DeployCase {
+    const char *what;
+    void (*setUp)();
+    int code;
+    const char *record;  // Result, RebootRequired and RebootBootTime afterwards
+    const char *trace;   // TidewellDeploy's trace before its return code
+    const char *why;     // its run log's reason for the code
+    size_t starts;       // starts of Tidewell.exe tried
+};
+
+void PrintTo(const DeployCase &c, std::ostream *os) { *os << c.what; }
+
+class Deploy : public TidewellTest, public ::testing::WithParamInterface<DeployCase> {};
+
+const char kDeploy[] = "C:\\Program Files\\Omrak\\TidewellDeploy.exe";
+
+// The record of an earlier run.
+void Recorded(bool reboot, const char *bootTime = nullptr) {
+    sim::RegKey &key = sim::M().registry["SOFTWARE\\Omrak\\Device Tools"];
+    key["Result"] = sim::Sz("clean");
+    key["RebootRequired"] = sim::Bytes(REG_DWORD, {(BYTE)reboot, 0, 0, 0});
+    if (bootTime) key["RebootBootTime"] = sim::Sz(bootTime);
+}
+
+TEST_P(Deploy, ReturnsTheCodeTheRecordCallsFor) {
+    const DeployCase &c = GetParam();
+    sim::AddDirectory("C:\\Program Files");
+    sim::AddDirectory(kFolder);
+    sim::AddFile(kDeploy, "MZ");
+    sim::AddFile(kSelf, "MZ");
+    sim::M().moduleFileName = kDeploy;
+    sim::M().nativeMachine = IMAGE_FILE_MACHINE_I386;
+    sim::M().x86Programs.insert(kSelf);
+    sim::M().programs[kSelf] = [] { sim::SetExitCode(TidewellMain(0, nullptr, nullptr)); };
+    c.setUp();
+
+    const std::string code = std::to_string(c.code);
+    EXPECT_EQ(c.code, DeployMain(0, nullptr, nullptr));
+    EXPECT_EQ(c.record, RecordValue("Result") + " " + RecordValue("RebootRequired") + " " +
+                            RecordValue("RebootBootTime"));
+    EXPECT_EQ(c.starts, sim::M().processStarts.size());
+    std::string trace, log;
+    const auto &d = sim::M().debug;
+    for (size_t i = 0; i + 1 < d.size(); ++i)
+        if (d[i] == "..TidewellDeploy - Omrak") trace += d[i + 1];
+    EXPECT_EQ(c.trace + ("Return code: " + code + "\n"), trace);
+    // Its block in the run log (a run that is not elevated writes none),
+    // from its header on, ends with the code and why.
+    std::istringstream lines(sim::M().files["C:\\Windows\\Omrak.log"].content);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find(" TidewellDeploy[") != std::string::npos)
+            log += line.substr(line.find("] ") + 2, line.size() - line.find("] ") - 3) + "|";
+    const std::string tail = "|== return code " + code + ": " + c.why +
+                             "|..TidewellDeploy - Omrak  Return code: " + code + "|== exit code " +
+                             code + "|";
+    if (sim::M().elevated)
+        EXPECT_TRUE(log.find("== TidewellDeploy " RELEASE_VERSION ", ") == 0 && log.size() > tail.size() &&
+                    log.compare(log.size() - tail.size(), tail.size(), tail) == 0)
+            << log;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, Deploy,
+    ::testing::Values(
+        DeployCase{"clean", [] {}, 0, "clean 0 (none)", "", "Result is clean", 1},
+        DeployCase{"refused",
+                   [] {
+                       sim::Device &m = sim::AddDevice("MDM\\1", GUID_DEVCLASS_MODEM, {kTarget1});
+                       m.hasHardwareKey = true;
+                       m.hardwareKey["AttachedTo"] = sim::Sz("COM7");
+                       sim::M().ports["COM7"].heldByOther = true;
+                   },
+                   1618, "refused 0 (none)", "", "Result is refused", 1},
+        DeployCase{"left on 64-bit Windows without the sibling",
+                   [] {
+                       sim::M().nativeMachine = IMAGE_FILE_MACHINE_AMD64;
+                       sim::M().wow64 = sim::Wow64True;
+                       sim::AddDevice("USB\\VID_1F3C&PID_3A41\\1", GUID_DEVCLASS_USB, {kTarget1});
+                   },
+                   1603, "left 0 (none)", "", "Result is not clean", 2},
+        DeployCase{"unknown", [] { sim::FailCall("SetupDiEnumDeviceInfo", 0); }, 1603,
+                   "unknown 0 (none)", "", "Result is not clean", 1},
+        DeployCase{"no Result", [] { sim::FailCall("RegSetValueExA", 0); }, 1603,
+                   "(none) (none) (none)", "", "no Result", 1},
+        DeployCase{"a restart asked for by this run",
+                   [] {
+                       sim::AddDevice("USB\\VID_1F3C&PID_3A41\\1", GUID_DEVCLASS_USB, {kTarget1})
+                           .removeNeedsFlags = DI_NEEDREBOOT;
+                   },
+                   3010, "clean 1 2026-03-17T06:38:07Z", "", "RebootRequired is 1", 1},
+        DeployCase{"a restart asked for earlier in this Windows session",
+                   [] { Recorded(true, "2026-03-17T06:37:30Z"); }, 3010,
+                   "clean 1 2026-03-17T06:37:30Z", "", "RebootRequired is 1", 1},
+        DeployCase{"a restart asked for before Windows started again",
+                   [] { Recorded(true, "2026-03-16T22:10:00Z"); }, 0,
+                   "clean 0 2026-03-16T22:10:00Z", "", "Result is clean", 1},
+        DeployCase{"Tidewell.exe missing",
+                   [] {
+                       Recorded(false);
+                       sim::M().files.erase(kSelf);
+                   },
+                   1603, "(none) 0 (none)",
+                   "Tidewell.exe not started: CreateProcess failed, Error code: 0x2\n",
+                   "Tidewell.exe not started", 1},
+        DeployCase{"a signed TidewellDeploy.exe beside an unsigned Tidewell.exe",
+                   [] { sim::M().files[kDeploy].signature = kPublisherA; }, 1603,
+                   "(none) (none) (none)",
+                   "Tidewell.exe not started: signature check failed, Error code: 0x800b0100\n",
+                   "Tidewell.exe not started", 0},
+        DeployCase{"Tidewell.exe ended before its end",
+                   [] {
+                       Recorded(false);
+                       sim::EndProcessAfterMessage("Need search..\n");
+                   },
+                   1603, "(none) 0 (none)", "", "Tidewell.exe did not end with 0", 1},
+        DeployCase{"not elevated",
+                   [] {
+                       Recorded(false);
+                       sim::M().elevated = false;
+                   },
+                   1603, "clean 0 (none)", "", "the old Result not deleted", 0}));
 
 TEST_F(HandOff, StartsTheSiblingWithExactlyTheseArguments) {
     InstallSibling();
@@ -779,7 +911,6 @@ TEST_P(SignedHandOff, StartsOnlyASiblingOfItsOwnPublisher) {
               msgs[at + 1]);
     EXPECT_EQ(refusal ? "Need search..\n" : "pModule: C:\\Program Files\\Omrak\\Tidewell64.exe\n",
               msgs[at + 2]);
-    EXPECT_EQ(0u, g_RemovedDevices);
     for (const auto &e : EventsOf(sim::Event::LibraryLoaded))
         EXPECT_EQ(0u, sim::M().events[e].text.find("C:\\Windows\\system32\\"));
 }

@@ -22,6 +22,7 @@ typedef BYTE *LPBYTE;
 typedef uint16_t WORD;
 typedef uint16_t USHORT;
 typedef uint64_t ULONGLONG;
+typedef int64_t LONGLONG;
 typedef uint32_t DWORD;   // 32 bits, as on Windows (not Linux's unsigned long)
 typedef DWORD *PDWORD;
 typedef DWORD *LPDWORD;
@@ -361,6 +362,8 @@ typedef struct _IMAGE_NT_HEADERS64 {
 #define ERROR_GEN_FAILURE 31L
 #define ERROR_READ_FAULT 30L
 #define ERROR_SUCCESS_REBOOT_REQUIRED 3010L
+#define ERROR_INSTALL_FAILURE 1603L
+#define ERROR_INSTALL_ALREADY_RUNNING 1618L
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_INVALID_USER_BUFFER 1784L
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
@@ -507,6 +510,11 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteS
 UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
 UINT WINAPI GetSystemWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
 void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime);
+void WINAPI GetSystemTimeAsFileTime(FILETIME *lpSystemTimeAsFileTime);
+BOOL WINAPI FileTimeToSystemTime(const FILETIME *lpFileTime, LPSYSTEMTIME lpSystemTime);
+// GetTickCount64 (Windows Vista and later) is not declared: the programs
+// look it up at run time.
+DWORD WINAPI GetTickCount(void);
 DWORD WINAPI GetTimeZoneInformation(LPTIME_ZONE_INFORMATION lpTimeZoneInformation);
 UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
 HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
@@ -535,6 +543,8 @@ BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS Toke
 LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved,
                                 LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
 LSTATUS WINAPI RegCloseKey(HKEY hKey);
+LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                             HKEY *phkResult);
 LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
                                DWORD dwOptions, REGSAM samDesired,
                                const LPSECURITY_ATTRIBUTES lpSecurityAttributes, HKEY *phkResult,

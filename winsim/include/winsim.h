@@ -188,6 +188,9 @@ struct Machine {
     // A program that CreateProcessA can start, by full path; its run happens
     // while the starter waits for it (or when it closes the handle unwaited).
     std::map<std::string, std::function<void()>, CaseLess> programs;
+    // The programs among them built for x86 (the uninstaller); the others
+    // are x64 programs (the 64-bit sibling).
+    std::set<std::string, CaseLess> x86Programs;
     CONFIGRET locateResult = CR_SUCCESS;
     // The process's window station and session.
     bool stationVisible = true;      // WSF_VISIBLE
@@ -195,6 +198,9 @@ struct Machine {
     DWORD sessionId = 1;
     DWORD processId = 0x200;  // a new process gets the next one
     SYSTEMTIME localTime{2026, 3, 2, 17, 9, 41, 7, 250};  // the clock GetLocalTime reads
+    // Milliseconds since Windows started (GetTickCount64; GetTickCount gives
+    // its low 32 bits): Windows started at the local time above less these.
+    ULONGLONG tickCount = 7380000;
     // The time zone: local time is UTC plus this many minutes, an hour more
     // while daylight saving time is on.
     int utcOffsetMinutes = 60;

@@ -84,6 +84,28 @@ Element *ParamsElement(const char *api, HDEVINFO set, PSP_DEVINFO_DATA data,
     return e;
 }
 
+// Access that writes to a key. HKLM's keys, a device's included, only an
+// elevated process may open so; anyone may read them.
+const REGSAM kWriting =
+    KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC | WRITE_OWNER;
+
+// The key below HKLM that a call names, as the process reaches it: a 32-bit
+// process on 64-bit Windows reaches SOFTWARE through WOW6432Node unless it
+// asks for the 64-bit view; elsewhere the flag changes nothing.
+std::string MachineKeyPath(const std::string &subKey, REGSAM samDesired) {
+    std::string path = subKey;
+    while (!path.empty() && path.back() == '\\') path.pop_back();
+    if (M().wow64 == Wow64True && !(samDesired & KEY_WOW64_64KEY) &&
+        (Lower(path) == "software" || Lower(path).compare(0, 9, "software\\") == 0))
+        path = "SOFTWARE\\WOW6432Node" + path.substr(8);
+    return path;
+}
+
+HKEY NewMachineKey(const std::string &path, REGSAM samDesired) {
+    KeyData *k = new KeyData{(size_t)-1, 0, samDesired & ~(REGSAM)(KEY_WOW64_64KEY | KEY_WOW64_32KEY), path};
+    return (HKEY)NewHandle(KKey, "key HKLM\\" + path, k);
+}
+
 RegKey *KeyOf(const KeyData *k) {
     if (!k->path.empty()) {
         auto it = M().registry.find(k->path);
@@ -257,12 +279,9 @@ HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Device
         SetLastError(ERROR_KEY_DOES_NOT_EXIST);
         return (HKEY)INVALID_HANDLE_VALUE;
     }
-    // A device's keys live under HKLM\SYSTEM: only an elevated process may
-    // open them for writing. (With the global scope the hardware profile is
-    // not used.)
-    const REGSAM writing =
-        KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC | WRITE_OWNER;
-    if (!M().elevated && (samDesired & writing)) {
+    // A device's keys live under HKLM\SYSTEM. (With the global scope the
+    // hardware profile is not used.)
+    if (!M().elevated && (samDesired & kWriting)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return (HKEY)INVALID_HANDLE_VALUE;
     }
@@ -321,19 +340,31 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR
         return ERROR_INVALID_HANDLE;
     }
     if (!M().elevated) return ERROR_ACCESS_DENIED;  // HKLM is the administrators'
-    std::string path = lpSubKey;
-    while (!path.empty() && path.back() == '\\') path.pop_back();
-    // A 32-bit process on 64-bit Windows reaches SOFTWARE through
-    // WOW6432Node unless it asks for the 64-bit view; elsewhere the flag
-    // changes nothing.
-    if (M().wow64 == Wow64True && !(samDesired & KEY_WOW64_64KEY) &&
-        (Lower(path) == "software" || Lower(path).compare(0, 9, "software\\") == 0))
-        path = "SOFTWARE\\WOW6432Node" + path.substr(8);
+    std::string path = MachineKeyPath(lpSubKey, samDesired);
     bool existed = M().registry.count(path) != 0;
     M().registry[path];
     if (lpdwDisposition) *lpdwDisposition = existed ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
-    KeyData *k = new KeyData{(size_t)-1, 0, samDesired & ~(REGSAM)(KEY_WOW64_64KEY | KEY_WOW64_32KEY), path};
-    *phkResult = (HKEY)NewHandle(KKey, "key HKLM\\" + path, k);
+    *phkResult = NewMachineKey(path, samDesired);
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                             HKEY *phkResult) {
+    Arguments("RegOpenKeyExA", std::string(lpSubKey ? lpSubKey : "(null)"));
+    DWORD error;
+    if (Fault("RegOpenKeyExA", ERROR_ACCESS_DENIED, &error)) return (LSTATUS)error;
+    if (!phkResult || !lpSubKey || ulOptions) {
+        Problem("RegOpenKeyExA: a call that is not modelled");
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (hKey != HKEY_LOCAL_MACHINE) {
+        Problem("RegOpenKeyExA below a key other than HKEY_LOCAL_MACHINE");
+        return ERROR_INVALID_HANDLE;
+    }
+    std::string path = MachineKeyPath(lpSubKey, samDesired);
+    if (!M().registry.count(path)) return ERROR_FILE_NOT_FOUND;
+    if (!M().elevated && (samDesired & kWriting)) return ERROR_ACCESS_DENIED;
+    *phkResult = NewMachineKey(path, samDesired);
     return ERROR_SUCCESS;
 }
 

@@ -213,6 +213,48 @@ HMODULE MapImage() {
     return (HMODULE)g_image.bytes;
 }
 
+// Time as FILETIME counts it: 100-nanosecond ticks since 1601-01-01 (UTC),
+// the proleptic Gregorian calendar.
+const ULONGLONG kTicksPerSecond = 10000000;
+const LONGLONG kDaysFrom1601To1970 = 134774;
+
+ULONGLONG FileTimeOf(const SYSTEMTIME &st) {
+    // Days since 1970-01-01 of a civil date (an era is 400 years).
+    const LONGLONG y = (LONGLONG)st.wYear - (st.wMonth <= 2);
+    const LONGLONG era = y / 400;
+    const LONGLONG yoe = y - era * 400;
+    const LONGLONG doy = (153 * (st.wMonth + (st.wMonth > 2 ? -3 : 9)) + 2) / 5 + st.wDay - 1;
+    const LONGLONG days = era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+    return (ULONGLONG)(days + kDaysFrom1601To1970) * 86400 * kTicksPerSecond +
+           ((ULONGLONG)st.wHour * 3600 + st.wMinute * 60 + st.wSecond) * kTicksPerSecond +
+           (ULONGLONG)st.wMilliseconds * 10000;
+}
+
+SYSTEMTIME SystemTimeOf(ULONGLONG t) {
+    SYSTEMTIME st{};
+    const ULONGLONG seconds = t / kTicksPerSecond;
+    const LONGLONG days = (LONGLONG)(seconds / 86400) - kDaysFrom1601To1970 + 719468;
+    const LONGLONG era = (days >= 0 ? days : days - 146096) / 146097;
+    const LONGLONG doe = days - era * 146097;
+    const LONGLONG yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    const LONGLONG doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const LONGLONG mp = (5 * doy + 2) / 153;
+    st.wDay = (WORD)(doy - (153 * mp + 2) / 5 + 1);
+    st.wMonth = (WORD)(mp < 10 ? mp + 3 : mp - 9);
+    st.wYear = (WORD)(yoe + era * 400 + (st.wMonth <= 2));
+    st.wDayOfWeek = (WORD)((seconds / 86400 + 1) % 7);  // 1601-01-01 was a Monday
+    st.wHour = (WORD)(seconds % 86400 / 3600);
+    st.wMinute = (WORD)(seconds % 3600 / 60);
+    st.wSecond = (WORD)(seconds % 60);
+    st.wMilliseconds = (WORD)(t % kTicksPerSecond / 10000);
+    return st;
+}
+
+ULONGLONG WINAPI SimGetTickCount64(void) {
+    Note("GetTickCount64");
+    return M().tickCount;
+}
+
 struct ProcessData {
     std::string application;
     bool ran = false;
@@ -224,8 +266,9 @@ DWORD g_exitCode = 0;  // what the running child's program set
 
 // A started program runs as a process of its own: its handles, heap blocks,
 // loaded modules, last error, DLL search and module name are its own, and
-// go when it ends, however it ends. It is a 64-bit process or not as its
-// program sets M().wow64 when it starts; the starter's is restored after.
+// go when it ends, however it ends. An x86 program runs under WOW64 wherever
+// Windows is not x86 itself, an x64 program natively; the starter's kind is
+// restored after.
 void RunChild(ProcessData *p) {
     if (p->ran) return;
     p->ran = true;
@@ -233,6 +276,10 @@ void RunChild(ProcessData *p) {
     if (it != M().programs.end() && it->second) {
         Machine &m = M();
         const Wow64Mode wow64 = m.wow64;
+        const WORD imageMagic = m.imageMagic;
+        const bool x86 = m.x86Programs.count(p->application) != 0;
+        m.wow64 = x86 && m.nativeMachine != IMAGE_FILE_MACHINE_I386 ? Wow64True : Wow64False;
+        m.imageMagic = x86 ? IMAGE_NT_OPTIONAL_HDR32_MAGIC : IMAGE_NT_OPTIONAL_HDR64_MAGIC;
         const std::string module = m.moduleFileName;
         const DWORD dllDirectories = m.defaultDllDirectories;
         const DWORD lastError = g_lastError;
@@ -270,6 +317,7 @@ void RunChild(ProcessData *p) {
         m.defaultDllDirectories = dllDirectories;
         m.moduleFileName = module;
         m.wow64 = wow64;
+        m.imageMagic = imageMagic;
     }
     if (p->exitCode == STILL_ACTIVE) p->exitCode = 0;  // a program the machine does not run
     Log(Event::ProcessEnded, p->application);
@@ -336,6 +384,8 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
             return (FARPROC)(void (*)(void))ProcessIdToSessionId;
         if (name == "WTSGetActiveConsoleSessionId" && !M().noSessionFunctions)
             return (FARPROC)(void (*)(void))WTSGetActiveConsoleSessionId;
+        if (name == "GetTickCount64")  // Windows Vista and later
+            return (FARPROC)(void (*)(void))SimGetTickCount64;
     } else if (hModule == (HMODULE)&g_setupapiTag) {
         if (name == "SetupUninstallOEMInfA" && !M().noUninstallOemInf)
             return (FARPROC)(void (*)(void))SetupUninstallOEMInfA;
@@ -510,13 +560,14 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine,
         SetLastError(f ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND);
         return FALSE;
     }
-    // The programs started here are x64 programs (the 64-bit sibling): 32-bit
-    // Windows cannot run one, nor Windows 10 on Arm. Windows 11 on Arm runs
-    // it under emulation. Assumption: an x64 process there may use the
+    // Every Windows runs an x86 program. An x64 program (the 64-bit sibling)
+    // 32-bit Windows cannot run, nor Windows 10 on Arm; Windows 11 on Arm
+    // runs it under emulation. Assumption: an x64 process there may use the
     // device-installation calls as on x64 Windows (no document says); the
     // layer lets it.
     const WORD machine = M().nativeMachine;
-    if (machine == IMAGE_FILE_MACHINE_I386 || (machine == IMAGE_FILE_MACHINE_ARM64 && !M().x64Emulation)) {
+    if (!M().x86Programs.count(app) &&
+        (machine == IMAGE_FILE_MACHINE_I386 || (machine == IMAGE_FILE_MACHINE_ARM64 && !M().x64Emulation))) {
         SetLastError(ERROR_BAD_EXE_FORMAT);
         return FALSE;
     }
@@ -725,6 +776,30 @@ UINT WINAPI GetSystemWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
 void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime) {
     Note("GetLocalTime");
     *lpSystemTime = M().localTime;
+}
+
+// UTC: the local time less its offset.
+void WINAPI GetSystemTimeAsFileTime(FILETIME *lpSystemTimeAsFileTime) {
+    Note("GetSystemTimeAsFileTime");
+    ULONGLONG t = FileTimeOf(M().localTime) - (ULONGLONG)((LONGLONG)M().utcOffsetMinutes * 60 * kTicksPerSecond);
+    lpSystemTimeAsFileTime->dwLowDateTime = (DWORD)t;
+    lpSystemTimeAsFileTime->dwHighDateTime = (DWORD)(t >> 32);
+}
+
+DWORD WINAPI GetTickCount(void) {
+    Note("GetTickCount");
+    return (DWORD)M().tickCount;  // it wraps after 49.7 days
+}
+
+BOOL WINAPI FileTimeToSystemTime(const FILETIME *lpFileTime, LPSYSTEMTIME lpSystemTime) {
+    Note("FileTimeToSystemTime");
+    ULONGLONG t = ((ULONGLONG)lpFileTime->dwHighDateTime << 32) | lpFileTime->dwLowDateTime;
+    if (t >= 0x8000000000000000ULL) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *lpSystemTime = SystemTimeOf(t);
+    return TRUE;
 }
 
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle) {
