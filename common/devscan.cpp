@@ -69,8 +69,7 @@ int ScanDevices(const SCAN_SETUP *pSetup)
             // A size that does not grow would only be asked for again and
             // again: such a read has failed.
             if (error == ERROR_INSUFFICIENT_BUFFER && cbData > cbBuffer) {
-                if (pHwIds != NULL)
-                    LocalFree(pHwIds);
+                LocalFree(pHwIds);
                 pHwIds = (char *)LocalAlloc(LMEM_ZEROINIT, cbData);
                 cbBuffer = pHwIds != NULL ? cbData : 0;
                 if (pHwIds != NULL)
@@ -82,8 +81,7 @@ int ScanDevices(const SCAN_SETUP *pSetup)
             break;
         }
         if (readFailed) {
-            if (pHwIds != NULL)
-                LocalFree(pHwIds);
+            LocalFree(pHwIds);
             if (pSetup->UnreadAction != NULL &&
                 pSetup->UnreadAction(hDevInfo, &devInfoData, NULL, 0, pSetup->pContext))
                 continue;
@@ -99,8 +97,7 @@ int ScanDevices(const SCAN_SETUP *pSetup)
                                      pSetup->pContext))
                 stop = 1;
         }
-        if (pHwIds != NULL)
-            LocalFree(pHwIds);
+        LocalFree(pHwIds);
         if (stop) {
             result = SCAN_STOPPED;
             break;

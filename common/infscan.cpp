@@ -29,66 +29,77 @@ const char *FileNameOf(const char *pPath)
     return pName;
 }
 
+// The text of the line at pContext in a new heap block, NUL-terminated, its
+// size (NUL included) in *pcbText; NULL, with the reason in GetLastError,
+// where it cannot be read, and *pcbText 0 where it cannot even be sized.
+static char *ReadLineText(PINFCONTEXT pContext, DWORD *pcbText)
+{
+    char *pText;
+    DWORD error;
+
+    if (!SetupGetLineTextA(pContext, NULL, NULL, NULL, NULL, 0, pcbText)) {
+        *pcbText = 0;
+        return NULL;
+    }
+    pText = (char *)LocalAlloc(LMEM_ZEROINIT, *pcbText + 1);
+    if (pText == NULL || SetupGetLineTextA(pContext, NULL, NULL, NULL, pText, *pcbText, NULL))
+        return pText;
+    error = GetLastError();
+    LocalFree(pText);
+    SetLastError(error);
+    return NULL;
+}
+
 int GetFirstField(PINFCONTEXT pContext, char *pField, DWORD cbField, DWORD *pcbNeeded)
 {
     DWORD cbText = 0;
     DWORD cbFirst;
     DWORD i;
-    char *pText;
+    char *pText = ReadLineText(pContext, &cbText);
 
-    if (!SetupGetLineTextA(pContext, NULL, NULL, NULL, NULL, 0, &cbText))
-        return 0;
-    pText = (char *)LocalAlloc(LMEM_ZEROINIT, cbText);
     if (pText == NULL)
         return 0;
-    if (!SetupGetLineTextA(pContext, NULL, NULL, NULL, pText, cbText, NULL)) {
-        LocalFree(pText);
-        return 0;
-    }
-    cbFirst = cbText;
-    for (i = 0; i < cbText; i++) {
-        if (pText[i] == ',') {
-            pText[i] = 0;
-            cbFirst = i + 1;
-            break;
-        }
-    }
-    if (pField != NULL && cbField >= cbFirst) {
+    for (cbFirst = 0; cbFirst < cbText && pText[cbFirst] != ','; cbFirst++)
+        ;
+    pText[cbFirst] = 0;
+    cbFirst = cbFirst < cbText ? cbFirst + 1 : cbText;
+    if (pField != NULL && cbField >= cbFirst)
         for (i = 0; i < cbFirst; i++)
             pField[i] = pText[i];
-    }
     *pcbNeeded = cbFirst;
     LocalFree(pText);
     return 1;
 }
 
-// Notes in *pError (when there is one) a failure of a call that does not
-// merely say "not there", the first only.
+// Notes in *pError a failure of a read, the first only.
 static void NoteFailure(DWORD *pError, DWORD error)
 {
-    if (pError != NULL && *pError == 0)
+    if (*pError == 0)
         *pError = error != 0 ? error : ERROR_GEN_FAILURE;
 }
 
-// 1 when a failed search for a section or line only says it is not there.
-static int NotThere(DWORD error)
+// Notes a failed search for a section or line that does not merely say it
+// is not there.
+static void NoteSearchFailure(DWORD *pError)
 {
-    return error == ERROR_LINE_NOT_FOUND || error == ERROR_SECTION_NOT_FOUND ||
-           error == ERROR_NO_MORE_ITEMS || error == ERROR_SUCCESS;
+    DWORD error = GetLastError();
+
+    if (error != ERROR_LINE_NOT_FOUND && error != ERROR_SECTION_NOT_FOUND &&
+        error != ERROR_NO_MORE_ITEMS && error != ERROR_SUCCESS)
+        NoteFailure(pError, error);
 }
 
 // The text of the line at pContext when it names a target hardware ID (a
 // heap block for the caller), else NULL. *pStop is set when the line text
 // cannot even be sized: the models section ends there. Every failure is
-// noted in *pError.
+// noted in *pError. The wider rule reads a line that fits a buffer of its
+// own in one call; the sweep's rule sizes each line first.
 static char *TargetLineText(PINFCONTEXT pContext, int bWider, int *pStop, DWORD *pError)
 {
     char text[512];
     DWORD cbLine = 0;
-    char *pLine;
+    char *pLine = NULL;
 
-    // The wider rule reads a line that fits into a buffer of its own at
-    // once; the sweep's rule sizes each line first.
     if (bWider && SetupGetLineTextA(pContext, NULL, NULL, NULL, text, sizeof(text), &cbLine) &&
         cbLine <= sizeof(text)) {
         if (!MatchTargetHwid(text, cbLine))
@@ -100,28 +111,18 @@ static char *TargetLineText(PINFCONTEXT pContext, int bWider, int *pStop, DWORD 
             FormatText(pLine, (int)cbLine, "%s", text);
         return pLine;
     }
-    if (bWider && GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        NoteFailure(pError, GetLastError());
-        *pStop = 1;
-        return NULL;
-    }
-    if (!SetupGetLineTextA(pContext, NULL, NULL, NULL, NULL, 0, &cbLine)) {
-        NoteFailure(pError, GetLastError());
-        *pStop = 1;
-        return NULL;
-    }
-    pLine = (char *)LocalAlloc(LMEM_ZEROINIT, cbLine);
+    if (!bWider || GetLastError() == ERROR_INSUFFICIENT_BUFFER)
+        pLine = ReadLineText(pContext, &cbLine);
+    else
+        cbLine = 0;
     if (pLine == NULL) {
         NoteFailure(pError, GetLastError());
-        return NULL;
+        *pStop = cbLine == 0;
+    } else if (!MatchTargetHwid(pLine, cbLine)) {
+        LocalFree(pLine);
+        pLine = NULL;
     }
-    if (!SetupGetLineTextA(pContext, NULL, NULL, NULL, pLine, cbLine, NULL)) {
-        NoteFailure(pError, GetLastError());
-    } else if (IsTerminated(pLine, cbLine) && MatchTargetHwid(pLine, cbLine)) {
-        return pLine;
-    }
-    LocalFree(pLine);
-    return NULL;
+    return pLine;
 }
 
 // The first line of section pSection that names a target hardware ID, or
@@ -131,47 +132,14 @@ static char *FindInSection(HINF hInf, const char *pSection, int bWider, DWORD *p
     INFCONTEXT context;
     char *pLine = NULL;
     int stop = 0;
+    int more;
 
-    if (!SetupFindFirstLineA(hInf, pSection, NULL, &context)) {
-        if (!NotThere(GetLastError()))
-            NoteFailure(pError, GetLastError());
-        return NULL;
-    }
-    for (;;) {
-        pLine = TargetLineText(&context, bWider, &stop, pError);
-        if (pLine != NULL || stop)
-            break;
-        if (!SetupFindNextLine(&context, &context)) {
-            if (!NotThere(GetLastError()))
-                NoteFailure(pError, GetLastError());
-            break;
-        }
-    }
+    more = SetupFindFirstLineA(hInf, pSection, NULL, &context);
+    while (more && (pLine = TargetLineText(&context, bWider, &stop, pError)) == NULL && !stop)
+        more = SetupFindNextLine(&context, &context);
+    if (!more)
+        NoteSearchFailure(pError);
     return pLine;
-}
-
-// The whole text of the line at pContext in a heap block, or NULL.
-static char *LineText(PINFCONTEXT pContext, DWORD *pError)
-{
-    DWORD cbText = 0;
-    char *pText;
-
-    if (!SetupGetLineTextA(pContext, NULL, NULL, NULL, NULL, 0, &cbText)) {
-        NoteFailure(pError, GetLastError());
-        return NULL;
-    }
-    pText = (char *)LocalAlloc(LMEM_ZEROINIT, cbText + 1);
-    if (pText == NULL) {
-        NoteFailure(pError, GetLastError());
-        return NULL;
-    }
-    if (!SetupGetLineTextA(pContext, NULL, NULL, NULL, pText, cbText, NULL)) {
-        NoteFailure(pError, GetLastError());
-        LocalFree(pText);
-        return NULL;
-    }
-    pText[cbText] = 0;
-    return pText;
 }
 
 // The field of pText from *pAt up to the next comma, blanks around it left
@@ -197,36 +165,28 @@ static char *NextField(char **pAt)
 
 // The models sections that one [Manufacturer] line names: its first field,
 // undecorated and with each decoration the further fields list
-// ("Omrak.NTamd64"). The first matching line in pLine.
+// ("Omrak.NTamd64"). The first matching line, or NULL.
 static char *FindInManufacturerLine(HINF hInf, PINFCONTEXT pContext, DWORD *pError)
 {
-    char *pText;
-    char *pAt;
+    char section[512];
+    DWORD cbText = 0;
+    char *pText = ReadLineText(pContext, &cbText);
+    char *pAt = pText;
     char *pName;
     char *pDecoration;
-    char *pSection;
-    char *pLine;
-    int cbSection;
+    char *pLine = NULL;
 
-    pText = LineText(pContext, pError);
-    if (pText == NULL)
+    if (pText == NULL) {
+        NoteFailure(pError, GetLastError());
         return NULL;
-    pAt = pText;
-    pName = NextField(&pAt);
-    pLine = pName[0] != 0 ? FindInSection(hInf, pName, TRUE, pError) : NULL;
-    while (pLine == NULL && pName[0] != 0 && (pDecoration = NextField(&pAt)) != NULL) {
-        if (pDecoration[0] == 0)
-            continue;
-        cbSection = lstrlenA(pName) + 1 + lstrlenA(pDecoration) + 1;
-        pSection = (char *)LocalAlloc(LMEM_ZEROINIT, cbSection);
-        if (pSection == NULL) {
-            NoteFailure(pError, GetLastError());
-            continue;
-        }
-        FormatText(pSection, cbSection, "%s.%s", pName, pDecoration);
-        pLine = FindInSection(hInf, pSection, TRUE, pError);
-        LocalFree(pSection);
     }
+    pName = NextField(&pAt);
+    if (pName[0] != 0)
+        pLine = FindInSection(hInf, pName, TRUE, pError);
+    // A name longer than any section's (255 characters) is no section.
+    while (pLine == NULL && pName[0] != 0 && (pDecoration = NextField(&pAt)) != NULL)
+        if (pDecoration[0] != 0 && FormatText(section, sizeof(section), "%s.%s", pName, pDecoration))
+            pLine = FindInSection(hInf, section, TRUE, pError);
     LocalFree(pText);
     return pLine;
 }
@@ -234,26 +194,16 @@ static char *FindInManufacturerLine(HINF hInf, PINFCONTEXT pContext, DWORD *pErr
 int FindProductModelsLine(HINF hInf, char **ppLine, DWORD *pError)
 {
     INFCONTEXT context;
-    char *pLine = NULL;
+    int more;
 
     *pError = 0;
-    if (!SetupFindFirstLineA(hInf, "Manufacturer", NULL, &context)) {
-        if (!NotThere(GetLastError()))
-            NoteFailure(pError, GetLastError());
-    } else {
-        for (;;) {
-            pLine = FindInManufacturerLine(hInf, &context, pError);
-            if (pLine != NULL)
-                break;
-            if (!SetupFindNextLine(&context, &context)) {
-                if (!NotThere(GetLastError()))
-                    NoteFailure(pError, GetLastError());
-                break;
-            }
-        }
-    }
-    *ppLine = pLine;
-    return pLine != NULL;
+    *ppLine = NULL;
+    more = SetupFindFirstLineA(hInf, "Manufacturer", NULL, &context);
+    while (more && (*ppLine = FindInManufacturerLine(hInf, &context, pError)) == NULL)
+        more = SetupFindNextLine(&context, &context);
+    if (!more)
+        NoteSearchFailure(pError);
+    return *ppLine != NULL;
 }
 
 int FindTargetModelsLine(HINF hInf, char **ppLine, DWORD *pError)
@@ -261,23 +211,19 @@ int FindTargetModelsLine(HINF hInf, char **ppLine, DWORD *pError)
     INFCONTEXT context;
     DWORD cbSection = 0;
     char *pSection = NULL;
-    char *pLine = NULL;
 
     *pError = 0;
-    if (!SetupFindFirstLineA(hInf, "Manufacturer", NULL, &context)) {
-        if (!NotThere(GetLastError()))
-            NoteFailure(pError, GetLastError());
-    } else if (!GetFirstField(&context, NULL, 0, &cbSection) ||
-               (pSection = (char *)LocalAlloc(LMEM_ZEROINIT, cbSection)) == NULL ||
-               !GetFirstField(&context, pSection, cbSection, &cbSection)) {
+    *ppLine = NULL;
+    if (!SetupFindFirstLineA(hInf, "Manufacturer", NULL, &context))
+        NoteSearchFailure(pError);
+    else if (GetFirstField(&context, NULL, 0, &cbSection) &&
+             (pSection = (char *)LocalAlloc(LMEM_ZEROINIT, cbSection)) != NULL &&
+             GetFirstField(&context, pSection, cbSection, &cbSection))
+        *ppLine = FindInSection(hInf, pSection, FALSE, pError);
+    else
         NoteFailure(pError, GetLastError());
-    } else {
-        pLine = FindInSection(hInf, pSection, FALSE, pError);
-    }
-    if (pSection != NULL)
-        LocalFree(pSection);
-    *ppLine = pLine;
-    return pLine != NULL;
+    LocalFree(pSection);
+    return *ppLine != NULL;
 }
 
 int JudgeInf(HINF hInf, int bPublished, char **ppLine, DWORD *pError)
@@ -293,8 +239,8 @@ int JudgeInf(HINF hInf, int bPublished, char **ppLine, DWORD *pError)
         LocalFree(pWider);
         return INF_WIDER_RULE;
     }
-    if (widerError != 0)
-        NoteFailure(pError, widerError);
+    if (*pError == 0)
+        *pError = widerError;
     return INF_NAMES_NOTHING;
 }
 
@@ -456,73 +402,60 @@ int ReadInfPrint(const char *pFullPath, INF_PRINT *pPrint, int bSum)
     return 1;
 }
 
-int WalkInfFolder(INF_ENTRY_ACTION Action, void *pContext, int bQuiet)
-{
-    WIN32_FIND_DATAA findData;
-    char *pWinDir;
-    char *pPattern;
-    char *pEntryPath;
-    HANDLE hFind;
-    UINT cchWinDir;
-    DWORD error;
-    int whole = 0;
-    BYTE *p;
-    DWORD i;
+// The walk's three buffers (the Windows folder, the pattern, an entry's
+// path), with the line each one's failed allocation is traced with.
+#define WALK_WINDIR 0
+#define WALK_PATTERN 1
+#define WALK_ENTRY 2
 
-    for (p = (BYTE *)&findData, i = 0; i < sizeof(findData); i++)
-        p[i] = 0;
-    pWinDir = (char *)LocalAlloc(LMEM_ZEROINIT, MAX_PATH);
-    if (pWinDir == NULL) {
-        if (!bQuiet)
-            Trace("Malloc failed, line: %d\n", 360);
-        return 0;
-    }
-    pPattern = (char *)LocalAlloc(LMEM_ZEROINIT, MAX_PATH);
-    if (pPattern == NULL) {
-        if (!bQuiet)
-            Trace("Malloc failed, line: %d\n", 366);
-        LocalFree(pWinDir);
-        return 0;
-    }
-    pEntryPath = (char *)LocalAlloc(LMEM_ZEROINIT, MAX_PATH);
-    if (pEntryPath == NULL) {
-        if (!bQuiet)
-            Trace("Malloc failed, line: %d\n", 372);
-        LocalFree(pPattern);
-        LocalFree(pWinDir);
-        return 0;
-    }
-    cchWinDir = GetWindowsDirectoryA(pWinDir, MAX_PATH);
-    // Nothing is composed from a buffer the call did not fill.
-    if (cchWinDir == 0 || cchWinDir >= MAX_PATH ||
-        !FormatText(pPattern, MAX_PATH, "%s\\inf\\*.inf", pWinDir)) {
-        LocalFree(pEntryPath);
-        LocalFree(pPattern);
-        LocalFree(pWinDir);
-        return 0;
-    }
-    hFind = FindFirstFileA(pPattern, &findData);
+// The walk of the folder whose Windows folder and pattern are in ppBuffers.
+static int WalkEntries(char **ppBuffers, INF_ENTRY_ACTION Action, void *pContext, int bQuiet)
+{
+    WIN32_FIND_DATAA findData = {};
+    HANDLE hFind;
+    DWORD error;
+    DWORD i;
+    int whole;
+
+    hFind = FindFirstFileA(ppBuffers[WALK_PATTERN], &findData);
     if (hFind == INVALID_HANDLE_VALUE) {
         error = GetLastError();
         if (!bQuiet)
             Trace("Get file list failed, line: %d\n", 383);
-        LocalFree(pEntryPath);
-        LocalFree(pPattern);
-        LocalFree(pWinDir);
         return error == ERROR_FILE_NOT_FOUND;
     }
     do {
         for (i = 0; i < MAX_PATH; i++)
-            pEntryPath[i] = 0;
+            ppBuffers[WALK_ENTRY][i] = 0;
         // An entry whose full path does not fit would be cut into another
         // file's name: it is passed over.
-        if (FormatText(pEntryPath, MAX_PATH, "%s\\inf\\%s", pWinDir, findData.cFileName))
-            Action(pEntryPath, findData.cFileName, findData.dwFileAttributes, pContext);
+        if (FormatText(ppBuffers[WALK_ENTRY], MAX_PATH, "%s\\inf\\%s", ppBuffers[WALK_WINDIR],
+                       findData.cFileName))
+            Action(ppBuffers[WALK_ENTRY], findData.cFileName, findData.dwFileAttributes, pContext);
     } while (FindNextFileA(hFind, &findData));
     whole = GetLastError() == ERROR_NO_MORE_FILES;
     FindClose(hFind);
-    LocalFree(pEntryPath);
-    LocalFree(pPattern);
-    LocalFree(pWinDir);
+    return whole;
+}
+
+int WalkInfFolder(INF_ENTRY_ACTION Action, void *pContext, int bQuiet)
+{
+    static const int lines[] = {360, 366, 372};
+    char *pBuffers[3] = {NULL, NULL, NULL};
+    UINT cchWinDir;
+    int whole = 0;
+    int i;
+
+    for (i = 0; i < 3 && (pBuffers[i] = (char *)LocalAlloc(LMEM_ZEROINIT, MAX_PATH)) != NULL; i++)
+        ;
+    if (i < 3 && !bQuiet)
+        Trace("Malloc failed, line: %d\n", lines[i]);
+    // Nothing is composed from a buffer the call did not fill.
+    if (i == 3 && (cchWinDir = GetWindowsDirectoryA(pBuffers[WALK_WINDIR], MAX_PATH)) != 0 &&
+        cchWinDir < MAX_PATH &&
+        FormatText(pBuffers[WALK_PATTERN], MAX_PATH, "%s\\inf\\*.inf", pBuffers[WALK_WINDIR]))
+        whole = WalkEntries(pBuffers, Action, pContext, bQuiet);
+    for (i = 0; i < 3; i++)
+        LocalFree(pBuffers[i]);
     return whole;
 }

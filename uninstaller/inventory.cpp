@@ -180,8 +180,7 @@ static void JudgeStoreInf(INVENTORY *pInv, const char *pPath, const char *pDispl
         return;
     }
     rule = JudgeInf(hInf, TRUE, &pLine, &error);
-    if (pLine != NULL)
-        LocalFree(pLine);
+    LocalFree(pLine);
     SetupCloseInfFile(hInf);
     if (rule != INF_NAMES_NOTHING)
         AddLeft(pInv, TRUE, "%s%s", pDisplay, " (no published INF)");
@@ -355,6 +354,5 @@ void RecordRun(RUN *pRun, int bRefused)
         WriteRecord(pResult, inv.pLeft, inv.cbLeft != 0 ? inv.cbLeft + 1 : 2, lastRun, reboot);
     else
         WriteRecord(pResult, none, sizeof(none), lastRun, reboot);
-    if (inv.pLeft != NULL)
-        LocalFree(inv.pLeft);
+    LocalFree(inv.pLeft);
 }

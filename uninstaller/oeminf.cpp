@@ -7,10 +7,8 @@ typedef BOOL(WINAPI *LPFN_SETUPUNINSTALLOEMINFA)(PCSTR InfFileName, DWORD Flags,
 
 void FreeInfWork(INF_WORK *pWork)
 {
-    if (pWork->pUsers != NULL)
-        LocalFree(pWork->pUsers);
-    if (pWork->pKept != NULL)
-        LocalFree(pWork->pKept);
+    LocalFree(pWork->pUsers);
+    LocalFree(pWork->pKept);
     pWork->pUsers = NULL;
     pWork->pKept = NULL;
     pWork->UserCount = pWork->UserRoom = pWork->KeptCount = pWork->KeptRoom = 0;
@@ -34,8 +32,7 @@ void *GrowTable(void *pTable, DWORD *pRoom, DWORD count, DWORD cbEntry)
         return NULL;
     for (i = 0; i < count * cbEntry; i++)
         pGrown[i] = ((const BYTE *)pTable)[i];
-    if (pTable != NULL)
-        LocalFree(pTable);
+    LocalFree(pTable);
     *pRoom = room;
     return pGrown;
 }

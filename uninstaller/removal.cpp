@@ -114,10 +114,8 @@ static int RemoveNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const ch
         if (bSibling)
             TraceTaken(pInfName, outcome);
     }
-    if (pFullPath != NULL)
-        LocalFree(pFullPath);
-    if (pInfName != NULL)
-        LocalFree(pInfName);
+    LocalFree(pFullPath);
+    LocalFree(pInfName);
     return 1;
 }
 

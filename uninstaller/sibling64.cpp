@@ -41,8 +41,7 @@ static void TakeIfProducts(const char *pFullPath, const char *pFileName, DWORD d
         return;
     if (JudgeInf(hInf, TRUE, &pLine, &error) != INF_NAMES_NOTHING)
         TraceTaken(pFileName, RemoveInfFile((INF_WORK *)pContext, pFullPath, &error));
-    if (pLine != NULL)
-        LocalFree(pLine);
+    LocalFree(pLine);
     SetupCloseInfFile(hInf);
 }
 

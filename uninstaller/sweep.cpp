@@ -10,8 +10,7 @@
 void FreeRun(RUN *pRun)
 {
     FreeInfWork(&pRun->Infs);
-    if (pRun->pFound != NULL)
-        LocalFree(pRun->pFound);
+    LocalFree(pRun->pFound);
     pRun->pFound = NULL;
     pRun->FoundCount = pRun->FoundRoom = 0;
 }
@@ -79,8 +78,7 @@ static void LookAtEntry(RUN *pRun, const char *pFullPath, DWORD dwAttributes, in
         outcome = RemoveInfFile(&pRun->Infs, pFullPath, &error);
         gone = INF_GONE(outcome);
     }
-    if (pLine != NULL)
-        LocalFree(pLine);
+    LocalFree(pLine);
     if (rule != INF_NAMES_NOTHING)
         NoteFound(pRun, pFullPath, rule, bPublished, gone);
     SetupCloseInfFile(hInf);
