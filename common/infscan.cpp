@@ -206,7 +206,8 @@ int FindProductModelsLine(HINF hInf, char **ppLine, DWORD *pError)
     return *ppLine != NULL;
 }
 
-int FindTargetModelsLine(HINF hInf, char **ppLine, DWORD *pError)
+// The sweep's rule, as JudgeInf reads it.
+static int FindTargetModelsLine(HINF hInf, char **ppLine, DWORD *pError)
 {
     INFCONTEXT context;
     DWORD cbSection = 0;

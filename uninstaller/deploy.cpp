@@ -6,8 +6,7 @@
 // anything else. Tidewell.exe itself always ends with 0.
 #include <windows.h>
 
-#include "record.h"
-#include "trust.h"
+#include "tidewell.h"
 
 #include "../common/dllsearch.h"
 #include "../common/runlog.h"
@@ -22,6 +21,27 @@ static int SameText(const char *pText, const char *pOther)
     while (*pText != 0 && *pText == *pOther)
         pText++, pOther++;
     return *pText == *pOther;
+}
+
+// Reads Result into pResult (cbResult bytes; empty where there is none or it
+// cannot be read) and RebootRequired into *pReboot.
+static void ReadRecord(char *pResult, DWORD cbResult, DWORD *pReboot)
+{
+    DWORD type = REG_NONE;
+    DWORD cb = cbResult - 1;
+    HKEY hKey;
+
+    pResult[0] = 0;
+    *pReboot = REBOOT_UNREAD;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, RecordKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
+                      &hKey) != ERROR_SUCCESS)
+        return;
+    if (RegQueryValueExA(hKey, "Result", NULL, &type, (BYTE *)pResult, &cb) != ERROR_SUCCESS ||
+        type != REG_SZ)
+        cb = 0;
+    pResult[cb] = 0;
+    *pReboot = ReadReboot(hKey);
+    RegCloseKey(hKey);
 }
 
 // Starts Tidewell.exe from our own folder, never from the working folder,

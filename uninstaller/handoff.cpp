@@ -4,7 +4,6 @@
 #include <stdio.h>
 
 #include "tidewell.h"
-#include "trust.h"
 
 #include "../common/dllsearch.h"
 #include "../common/runlog.h"

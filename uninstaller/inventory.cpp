@@ -5,7 +5,6 @@
 // removes anything.
 #include "tidewell.h"
 
-#include "record.h"
 
 #include "../common/devscan.h"
 #include "../common/hwid.h"

@@ -3,7 +3,6 @@
 // records what of the product is left.
 #include "tidewell.h"
 
-#include "record.h"
 
 #include "../common/dllsearch.h"
 #include "../common/runlog.h"

@@ -1,7 +1,6 @@
-// Driver packages and their published INFs, shared by the uninstaller and
-// its 64-bit sibling: which packages other devices use, taking an INF file
-// out of the inf folder, the packages a run keeps, and the removal of a
-// product node with its package.
+// Driver packages and their published INFs, for the uninstaller and its
+// 64-bit sibling: which packages other devices use, taking an INF file out,
+// the packages a run keeps, the removal of a product node with its package.
 #ifndef UNINSTALLER_OEMINF_H
 #define UNINSTALLER_OEMINF_H
 
@@ -21,17 +20,15 @@ typedef struct _INF_USER {
     int Unread;  // its hardware IDs could not be read: it may be the product's
 } INF_USER;
 
-// A package the run keeps; the device that uses it, where one does, is
-// among the users.
+// A package the run keeps (the device that uses it is among the users).
 typedef struct _KEPT_INF {
     char InfName[MAX_PATH];
     DWORD Error;  // the last refusal, or why the devices are not known
     int Shared;   // not tried: another device uses it, or may
 } KEPT_INF;
 
-// What a run knows of driver packages. Zero before its first use
-// (INF_WORK work = {}); its tables grow as the machine needs, and
-// FreeInfWork releases them.
+// What a run knows of driver packages: zero at first (INF_WORK work = {}),
+// tables that grow as the machine needs, released by FreeInfWork.
 typedef struct _INF_WORK {
     INF_USER *pUsers;
     DWORD UserCount;
@@ -46,32 +43,26 @@ typedef struct _INF_WORK {
 
 void FreeInfWork(INF_WORK *pWork);
 
-// Makes room for one more entry of cbEntry bytes in the table pTable, which
-// holds count of them and has room for *pRoom: the table, grown into a new
-// block where it was full (the old one released), or NULL where no block
-// can be had, the table then as it was.
+// Room for one more cbEntry-byte entry in pTable (count entries, room for
+// *pRoom): the table, moved to a larger block where it was full, or NULL,
+// the table as it was, where no block can be had.
 void *GrowTable(void *pTable, DWORD *pRoom, DWORD count, DWORD cbEntry);
 
-// Opens the device's driver key (access sam) and reads its "InfPath" into
-// pInfName (MAX_PATH bytes). 1 when it was read, NUL-terminated; 0 otherwise,
-// with GetLastError's code in *pKeyError where the key did not open (0 where
-// it did) and RegQueryValueExA's answer in *pStatus.
+// Reads the "InfPath" of the device's driver key (opened with sam) into
+// pInfName (MAX_PATH bytes, terminated): 0 where the key did not open
+// (*pKeyError: why) or the value could not be read (*pStatus: why).
 int ReadInfPath(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, REGSAM sam, char *pInfName,
                 DWORD *pKeyError, LONG *pStatus);
 
-// Reads the device's "InfPath". Gives 1 when it names an OEM INF file:
-// *ppInfName (a 260-byte heap block) then belongs to the caller. Gives 0
-// otherwise, with the reason traced and nothing held: no driver key, no
-// readable value, an in-box INF ("usb.inf", "usbstor.inf") or any name that
-// is not an OEM INF's.
+// The device's "InfPath" in a 260-byte heap block for the caller when it
+// names an OEM INF file; else 0, the reason traced (no driver key, no value,
+// an in-box INF such as "usb.inf", any other name).
 int OpenDeviceInfName(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, char **ppInfName);
 
 // Reads which published INF every device that is not the product's was
-// installed from (its driver key's "InfPath"), present or not: one scan of
-// the device tree for the run. A package such a device uses stays, and so
-// does its published INF: a forced uninstall would take that device's
-// driver too. Result 1 when every device was read; 0 when one could not be,
-// and every published INF then counts as possibly another device's.
+// installed from ("InfPath"), present or not, once per run: such a package
+// stays, as a forced uninstall would take that device's driver too. 0 when
+// a device could not be read: every package may then be another's.
 int FindOtherInfUsers(INF_WORK *pWork);
 
 // What became of an INF file that was to go.
@@ -82,57 +73,45 @@ int FindOtherInfUsers(INF_WORK *pWork);
 #define INF_REFUSED 4      // the package stays in the store: refused, or the uninstall not found
 #define INF_GONE(outcome) ((outcome) == INF_UNINSTALLED || (outcome) == INF_DELETED)
 
-// Takes the INF file pFullPath out of the inf folder, read-only or not.
-// An OEM INF ("oem<N>.inf") is the published name of a driver package:
-// SetupUninstallOEMInfA (forced) takes the package out of the driver store
-// with its .inf and .pnf. Deleting the .inf alone would leave the package
-// installed, for Windows to install again, and past any later uninstall,
-// which needs the published name. So an OEM INF is deleted by hand only
-// where no store holds it: the uninstall says it is not an installed OEM
-// INF, or Windows has no such function and no driver store. A package that
-// another device uses is not touched; any refusal (under WOW64, a package
-// in use) leaves the file, with its attributes, and its package for a later
-// try. Each package kept is listed for TraceKeptInfs. Other names are
-// deleted by hand. A file already gone is kept silently (*pError 2).
+// Takes the INF file pFullPath out of the inf folder, read-only or not. An
+// OEM INF ("oem<N>.inf") is a driver package's published name: the forced
+// SetupUninstallOEMInfA takes the package out of the store with its .inf
+// and .pnf (the .inf deleted alone would leave the package installed, and
+// past any later uninstall). It is deleted by hand only where no store holds
+// it. A package another device uses is not touched; a refusal leaves the
+// file, with its attributes, and its package, listed as kept. Other names
+// are deleted by hand. A file already gone is kept silently (*pError 2).
 int RemoveInfFile(INF_WORK *pWork, const char *pFullPath, DWORD *pError);
 
 // Lists a package the run keeps (error: why), or forgets it once it went
-// after all (bGone). One the list cannot hold is traced at once, so that
-// none goes unsaid.
+// (bGone). One the list cannot hold is traced at once.
 void NoteKept(INF_WORK *pWork, const char *pInfName, int bGone, DWORD error, int bShared);
 
 // Traces a published INF taken out: by the store's uninstall, or by hand.
 void TraceTaken(const char *pInfName, int outcome);
 
-// Traces each package the run keeps, once, with why: "Driver package kept:
-// [oem<N>.inf], ..." and the error of its last refusal or the device that
-// uses it. A package taken out later in the run is not traced.
+// Traces each package the run keeps, once, with why ("Driver package kept:
+// [oem<N>.inf], ..."): its last refusal's error, or the device that uses it.
 void TraceKeptInfs(const INF_WORK *pWork);
 
-// Why the run keeps the package of pInfName, where it knows: "kept: error
-// 0x..." for a refusal, "kept: used by <instance ID>" for a package another
-// device uses, "kept: other devices not known" where they could not be read;
-// empty otherwise. The result says which.
+// Why the run keeps the package of pInfName ("kept: error 0x...", "kept:
+// used by <instance ID>", "kept: other devices not known"), or empty; the
+// result says which.
 #define KEPT_NOT_KNOWN 0
 #define KEPT_REFUSED 1
 #define KEPT_FOR_OTHER_DEVICE 2
 #define KEPT_USERS_NOT_KNOWN 3
 int KeptWhy(const INF_WORK *pWork, const char *pInfName, char *pWhy, int cbWhy);
 
-// %WINDIR%\inf\<pInfName> in a new 260-byte heap block for the caller, or NULL
-// (traced) when a buffer cannot be had, the Windows folder cannot be read or
-// the path does not fit; *pError then holds the reason.
+// %WINDIR%\inf\<pInfName> in a 260-byte heap block for the caller, or NULL
+// (*pError: why; traced but for a path that does not fit).
 char *InfFolderPath(const char *pInfName, DWORD *pError);
 
-// Removes every product node, of any setup class and attached or not, with
-// its driver package: the package first, while the node still names it,
-// then the node; a package refused while its node used it (one that runs
-// from the driver store) is tried again once the node is gone. bSibling:
-// with Tidewell64's traces ("Found! [...]", "InfPath: [...]", each outcome,
-// each removal's, its reboot check's failures); else with the uninstaller's
-// ("Delete file in Skarnel", "File full path: ...", "Remove failed!"; the
-// reboot check's failures to the run log only). Result 1 when a removal
-// asked Windows for a restart.
+// Removes every product node, of any class, attached or not, with its
+// driver package: the package first, while the node names it, then the node;
+// a package refused while its node used it is tried again once it is gone.
+// bSibling: with Tidewell64's traces, else the uninstaller's (its reboot
+// check's failures to the run log only). 1 when Windows asks for a restart.
 int RemoveProductNodes(INF_WORK *pWork, int bSibling);
 
 #endif

@@ -1,6 +1,6 @@
 // The run record in the registry, where deployment systems and support read
 // it, and where the uninstaller writes it at the end of every run.
-#include "record.h"
+#include "tidewell.h"
 
 #include "../common/dllsearch.h"
 #include "../common/runlog.h"
@@ -87,9 +87,7 @@ static int ReadFailed(LONG status)
     return status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND && status != ERROR_MORE_DATA;
 }
 
-// RebootRequired: 0 where there is none of ours (missing, or of another
-// type or size), REBOOT_UNREAD where it cannot be read.
-static DWORD RebootValue(HKEY hKey)
+DWORD ReadReboot(HKEY hKey)
 {
     DWORD value = 0;
     DWORD type = REG_NONE;
@@ -111,7 +109,7 @@ static int KeepsReboot(HKEY hKey)
     char set[24];
     char earliest[24];
     char latest[24];
-    DWORD value = RebootValue(hKey);
+    DWORD value = ReadReboot(hKey);
     DWORD type = REG_NONE;
     DWORD cb = sizeof(set) - 1;
     LONG status;
@@ -180,24 +178,5 @@ void WriteRecord(const char *pResult, const char *pLeft, DWORD cbLeft, const cha
         (reboot && (status = SetText(hKey, "RebootBootTime", bootTime)) != ERROR_SUCCESS) ||
         (status = SetText(hKey, "Result", pResult)) != ERROR_SUCCESS)
         LogRecordFailure("not written", "RegSetValueExA", status);
-    RegCloseKey(hKey);
-}
-
-void ReadRecord(char *pResult, DWORD cbResult, DWORD *pReboot)
-{
-    DWORD type = REG_NONE;
-    DWORD cb = cbResult - 1;
-    HKEY hKey;
-
-    pResult[0] = 0;
-    *pReboot = REBOOT_UNREAD;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, RecordKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
-                      &hKey) != ERROR_SUCCESS)
-        return;
-    if (RegQueryValueExA(hKey, "Result", NULL, &type, (BYTE *)pResult, &cb) != ERROR_SUCCESS ||
-        type != REG_SZ)
-        cb = 0;
-    pResult[cb] = 0;
-    *pReboot = RebootValue(hKey);
     RegCloseKey(hKey);
 }

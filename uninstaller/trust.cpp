@@ -7,7 +7,7 @@
 #include <wintrust.h>
 #include <softpub.h>
 
-#include "trust.h"
+#include "tidewell.h"
 
 #include "../common/dllsearch.h"
 #include "../common/trace.h"

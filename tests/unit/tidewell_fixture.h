@@ -14,7 +14,6 @@
 
 #include "uninstaller/oeminf.h"
 #include "uninstaller/tidewell.h"
-#include "uninstaller/trust.h"
 #include "winsim.h"
 
 int TidewellMain(int argc, char **argv, char **envp);
