@@ -6,9 +6,8 @@
 #include <windows.h>
 #include <setupapi.h>
 
-// Runs once per matching device. pHwIds holds the device's hardware-ID
-// multi-string, cbHwIds bytes (its terminators are not guaranteed).
-// Result: 1 to go on with the next device, 0 to end the scan with result 0.
+// Runs once per matching device, with its hardware-ID multi-string (cbHwIds
+// bytes, terminators not guaranteed): 1 goes on, 0 ends the scan.
 typedef int (*SCAN_ACTION)(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData,
                            const char *pHwIds, DWORD cbHwIds, void *pContext);
 
@@ -18,13 +17,11 @@ typedef struct _SCAN_SETUP {
     DWORD Flags;             // DIGCF_* flags
     SCAN_ACTION Action;      // NULL: matching devices are passed over
     void *pContext;          // handed to the action unchanged
-    // Runs once per device that names no target hardware ID (NULL: none),
-    // with its hardware IDs, or NULL and 0 when it has none. Its result
-    // counts as the action's.
+    // Runs once per device that names no target hardware ID (with NULL and
+    // 0 where it has none), as the action does.
     SCAN_ACTION OtherAction;
-    // Runs, with NULL and 0, for a device whose hardware IDs cannot be read
-    // (the read fails unexpectedly, or its buffer cannot be had), and the
-    // scan goes on. NULL: the scan ends there.
+    // Runs, with NULL and 0, for a device whose hardware IDs cannot be read,
+    // as the action does. NULL: the scan ends there.
     SCAN_ACTION UnreadAction;
 } SCAN_SETUP;
 
@@ -36,12 +33,10 @@ typedef struct _SCAN_SETUP {
 
 int ScanDevices(const SCAN_SETUP *pSetup);
 
-// The scan of every node of every setup class, attached or not; Action runs
-// once per product node.
+// The scan of every node of every class, attached or not, for Action.
 void ScanProductNodes(SCAN_ACTION Action, void *pContext);
 
-// Copies the first entry of a hardware-ID buffer into pDst (cut to fit, always
-// NUL-terminated), never reading past cbHwIds.
+// The first entry of a hardware-ID buffer into pDst, cut to fit, terminated.
 void CopyFirstHwid(char *pDst, DWORD cbDst, const char *pHwIds, DWORD cbHwIds);
 
 #endif

@@ -8,20 +8,18 @@
 extern const char TargetHwid1[];  // "USB\Vid_1F3C&Pid_3A41"
 extern const char TargetHwid2[];  // "USB\Vid_1F3C&Pid_3A42"
 
-// The byte with an ASCII small letter made its capital; any other byte as
-// it is. Every comparison of the programs that ignores letter case folds so.
+// An ASCII small letter's capital, any other byte itself: every comparison
+// of the programs that ignores letter case folds so.
 char UpperAscii(char c);
 
-// 1 when the two texts are the same, ASCII letters compared without regard
-// to case, as Windows compares file names.
+// 1 when the texts are the same but for letter case, as Windows compares names.
 int SameText(const char *pA, const char *pB);
 
 // 1 when pPattern occurs in the NUL-terminated pText (ASCII letters compared
 // without regard to case), 0 otherwise; 0 for a null or empty pattern.
 int HwidMatch(const char *pText, const char *pPattern);
 
-// The same, with the text also ending after cchText bytes if no NUL comes
-// first: for entries of a buffer that may lack its terminator.
+// The same, the text ending after cchText bytes if no NUL comes first.
 int HwidMatchN(const char *pText, DWORD cchText, const char *pPattern);
 
 // 1 when the text names the first target ID or, failing that, the second.

@@ -1,10 +1,7 @@
 // The run record: at the end of every run, a read-only look at what of the
-// product is still on the machine, one word for it, and the record that
-// deployment systems read (HKLM\SOFTWARE\Omrak\Device Tools, 64-bit view)
-// and the run log keeps. Nothing here writes to the debug-output channel or
-// removes anything.
+// product is still on the machine and one word for it, for the record that
+// deployment systems read and for the run log. Nothing is traced or removed.
 #include "tidewell.h"
-
 
 #include "../common/devscan.h"
 #include "../common/hwid.h"
@@ -20,7 +17,7 @@
 
 typedef struct _INVENTORY {
     const RUN *pRun;
-    char *pLeft;     // the entries as a multi-string (LEFT_BLOCK)
+    char Left[LEFT_BLOCK];  // the entries as a multi-string
     DWORD cbLeft;    // bytes of the entries, each with its NUL
     DWORD Count;     // entries listed
     DWORD Unlisted;  // things left beyond LEFT_MAX
@@ -39,8 +36,8 @@ static void AddLeft(INVENTORY *pInv, int bCounts, const char *pFormat, const cha
         pInv->Unlisted++;
         return;
     }
-    FormatText(pInv->pLeft + pInv->cbLeft, LEFT_SIZE, pFormat, pWhat, pWhy);
-    pInv->cbLeft += lstrlenA(pInv->pLeft + pInv->cbLeft) + 1;
+    FormatText(pInv->Left + pInv->cbLeft, LEFT_SIZE, pFormat, pWhat, pWhy);
+    pInv->cbLeft += lstrlenA(pInv->Left + pInv->cbLeft) + 1;
     pInv->Count++;
 }
 
@@ -106,6 +103,7 @@ static void LookAtNodes(INVENTORY *pInv)
 static void LookAtFound(INVENTORY *pInv, RUN *pRun)
 {
     char why[DEVICE_ID_SIZE + 40];
+    int kind;
     DWORD i;
 
     if (!pRun->WalkWhole)
@@ -125,12 +123,8 @@ static void LookAtFound(INVENTORY *pInv, RUN *pRun)
             pInv->Complete = 0;
         // A package another device uses stays by our own rule: listed, but
         // not counted as the product's.
-        if (KeptWhy(&pRun->Infs, pName, why, sizeof(why)) == KEPT_FOR_OTHER_DEVICE)
-            AddLeft(pInv, FALSE, "%s (%s)", pName, why);
-        else if (why[0] != 0)
-            AddLeft(pInv, TRUE, "%s (%s)", pName, why);
-        else
-            AddLeft(pInv, TRUE, "%s%s", pName, "");
+        kind = KeptWhy(&pRun->Infs, pName, why, sizeof(why));
+        AddLeft(pInv, kind != KEPT_FOR_OTHER_DEVICE, why[0] != 0 ? "%s (%s)" : "%s%s", pName, why);
     }
 }
 
@@ -306,7 +300,6 @@ static void LookInStore(INVENTORY *pInv)
 void RecordRun(RUN *pRun, int bRefused)
 {
     INVENTORY inv = {};
-    char none[2] = {0, 0};
     char line[LEFT_SIZE + 16];
     char lastRun[40];
     const char *pResult;
@@ -318,40 +311,27 @@ void RecordRun(RUN *pRun, int bRefused)
     LastRunText(lastRun, sizeof(lastRun));
     inv.pRun = pRun;
     inv.Complete = 1;
-    inv.pLeft = (char *)LocalAlloc(LMEM_ZEROINIT, LEFT_BLOCK);
-    if (inv.pLeft != NULL) {
-        LookAtNodes(&inv);
-        // A run that made no sweep walks the folder for the record alone.
-        if (!pRun->Walked)
-            LookAtInfFolder(pRun);
-        LookAtFound(&inv, pRun);
-        LookInStore(&inv);
-    } else {
-        inv.Complete = 0;
-    }
-    if (bRefused)
-        pResult = "refused";
-    else if (!inv.Complete)
-        pResult = "unknown";
-    else
-        pResult = inv.Counting != 0 ? "left" : "clean";
+    LookAtNodes(&inv);
+    // A run that made no sweep walks the folder for the record alone.
+    if (!pRun->Walked)
+        LookAtInfFolder(pRun);
+    LookAtFound(&inv, pRun);
+    LookInStore(&inv);
+    pResult = bRefused         ? "refused"
+              : !inv.Complete  ? "unknown"
+              : inv.Counting   ? "left"
+                               : "clean";
     FormatText(line, sizeof(line), "== result: %s", pResult);
     RunLogLine(NULL, line);
-    if (inv.pLeft != NULL && inv.Unlisted != 0) {
-        FormatText(inv.pLeft + inv.cbLeft, LEFT_BLOCK - inv.cbLeft - 1, "and %u more",
-                   inv.Unlisted);
-        inv.cbLeft += lstrlenA(inv.pLeft + inv.cbLeft) + 1;
+    if (inv.Unlisted != 0) {
+        FormatText(inv.Left + inv.cbLeft, LEFT_BLOCK - inv.cbLeft - 1, "and %u more", inv.Unlisted);
+        inv.cbLeft += lstrlenA(inv.Left + inv.cbLeft) + 1;
     }
     // "Left" is a multi-string: its entries, each with its NUL, and one more
     // NUL (two for an empty list); the block is zero beyond them.
-    for (pEntry = inv.pLeft; pEntry != NULL && pEntry < inv.pLeft + inv.cbLeft;
-         pEntry += lstrlenA(pEntry) + 1) {
+    for (pEntry = inv.Left; pEntry < inv.Left + inv.cbLeft; pEntry += lstrlenA(pEntry) + 1) {
         FormatText(line, sizeof(line), "== left: %s", pEntry);
         RunLogLine(NULL, line);
     }
-    if (inv.pLeft != NULL)
-        WriteRecord(pResult, inv.pLeft, inv.cbLeft != 0 ? inv.cbLeft + 1 : 2, lastRun, reboot);
-    else
-        WriteRecord(pResult, none, sizeof(none), lastRun, reboot);
-    LocalFree(inv.pLeft);
+    WriteRecord(pResult, inv.Left, inv.cbLeft != 0 ? inv.cbLeft + 1 : 2, lastRun, reboot);
 }

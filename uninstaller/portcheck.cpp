@@ -9,20 +9,47 @@
 #include "../common/hwid.h"
 #include "../common/trace.h"
 
+// Opens the port whose name the value holds exclusively and closes it again
+// at once. 1: free, or a value that is no port name, go on; 0: busy (or not
+// provably free), refuse.
+static int ProbePort(const char *pValue, LONG status)
+{
+    char *pPortPath;
+    HANDLE hPort;
 
-// Opens the device's port exclusively and closes it again at once.
-// 1: free or not readable, go on; 0: busy (or not provably free), refuse.
+    if (status != ERROR_SUCCESS) {
+        Trace("RegQueryValueEx failed, line: %d!\n", 337);
+        Trace("Error code: 0x%x\n", status);
+        return 1;
+    }
+    pPortPath = (char *)LocalAlloc(LMEM_ZEROINIT, MAX_PATH);
+    if (pPortPath == NULL) {
+        Trace("Malloc failed, line: %d", 348);
+        return 0;
+    }
+    FormatText(pPortPath, MAX_PATH, "\\\\.\\%s", pValue);
+    Trace("Port Name: %s", pPortPath);
+    hPort = CreateFileA(pPortPath, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+    LocalFree(pPortPath);
+    if (hPort == INVALID_HANDLE_VALUE) {
+        Trace("Open port failed, error code: 0x%x, line: %d\n", GetLastError(), 366);
+        return 0;
+    }
+    CloseHandle(hPort);
+    return 1;
+}
+
+// Reads the device's port name and probes the port. Without the value the
+// port cannot be shown to be free.
 static int ProbeDevicePort(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const char *pHwIds,
                            DWORD cbHwIds, void *pContext)
 {
-    const char *pValueName = (const char *)pContext;
     HKEY hKey;
     char *pValue;
-    char *pPortPath;
     DWORD type = 0;
     DWORD cbValue = MAX_PATH;
     LONG status;
-    HANDLE hPort;
+    int goOn = 0;
 
     (void)pHwIds;
     (void)cbHwIds;
@@ -34,47 +61,21 @@ static int ProbeDevicePort(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, con
     }
     pValue = (char *)LocalAlloc(LMEM_ZEROINIT, MAX_PATH);
     if (pValue == NULL) {
-        // Without the value the port cannot be shown to be free.
         Trace("Malloc failed, line: %d", 313);
-        RegCloseKey(hKey);
-        return 0;
-    }
-    status = RegQueryValueExA(hKey, pValueName, NULL, &type, (LPBYTE)pValue, &cbValue);
-    // A value that fills the buffer without a terminator is not a port name:
-    // it needs one byte more than the buffer has.
-    if (status == ERROR_SUCCESS && !IsTerminated(pValue, MAX_PATH))
-        status = ERROR_MORE_DATA;
-    if (status == ERROR_SUCCESS && lstrlenA(pValue) + 5 > MAX_PATH)
-        status = ERROR_MORE_DATA;  // "\\.\" and the name would not fit the path buffer
-    if (status != ERROR_SUCCESS) {
-        Trace("RegQueryValueEx failed, line: %d!\n", 337);
-        Trace("Error code: 0x%x\n", status);
-        RegCloseKey(hKey);
-        LocalFree(pValue);
-        return 1;
-    }
-    pPortPath = (char *)LocalAlloc(LMEM_ZEROINIT, MAX_PATH);
-    if (pPortPath == NULL) {
-        Trace("Malloc failed, line: %d", 348);
-        RegCloseKey(hKey);
-        LocalFree(pValue);
-        return 0;
-    }
-    FormatText(pPortPath, MAX_PATH, "\\\\.\\%s", pValue);
-    Trace("Port Name: %s", pPortPath);
-    hPort = CreateFileA(pPortPath, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
-    if (hPort == INVALID_HANDLE_VALUE) {
-        Trace("Open port failed, error code: 0x%x, line: %d\n", GetLastError(), 366);
-        RegCloseKey(hKey);
-        LocalFree(pValue);
-        LocalFree(pPortPath);
-        return 0;
+    } else {
+        status = RegQueryValueExA(hKey, (const char *)pContext, NULL, &type, (LPBYTE)pValue,
+                                  &cbValue);
+        // A value that fills the buffer without a terminator, or whose port
+        // path ("\\.\" and the name) would not fit the path buffer, is no
+        // port name: it needs more bytes than there are.
+        if (status == ERROR_SUCCESS &&
+            (!IsTerminated(pValue, MAX_PATH) || lstrlenA(pValue) + 5 > MAX_PATH))
+            status = ERROR_MORE_DATA;
+        goOn = ProbePort(pValue, status);
     }
     RegCloseKey(hKey);
-    CloseHandle(hPort);
     LocalFree(pValue);
-    LocalFree(pPortPath);
-    return 1;
+    return goOn;
 }
 
 int CheckPortBusy(int nSelector)

@@ -89,35 +89,32 @@ void ScanInfFile(RUN *pRun, const char *pFileName)
     LookAtEntry(pRun, pFileName, 0, TRUE);
 }
 
-static void SweepEntry(const char *pFullPath, const char *pFileName, DWORD dwAttributes,
-                       void *pContext)
-{
-    (void)pFileName;
-    // Every entry is scanned, directories too.
-    LookAtEntry((RUN *)pContext, pFullPath, dwAttributes, TRUE);
-}
-
-static void LookEntry(const char *pFullPath, const char *pFileName, DWORD dwAttributes,
+// Every entry is read, directories too.
+static void WalkEntry(const char *pFullPath, const char *pFileName, DWORD dwAttributes,
                       void *pContext)
 {
+    RUN *pRun = (RUN *)pContext;
+
     (void)pFileName;
-    LookAtEntry((RUN *)pContext, pFullPath, dwAttributes, FALSE);
+    LookAtEntry(pRun, pFullPath, dwAttributes, pRun->Walked == WALK_SWEEP);
+}
+
+static void Walk(RUN *pRun, int how)
+{
+    pRun->Walked = how;
+    pRun->WalkWhole = 1;
+    if (!WalkInfFolder(WalkEntry, pRun, how != WALK_SWEEP))
+        pRun->WalkWhole = 0;
 }
 
 void SweepInfFolder(RUN *pRun)
 {
-    pRun->Walked = 1;
-    pRun->WalkWhole = 1;
-    if (!WalkInfFolder(SweepEntry, pRun, FALSE))
-        pRun->WalkWhole = 0;
+    Walk(pRun, WALK_SWEEP);
 }
 
 void LookAtInfFolder(RUN *pRun)
 {
-    pRun->Walked = 1;
-    pRun->WalkWhole = 1;
-    if (!WalkInfFolder(LookEntry, pRun, TRUE))
-        pRun->WalkWhole = 0;
+    Walk(pRun, WALK_LOOK);
 }
 
 void TakePublishedInfs(RUN *pRun)

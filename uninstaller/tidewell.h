@@ -28,13 +28,16 @@ typedef struct _RUN {
     INF_FOUND *pFound;
     DWORD FoundCount;
     DWORD FoundRoom;
-    int Walked;
+    int Walked;     // 0, WALK_SWEEP or WALK_LOOK
     int WalkWhole;
     DWORD SiblingExitCode;      // STILL_ACTIVE while it has not run or cannot be read
     DWORD SiblingStartError;    // what kept it from starting (0: nothing)
     const char *pSiblingNotStarted;  // why it was not started, or NULL
     int RebootRequired;         // a removal of this run asked for a restart
 } RUN;
+
+#define WALK_SWEEP 1  // the sweep's walk
+#define WALK_LOOK 2   // the record's own, of a run that made no sweep
 
 void FreeRun(RUN *pRun);
 
