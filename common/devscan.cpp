@@ -15,8 +15,8 @@ static DWORD EntryLength(const char *pEntry, const char *pEnd)
     return n;
 }
 
-// 1 when one of the entries names a target hardware ID. The walk stops at the
-// first empty entry or at the end of the data, whichever comes first.
+// 1 when an entry names a target hardware ID; the walk stops at the first
+// empty entry or the end of the data.
 static int HasTargetHwid(const char *pHwIds, DWORD cbHwIds)
 {
     const char *pEnd = pHwIds + cbHwIds;
@@ -66,16 +66,14 @@ int ScanDevices(const SCAN_SETUP *pSetup)
 
             if (error == ERROR_INVALID_DATA)
                 break;  // no hardware IDs: pass the device over
-            // A size that does not grow would only be asked for again and
-            // again: such a read has failed.
+            // A size that does not grow would be asked for for ever: failed.
             if (error == ERROR_INSUFFICIENT_BUFFER && cbData > cbBuffer) {
                 LocalFree(pHwIds);
                 pHwIds = (char *)LocalAlloc(LMEM_ZEROINIT, cbData);
                 cbBuffer = pHwIds != NULL ? cbData : 0;
                 if (pHwIds != NULL)
                     continue;
-                // Without a buffer the read cannot be repeated: end as for
-                // any other unexpected failure of the read.
+                // Without a buffer the read cannot be repeated: it failed.
             }
             readFailed = 1;
             break;

@@ -90,8 +90,7 @@ int FormatTextV(char *pBuffer, int cbBuffer, const char *pFormat, va_list args)
             while (pText[n] != 0)
                 n++;
         } else {
-            // A lone "%" at the end writes nothing; an unknown conversion
-            // its letter.
+            // A lone "%" at the end writes nothing, an unknown one its letter.
             if (*p == 0)
                 p--;
             else
@@ -122,8 +121,7 @@ int WindowsPath(char *pPath, const char *pFormat, ...)
     int fits;
 
     cchDir = GetWindowsDirectoryA(pPath, MAX_PATH);
-    // A result of MAX_PATH or more is the size the folder would need: the
-    // buffer was not filled.
+    // MAX_PATH or more is the size it would need: the buffer was not filled.
     if (cchDir == 0 || cchDir >= MAX_PATH) {
         if (cchDir != 0)
             SetLastError(ERROR_INSUFFICIENT_BUFFER);

@@ -26,8 +26,7 @@ int HwidMatchN(const char *pText, DWORD cchText, const char *pPattern)
         for (i = 0; pPattern[i] != 0; i++) {
             if (start + i >= cchText || pText[start + i] == 0)
                 break;
-            // A capital and its small letter are the same, no other pair
-            // of bytes is.
+            // A capital and its small letter are the same, no other pair.
             if (UpperAscii(pText[start + i]) != UpperAscii(pPattern[i]))
                 break;
         }

@@ -29,9 +29,8 @@ const char *FileNameOf(const char *pPath)
     return pName;
 }
 
-// The text of the line at pContext in a new heap block, NUL-terminated, its
-// size (NUL included) in *pcbText; NULL, with the reason in GetLastError,
-// where it cannot be read, and *pcbText 0 where it cannot even be sized.
+// The line's text in a new heap block, terminated, its size in *pcbText; NULL
+// where it cannot be read (*pcbText 0 where it cannot even be sized).
 static char *ReadLineText(PINFCONTEXT pContext, DWORD *pcbText)
 {
     char *pText;
@@ -78,8 +77,7 @@ static void NoteFailure(DWORD *pError, DWORD error)
         *pError = error != 0 ? error : ERROR_GEN_FAILURE;
 }
 
-// Notes a failed search for a section or line that does not merely say it
-// is not there.
+// Notes a failed search that does not merely say "not there".
 static void NoteSearchFailure(DWORD *pError)
 {
     DWORD error = GetLastError();
@@ -89,11 +87,10 @@ static void NoteSearchFailure(DWORD *pError)
         NoteFailure(pError, error);
 }
 
-// The text of the line at pContext when it names a target hardware ID (a
-// heap block for the caller), else NULL. *pStop is set when the line text
-// cannot even be sized: the models section ends there. Every failure is
-// noted in *pError. The wider rule reads a line that fits a buffer of its
-// own in one call; the sweep's rule sizes each line first.
+// The line's text when it names a target hardware ID (a heap block for the
+// caller), else NULL; *pStop where it cannot even be sized, which ends the
+// section. The wider rule reads a line that fits a buffer of its own in one
+// call; the sweep's rule sizes each line first.
 static char *TargetLineText(PINFCONTEXT pContext, int bWider, int *pStop, DWORD *pError)
 {
     char text[512];
@@ -125,8 +122,7 @@ static char *TargetLineText(PINFCONTEXT pContext, int bWider, int *pStop, DWORD 
     return pLine;
 }
 
-// The first line of section pSection that names a target hardware ID, or
-// NULL; failures other than a missing section go to *pError.
+// The first line of section pSection that names a target hardware ID, or NULL.
 static char *FindInSection(HINF hInf, const char *pSection, int bWider, DWORD *pError)
 {
     INFCONTEXT context;
@@ -142,8 +138,8 @@ static char *FindInSection(HINF hInf, const char *pSection, int bWider, DWORD *p
     return pLine;
 }
 
-// The field of pText from *pAt up to the next comma, blanks around it left
-// out: NUL-terminated in place; *pAt moves past it. NULL after the last.
+// The field at *pAt up to the next comma, trimmed and cut in place; *pAt
+// moves past it. NULL after the last.
 static char *NextField(char **pAt)
 {
     char *pField = *pAt;
@@ -163,9 +159,8 @@ static char *NextField(char **pAt)
     return pField;
 }
 
-// The models sections that one [Manufacturer] line names: its first field,
-// undecorated and with each decoration the further fields list
-// ("Omrak.NTamd64"). The first matching line, or NULL.
+// The models sections one [Manufacturer] line names: its first field, bare
+// and with each decoration the others list ("Omrak.NTamd64").
 static char *FindInManufacturerLine(HINF hInf, PINFCONTEXT pContext, DWORD *pError)
 {
     char section[512];
@@ -261,8 +256,7 @@ int IsNoInf(DWORD error)
 
 // ---- raw bytes ----
 
-// Whether the bytes at p (n of them) hold pattern (cb bytes) at i, ASCII
-// letters compared without regard to case.
+// Whether the n bytes at p hold the cb-byte pattern at i, letter case aside.
 static int BytesAt(const BYTE *p, DWORD n, DWORD i, const char *pattern, DWORD cb)
 {
     DWORD k;
@@ -403,13 +397,12 @@ int ReadInfPrint(const char *pFullPath, INF_PRINT *pPrint, int bSum)
     return 1;
 }
 
-// The walk's three buffers (the Windows folder, the pattern, an entry's
-// path), with the line each one's failed allocation is traced with.
+// The walk's three buffers.
 #define WALK_WINDIR 0
 #define WALK_PATTERN 1
 #define WALK_ENTRY 2
 
-// The walk of the folder whose Windows folder and pattern are in ppBuffers.
+// The walk, with the Windows folder and the pattern in ppBuffers.
 static int WalkEntries(char **ppBuffers, INF_ENTRY_ACTION Action, void *pContext, int bQuiet)
 {
     WIN32_FIND_DATAA findData = {};

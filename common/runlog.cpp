@@ -38,10 +38,8 @@ static void PutLogText(char *pLine, int *pLen, const char *pText)
         PutLogChar(pLine, pLen, *pText);
 }
 
-// The text as one line: a closing line break is dropped, and a line break
-// or other control byte inside is written as "\n", "\r", "\t" or "\xNN",
-// as the debug-output viewers and the scenario files show them. A
-// backslash otherwise stands for itself, as in a path.
+// The text as one line: a closing line break dropped, any other control
+// byte written as "\n", "\r", "\t" or "\xNN"; a backslash stands for itself.
 static void PutLogMessage(char *pLine, int *pLen, const char *pText)
 {
     static const char hexDigits[] = "0123456789ABCDEF";
@@ -96,9 +94,7 @@ void RunLogLine(const char *pPrefix, const char *pText)
     line[len++] = '\r';
     line[len++] = '\n';
     // One write per line on a handle that appends: a run cut short keeps
-    // every line it wrote, and lines of runs that write at the same time
-    // (the uninstaller and its sibling) never mix. A line that cannot be
-    // written is lost; the next one is tried all the same.
+    // every line it wrote, and lines of runs writing at once never mix.
     if ((DWORD)len > g_RunLogRoom) {
         // Twice the limit reached: the block stops here, without a gap.
         g_RunLogRoom = 0;
@@ -109,9 +105,8 @@ void RunLogLine(const char *pPrefix, const char *pText)
     SetLastError(lastError);
 }
 
-// The full names of the log and of its older part, in the system's Windows
-// folder (the shared one, also on a Remote Desktop Session Host). 0 when
-// they do not fit.
+// The log's and its older part's names in the system's Windows folder (the
+// shared one, also on a Remote Desktop Session Host); 0 when they do not fit.
 static int RunLogPaths(char *pPath, char *pOldPath)
 {
     char dir[MAX_PATH];
@@ -124,14 +119,11 @@ static int RunLogPaths(char *pPath, char *pOldPath)
            FormatText(pOldPath, MAX_PATH, "%s\\%s", dir, OldRunLogName);
 }
 
-// Opens the log for appending, shared with readers, with the other programs
-// and with its renaming, and for renaming it: *pNoRename is 0 then. Where
-// that is refused (another program has it open without sharing its
-// deletion, or the rights do not allow it), it is opened for appending
-// only, and *pNoRename holds the error. A reparse point (a link to
-// somewhere else) is opened as itself and never written: the log is not
-// written when it is one, or when that cannot be found out. *pSize is its
-// size (0xFFFFFFFF for 4 GiB and more).
+// Opens the log for appending, shared with readers, other programs and its
+// renaming, and for renaming it; where that is refused, for appending only,
+// *pNoRename holding why. A reparse point (a link) is opened as itself and
+// never written, nor a log whose kind cannot be read. *pSize: its size
+// (0xFFFFFFFF for 4 GiB and more).
 static HANDLE OpenLogFile(const char *pPath, DWORD *pSize, DWORD *pNoRename)
 {
     const DWORD access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES;
@@ -157,12 +149,10 @@ static HANDLE OpenLogFile(const char *pPath, DWORD *pSize, DWORD *pNoRename)
     return hFile;
 }
 
-// Renames the log that hFile found over its limit to pOldPath, replacing
-// the older part, and closes hFile. Through the handle (Windows Vista and
-// later), so that only the file measured is renamed: a run that started at
-// the same time and rotated it first has put a fresh log in its place,
-// which stays. Older Windows renames by name. 1 when renamed; 0 with the
-// error in *pError.
+// Renames the log hFile found over its limit to pOldPath and closes hFile:
+// through the handle (Vista and later), so that only the file measured is
+// renamed, not the fresh log a run starting at the same time put in its
+// place; by name before. 0 with the error in *pError.
 static int RotateLog(HANDLE hFile, const char *pPath, const char *pOldPath, DWORD *pError)
 {
     LPFN_SETFILEINFORMATIONBYHANDLE fnSetFileInformationByHandle;

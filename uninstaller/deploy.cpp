@@ -9,19 +9,13 @@
 #include "tidewell.h"
 
 #include "../common/dllsearch.h"
+#include "../common/hwid.h"
 #include "../common/runlog.h"
 #include "../common/trace.h"
 
 const char TracePrefix[] = "..TidewellDeploy - Omrak";
 
 static const char UninstallerFileName[] = "Tidewell.exe";
-
-static int SameText(const char *pText, const char *pOther)
-{
-    while (*pText != 0 && *pText == *pOther)
-        pText++, pOther++;
-    return *pText == *pOther;
-}
 
 // Reads Result into pResult (cbResult bytes; empty where there is none or it
 // cannot be read) and RebootRequired into *pReboot.

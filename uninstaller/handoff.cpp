@@ -1,6 +1,5 @@
-// Where the device removal runs: in this process on 32-bit Windows; on
-// 64-bit Windows in the 64-bit sibling program of our own folder, which the
-// hand-off starts.
+// Where the device removal runs: here on 32-bit Windows, on 64-bit Windows
+// in the sibling of our own folder that the hand-off starts.
 #include <stdio.h>
 
 #include "tidewell.h"
@@ -56,9 +55,9 @@ void HandOff64(RUN *pRun)
     ProgramBeside(SiblingFileName, self, folder, fullName);
     Trace("Module path: [%s], line: %d", folder, 1126);
     Trace("Halvex64 full name: [%s], line: %d", fullName, 1128);
-    // A signed uninstaller starts only a sibling signed by its publisher; an
-    // unsigned one (a development build) starts it unchecked.
-    // The sibling says with its exit code whether Windows asks for a restart.
+    // A signed uninstaller starts only a sibling signed by its publisher, an
+    // unsigned one (a development build) any; its exit code says whether
+    // Windows asks for a restart.
     if (IsSelfSigned() && !OpenTrustedProgram(self, fullName, &hSibling,
                                               &pRun->pSiblingNotStarted, &pRun->SiblingStartError))
         Trace("Tidewell64.exe not started: %s, Error code: 0x%x\n", pRun->pSiblingNotStarted,

@@ -38,10 +38,9 @@ int main(int argc, char **argv, char **envp)
         RemoveTargetDevices(&run);
     else
         HandOff64(&run);
-    // The sweep runs whatever the removal took. Two deletions do not show
-    // that nothing of the product is left: a run cut short and started again
-    // takes only what is left of its work, and the product's INF files that
-    // no node names any more are found by the sweep alone.
+    // The sweep runs whatever the removal took: a run cut short and started
+    // again takes only what is left of its work, and INF files that no node
+    // names any more are found by the sweep alone.
     Trace("Need search..\n");
     SweepInfFolder(&run);
     // On 32-bit Windows the product's published INFs that the sweep does not

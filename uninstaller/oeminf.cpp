@@ -7,11 +7,11 @@ typedef BOOL(WINAPI *LPFN_SETUPUNINSTALLOEMINFA)(PCSTR InfFileName, DWORD Flags,
 
 void FreeInfWork(INF_WORK *pWork)
 {
+    const INF_WORK none = {};
+
     LocalFree(pWork->pUsers);
     LocalFree(pWork->pKept);
-    pWork->pUsers = NULL;
-    pWork->pKept = NULL;
-    pWork->UserCount = pWork->UserRoom = pWork->KeptCount = pWork->KeptRoom = 0;
+    *pWork = none;
 }
 
 void *GrowTable(void *pTable, DWORD *pRoom, DWORD count, DWORD cbEntry)
@@ -88,8 +88,7 @@ int OpenDeviceInfName(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, char **p
         LocalFree(pInfName);
         return 0;
     }
-    // Any other name is one of Windows' own INF files (or a tampered value
-    // pointing elsewhere): never deleted.
+    // Any other name is Windows' own INF (or a tampered value): never deleted.
     if (!IsOemInfName(pInfName)) {
         Trace("Not an OEM INF: [%s]\n", pInfName);
         LocalFree(pInfName);
@@ -129,7 +128,7 @@ static void MarkUsersUnknown(INF_WORK *pWork, DWORD error)
 }
 
 // Lists the published INF a device that is not the product's was installed
-// from. A device without a driver key or without "InfPath" uses none.
+// from; one without a driver key or "InfPath" uses none.
 static void NoteUser(INF_WORK *pWork, HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData,
                      int bUnread)
 {
@@ -173,8 +172,8 @@ static int NoteOtherNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const
     return 1;
 }
 
-// A device whose hardware IDs cannot be read may be another's, or the
-// product's: its package stays, and is not taken for another device's.
+// A device whose hardware IDs cannot be read may be the product's or not:
+// its package stays, "maybe used by" it.
 static int NoteUnreadNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const char *pHwIds,
                           DWORD cbHwIds, void *pContext)
 {
@@ -203,8 +202,7 @@ int FindOtherInfUsers(INF_WORK *pWork)
     return pWork->UsersComplete;
 }
 
-// 1 when a device that is not the product's uses the package of pInfName,
-// or may: it is among the users, or the devices are not all known.
+// 1 when a device that is not the product's uses pInfName's package, or may.
 static int OtherDeviceUses(INF_WORK *pWork, const char *pInfName)
 {
     if (!pWork->UsersRead)
@@ -237,8 +235,7 @@ void NoteKept(INF_WORK *pWork, const char *pInfName, int bGone, DWORD error, int
     pKept->Shared = bShared;
 }
 
-// Why the run keeps pInfName, as far as it knows: KEPT_*, with its entry in
-// *ppKept (or NULL) and the device that uses it in *ppUser (or NULL).
+// Why the run keeps pInfName (KEPT_*), with its kept entry and its user or NULL.
 static int KeptKind(const INF_WORK *pWork, const char *pInfName, const KEPT_INF **ppKept,
                     const INF_USER **ppUser)
 {
@@ -307,8 +304,7 @@ static int DeleteByHand(const char *pFullPath, DWORD *pError)
     return INF_KEPT;
 }
 
-// 0 only when Windows says that it has no driver store folder: neither in
-// System32 nor, for a 32-bit process on 64-bit Windows, in Sysnative.
+// 0 only when Windows says it has no driver store, in System32 nor Sysnative.
 static int DriverStoreMayExist(void)
 {
     static const char *const systemFolders[] = {"System32", "Sysnative"};
@@ -328,15 +324,13 @@ static int DriverStoreMayExist(void)
     return 0;
 }
 
-// The published INF's package out of the driver store, through
-// SetupUninstallOEMInfA looked up at run time.
+// The published INF's package out of the store (SetupUninstallOEMInfA).
 static int UninstallOemInf(const char *pFullPath, const char *pInfName, DWORD *pError)
 {
     LPFN_SETUPUNINSTALLOEMINFA fnUninstall;
     HMODULE hSetupApi;
 
-    // This program imports setupapi, so it is loaded: a failure to find it
-    // says nothing about the function.
+    // setupapi is imported, so loaded: a failure says nothing of the function.
     hSetupApi = GetModuleHandleA("setupapi");
     if (hSetupApi == NULL) {
         *pError = GetLastError();
@@ -346,9 +340,8 @@ static int UninstallOemInf(const char *pFullPath, const char *pInfName, DWORD *p
         hSetupApi, "SetupUninstallOEMInfA");
     if (fnUninstall == NULL) {
         *pError = GetLastError();
-        // Windows before XP lacks it, and has no driver store either: only
-        // there does a published INF go by hand. Any other failure of the
-        // look-up keeps it.
+        // Windows before XP lacks it and any driver store: only there does a
+        // published INF go by hand. Any other failure keeps it.
         if (*pError == ERROR_PROC_NOT_FOUND && !DriverStoreMayExist())
             return DeleteByHand(pFullPath, pError);
         return INF_REFUSED;
@@ -377,14 +370,12 @@ int RemoveInfFile(INF_WORK *pWork, const char *pFullPath, DWORD *pError)
         NoteKept(pWork, pFileName, FALSE, *pError, TRUE);
         return INF_SHARED;
     }
-    // Read-only files go too; Wine's uninstall deletes the published file as
-    // any other and would be refused. A file that stays gets its attributes
-    // back.
+    // Read-only files go too (Wine's uninstall deletes the file as any
+    // other); one that stays gets its attributes back.
     attributes = GetFileAttributesA(pFullPath);
     SetFileAttributesA(pFullPath, FILE_ATTRIBUTE_NORMAL);
     outcome = UninstallOemInf(pFullPath, pFileName, pError);
-    // Gone, now or before (a second node of one package): nothing is left
-    // to keep.
+    // Gone, now or before (a second node of one package): nothing to keep.
     if (INF_GONE(outcome) || (outcome == INF_KEPT && *pError == ERROR_FILE_NOT_FOUND)) {
         NoteKept(pWork, pFileName, TRUE, 0, FALSE);
         return outcome;
@@ -416,8 +407,7 @@ char *InfFolderPath(const char *pInfName, DWORD *pError)
         return NULL;
     }
     cchWinDir = GetWindowsDirectoryA(pWinDir, MAX_PATH);
-    // A result of MAX_PATH or more is the size the folder would need: the
-    // buffer was not filled.
+    // MAX_PATH or more is the size it would need: the buffer was not filled.
     if (cchWinDir == 0 || cchWinDir >= MAX_PATH) {
         *pError = cchWinDir == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER;
         Trace("Get current path failed!\n");

@@ -1,5 +1,4 @@
-// The run record in the registry, where deployment systems and support read
-// it, and where the uninstaller writes it at the end of every run.
+// The run record in the registry, for deployment systems and support.
 #include "tidewell.h"
 
 #include "../common/dllsearch.h"
@@ -51,9 +50,8 @@ void LastRunText(char *pText, int cbText)
 }
 
 // When Windows started, moved by offset seconds, as RebootBootTime holds it
-// (UTC, "2026-12-07T05:02:10Z"; such texts sort as their times do): the time
-// now less the time since the start, GetTickCount64's, or on Windows XP,
-// which lacks it, GetTickCount's, which wraps after 49.7 days.
+// (UTC, "2026-12-07T05:02:10Z", which sorts as its time): now less the time
+// since the start (GetTickCount64; on XP GetTickCount, which wraps).
 static void BootTimeText(char *pText, int cbText, LONGLONG offset)
 {
     LPFN_GETTICKCOUNT64 fnGetTickCount64;
@@ -100,10 +98,9 @@ DWORD ReadReboot(HKEY hKey)
     return ReadFailed(status) ? REBOOT_UNREAD : 0;
 }
 
-// Whether RebootRequired stays as it is: a 1 of this Windows session (its
-// RebootBootTime within SAME_SESSION_SECONDS of ours), or one that cannot be
-// read, which may be a 1 that is true. A 1 of an earlier session, or of a
-// release before RebootBootTime, takes the run's own answer.
+// Whether RebootRequired stays: a 1 of this Windows session (RebootBootTime
+// within SAME_SESSION_SECONDS of ours), or one that cannot be read, which may
+// be true. A 1 of an earlier session takes the run's own answer.
 static int KeepsReboot(HKEY hKey)
 {
     char set[24];

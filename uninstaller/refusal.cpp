@@ -8,13 +8,11 @@
 
 typedef DWORD(WINAPI *LPFN_WTSGETACTIVECONSOLESESSIONID)(void);
 
-// 1 when the process runs in session 0 while the console shows another
-// session. Since Windows Vista nobody logs on to session 0: services and
-// the programs that deployment systems start as SYSTEM run there, and a
-// window on its desktop is never seen, even on a window station that calls
-// itself visible. On Windows XP session 0 is the console user's own. The
-// two functions are looked up at run time: Windows 2000 lacks them, and
-// where they are missing or fail, nothing is concluded.
+// 1 when the process runs in session 0 while the console shows another.
+// Since Vista nobody logs on to session 0 (services, and what deployment
+// systems start as SYSTEM, run there): a window there is never seen, even on
+// a station that calls itself visible. On XP session 0 is the console
+// user's. Where the functions are missing (2000) or fail, nothing follows.
 static int InUnseenSession(void)
 {
     LPFN_WTSGETACTIVECONSOLESESSIONID fnConsoleSession;
@@ -30,9 +28,8 @@ static int InUnseenSession(void)
 }
 
 // 1 when nobody can see a window of this process: its window station has no
-// visible display surfaces (a service's, or one made for an unattended run),
-// or it runs in a session nobody sees. When the flags cannot be read the
-// box is shown.
+// visible display surfaces, or its session is unseen. Flags that cannot be
+// read show the box.
 static int DisplayUnseen(void)
 {
     HWINSTA hStation;

@@ -1,7 +1,5 @@
-// The removal of the product's device nodes with their driver packages, as
-// the uninstaller makes it on 32-bit Windows and its 64-bit sibling on
-// 64-bit Windows: every node of the product, of any setup class and attached
-// or not, loses its package, then the node itself goes.
+// The removal of the product's nodes with their driver packages, by the
+// uninstaller on 32-bit Windows and by its sibling on 64-bit Windows.
 #include "oeminf.h"
 
 #include "../common/devscan.h"
@@ -14,9 +12,8 @@ typedef struct _NODE_REMOVAL {
     int NeedReboot;  // a removal asked Windows for a restart
 } NODE_REMOVAL;
 
-// Reads the device's install parameters. A failure is traced by the
-// sibling; the uninstaller's debug output stays the removal's, so only its
-// run log hears of it.
+// Reads the device's install parameters; a failure is traced by the sibling,
+// the uninstaller's run log alone hears of it.
 static int ReadInstallParams(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData,
                              SP_DEVINSTALL_PARAMS_A *pParams, int bTrace)
 {
@@ -48,15 +45,6 @@ static void SetQuietInstall(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData)
         Trace("SetupDiSetDeviceInstallParamsA failed, Error code: 0x%x\n", GetLastError());
 }
 
-// Traces what became of the published INF the node named (the sibling's).
-static void TraceOutcome(const char *pInfName, int outcome, DWORD error)
-{
-    if (INF_GONE(outcome))
-        TraceTaken(pInfName, outcome);
-    else if (outcome == INF_KEPT || outcome == INF_REFUSED)
-        Trace("SetupUninstallOEMInfA failed, Error code: 0x%x\n", error);
-}
-
 static int RemoveNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const char *pHwIds,
                       DWORD cbHwIds, void *pContext)
 {
@@ -73,9 +61,8 @@ static int RemoveNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const ch
         CopyFirstHwid(firstHwid, sizeof(firstHwid), pHwIds, cbHwIds);
         Trace("Found! [%s]\n", firstHwid);
     }
-    // The package goes first, while the node still names it: a run ended
-    // between the two then leaves a node that the next run removes, never
-    // a package that no node names any more.
+    // The package first, while the node names it: a run ended between the
+    // two leaves a node for the next, never a package no node names.
     if (OpenDeviceInfName(hDevInfo, pDevInfoData, &pInfName)) {
         if (bSibling)
             Trace("InfPath: [%s]\n", pInfName);
@@ -87,8 +74,10 @@ static int RemoveNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const ch
             Trace("File full path: %s\n", pFullPath);
         }
         outcome = RemoveInfFile(pRemoval->pWork, pFullPath, &error);
-        if (bSibling)
-            TraceOutcome(pInfName, outcome, error);
+        if (bSibling && INF_GONE(outcome))
+            TraceTaken(pInfName, outcome);
+        else if (bSibling && outcome != INF_SHARED)
+            Trace("SetupUninstallOEMInfA failed, Error code: 0x%x\n", error);
     }
     if (bSibling)
         SetQuietInstall(hDevInfo, pDevInfoData);
@@ -100,15 +89,13 @@ static int RemoveNode(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, const ch
     } else {
         if (bSibling)
             Trace("SetupDiCallClassInstaller successful\n");
-        // Windows keeps a removed node's install parameters: whether the
-        // removal asks for a restart.
+        // Windows keeps a removed node's install parameters: a restart asked for.
         if (ReadInstallParams(hDevInfo, pDevInfoData, &params, bSibling) &&
             (params.Flags & (DI_NEEDREBOOT | DI_NEEDRESTART)))
             pRemoval->NeedReboot = 1;
     }
     // A package that runs from the store stays, forced or not, while a node
-    // uses it: now that the node is gone it may go. One that is gone
-    // already has nothing left to try.
+    // uses it: now that the node is gone it may go.
     if (pFullPath != NULL && outcome == INF_REFUSED) {
         outcome = RemoveInfFile(pRemoval->pWork, pFullPath, &error);
         if (bSibling)

@@ -1,14 +1,10 @@
 // Tidewell64: the uninstaller's 64-bit sibling. On 64-bit Windows only a
-// 64-bit process can remove devices through the class installer, and only
-// one can be sure to change the driver store, so the uninstaller starts this
-// program and sweeps the inf folder itself once it has ended. For each
-// product node: take its driver package out of the driver store, then
-// remove the node quietly; a package the node still holds goes once the node
-// is gone. Then every published INF of the inf folder that names the
-// product, by any of its models sections, leaves the store the same way, so
-// that the uninstaller's 32-bit sweep never meets one it could only delete
-// by hand. Exit code 0, or 3010 (ERROR_SUCCESS_REBOOT_REQUIRED) when a
-// removal asked Windows for a restart.
+// 64-bit process can remove devices through the class installer and be sure
+// to change the driver store, so the uninstaller starts it and sweeps once
+// it has ended. Each product node goes with its package; then every
+// published INF that names the product by any models section leaves the
+// store, so that the 32-bit sweep never meets one it could only delete by
+// hand. Exit code 0, or 3010 when a removal asked for a restart.
 #include <windows.h>
 #include <setupapi.h>
 
@@ -21,9 +17,8 @@
 
 const char TracePrefix[] = "..Tidewell64 - Omrak";
 
-// A published INF of the folder that names the product by any of its models
-// sections goes. Only a file whose bytes may name the product is read as an
-// INF; one whose bytes cannot be read is read as an INF all the same.
+// A published INF that names the product by any models section goes. Only
+// one whose bytes may name it, or cannot be read, is read as an INF.
 static void TakeIfProducts(const char *pFullPath, const char *pFileName, DWORD dwAttributes,
                            void *pContext)
 {

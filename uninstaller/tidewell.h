@@ -41,9 +41,8 @@ typedef struct _RUN {
 
 void FreeRun(RUN *pRun);
 
-// Entry and 64-bit hand-off. OpenAP starts pModule (and, when bWait, waits
-// for its end, its exit code to *pExitCode; what kept it from starting to
-// *pError).
+// Entry and 64-bit hand-off. OpenAP starts pModule (with bWait waits for its
+// exit code; *pError: what kept it from starting).
 BOOL IsWow64(void);
 BOOL OpenAP(const char *pModule, const char *pPath, BOOL bWait, DWORD *pExitCode, DWORD *pError);
 void HandOff64(RUN *pRun);

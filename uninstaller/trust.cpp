@@ -1,8 +1,6 @@
-// Programs of ours beside this one. Our folder is often one that others can
-// write to; a signed program starts only a program that carries a valid
-// Authenticode signature of its own publisher, and holds that program's file
-// open from the check until the process has been created, so that what was
-// checked is what is started.
+// Programs of ours beside this one, in a folder others can often write to: a
+// signed program starts only one of its own publisher, whose file it holds
+// open from the check until the start, so that what was checked is started.
 #include <windows.h>
 #include <wintrust.h>
 #include <softpub.h>
@@ -75,8 +73,8 @@ int IsSelfSigned(void)
            pDirs[IMAGE_DIRECTORY_ENTRY_SECURITY].Size != 0;
 }
 
-// Loads the libraries and looks the calls up: NULL, or the reason, with
-// the code in *pCode. What was loaded stays in *pCalls either way.
+// Loads the libraries and looks the calls up: NULL, or the reason (code in
+// *pCode); what was loaded stays in *pCalls.
 static const char *LoadTrustCalls(struct TrustCalls *pCalls, DWORD *pCode)
 {
     pCalls->hWintrust = LoadSystemLibrary("wintrust.dll");
@@ -107,9 +105,9 @@ static const char *LoadTrustCalls(struct TrustCalls *pCalls, DWORD *pCode)
     return NULL;
 }
 
-// Verifies the file open in pCheck->hFile, named pPath, and reads its
-// signer's certificate back; the certificate lives until CloseCheck. NULL
-// when either fails: *ppReason is then pFailed or pUnread, with the code.
+// Verifies the file open in pCheck->hFile (pPath) and reads back its signer's
+// certificate, which lives until CloseCheck; NULL with pFailed or pUnread in
+// *ppReason.
 static PCCERT_CONTEXT VerifiedSigner(const struct TrustCalls *pCalls, struct TrustCheck *pCheck,
                                      const char *pPath, const char *pFailed,
                                      const char *pUnread, const char **ppReason, DWORD *pCode)
@@ -126,8 +124,7 @@ static PCCERT_CONTEXT VerifiedSigner(const struct TrustCalls *pCalls, struct Tru
     }
     pCheck->file.cbStruct = sizeof(pCheck->file);
     pCheck->file.pcwszFilePath = pCheck->path;
-    // The bytes checked are those of our open file, whatever the name
-    // leads to by now.
+    // The bytes checked are our open file's, whatever the name leads to now.
     pCheck->file.hFile = pCheck->hFile;
     pCheck->data.cbStruct = sizeof(pCheck->data);
     pCheck->data.dwUIChoice = WTD_UI_NONE;
@@ -168,8 +165,7 @@ static void CloseCheck(const struct TrustCalls *pCalls, struct TrustCheck *pChec
     pCalls->fnWinVerifyTrust((HWND)INVALID_HANDLE_VALUE, &action, &pCheck->data);
 }
 
-// Opens a file for the check: read, and only read shared, so that nobody
-// can write, replace, rename or delete it while it is open.
+// Opens a file for the check, only reading shared: nobody can change it then.
 static HANDLE OpenForCheck(const char *pPath)
 {
     return CreateFileA(pPath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
@@ -188,8 +184,7 @@ int OpenTrustedProgram(const char *pSelf, const char *pSibling, HANDLE *phSiblin
 
     *phSibling = INVALID_HANDLE_VALUE;
     own.hFile = theirs.hFile = INVALID_HANDLE_VALUE;
-    // Every step fails closed: the first that fails names the reason, and
-    // the steps after it are left out.
+    // Every step fails closed: the first that fails names the reason.
     pReason = LoadTrustCalls(&calls, &code);
     if (pReason == NULL) {
         theirs.hFile = OpenForCheck(pSibling);
@@ -249,14 +244,12 @@ BOOL Transf2Path(char *pPath)
         Trace("Transf2Path is null, line: %d", 121);
         return FALSE;
     }
-    // The name may fill the whole buffer without a terminator (older Windows
-    // leaves a cut module name so): never look past its 260 bytes.
+    // A cut module name fills the buffer unterminated: never past 260 bytes.
     for (i = 0; i < MAX_PATH - 1 && pPath[i] != 0; i++)
         ;
     for (; i > 0 && pPath[i] != '\\'; i--)
         ;
-    // No folder in it (only when the module name could not be read):
-    // nothing is left that could name a folder.
+    // No folder in it (a module name not read): nothing is left.
     found = pPath[i] == '\\';
     for (i = found ? i : 0; i < MAX_PATH; i++)
         pPath[i] = 0;
@@ -269,8 +262,7 @@ void ProgramBeside(const char *pName, char *pSelf, char *pFolder, char *pFullNam
     int i;
 
     cchModule = GetModuleFileNameA(NULL, pFolder, MAX_PATH);
-    // A name cut to the buffer would be cut at a backslash of some other
-    // folder higher up: it is taken as unreadable.
+    // A name cut to the buffer would name a folder higher up: unreadable.
     for (i = 0; i < MAX_PATH; i++) {
         pSelf[i] = pFolder[i] = cchModule < MAX_PATH && (DWORD)i < cchModule ? pFolder[i] : 0;
         pFullName[i] = 0;
