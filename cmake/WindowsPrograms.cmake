@@ -34,6 +34,25 @@ function(add_windows_program name)
         CXX_LINKER_LAUNCHER "${CMAKE_COMMAND};-E;env;SOURCE_DATE_EPOCH=${BUILD_EPOCH}")
 endfunction()
 
+# The application manifest of a program (asInvoker), which its .rc file
+# embeds as resource 1 of type RT_MANIFEST, with the release version as its
+# assembly version (four parts) and the build's machine.
+set(DEPLOY_DESCRIPTION "Device removal with return codes for deployment systems")
+function(embed_manifest target name description)
+    set(MANIFEST_NAME ${name})
+    set(MANIFEST_DESCRIPTION ${description})
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+        set(MANIFEST_ARCH amd64)
+    else()
+        set(MANIFEST_ARCH x86)
+    endif()
+    configure_file(${CMAKE_SOURCE_DIR}/uninstaller/program.manifest.in
+        ${CMAKE_BINARY_DIR}/manifest/${name}.manifest @ONLY)
+    target_include_directories(${target} PRIVATE ${CMAKE_BINARY_DIR}/manifest)
+    set_source_files_properties(${CMAKE_SOURCE_DIR}/uninstaller/${name}.rc PROPERTIES
+        OBJECT_DEPENDS ${CMAKE_BINARY_DIR}/manifest/${name}.manifest)
+endfunction()
+
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     add_windows_program(Tidewell
         SOURCES ${TIDEWELL_SOURCES} ${COMMON_SOURCES} uninstaller/Tidewell.rc
@@ -42,6 +61,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     add_windows_program(TidewellDeploy
         SOURCES ${DEPLOY_SOURCES} ${DEPLOY_COMMON_SOURCES} uninstaller/TidewellDeploy.rc
         LIBS advapi32 kernel32)
+    embed_manifest(TidewellDeploy TidewellDeploy "${DEPLOY_DESCRIPTION}")
 else()
     # No cfgmgr32: it is no KnownDLL, so an import of it would be searched
     # for in the program's folder first. Zorvane64 loads it from the system
@@ -52,13 +72,7 @@ else()
     add_windows_program(Tidewell64
         SOURCES ${TIDEWELL64_SOURCES} ${COMMON_SOURCES} uninstaller/Tidewell64.rc
         LIBS setupapi advapi32 user32 kernel32)
-    # Its application manifest (asInvoker), embedded by the .rc file, with
-    # the release version as its assembly version (four parts).
-    configure_file(uninstaller/Tidewell64.manifest.in
-        ${CMAKE_BINARY_DIR}/manifest/Tidewell64.manifest @ONLY)
-    target_include_directories(Tidewell64 PRIVATE ${CMAKE_BINARY_DIR}/manifest)
-    set_source_files_properties(uninstaller/Tidewell64.rc PROPERTIES
-        OBJECT_DEPENDS ${CMAKE_BINARY_DIR}/manifest/Tidewell64.manifest)
+    embed_manifest(Tidewell64 Tidewell64 "Uninstall Device Driver for 64-bit Windows")
 endif()
 
 # Small Windows programs the end-to-end tests use to seed Wine prefixes.

@@ -3,7 +3,7 @@
 # the zip: exactly the four programs and the release notes, side by side;
 # each program byte for byte the one built, of the right machine, GUI
 # subsystem, importing KnownDLLs only, with its own version block as its only
-# resource (Tidewell64.exe also its asInvoker manifest). Same variables as
+# resource (Tidewell64.exe and TidewellDeploy.exe also their asInvoker manifest). Same variables as
 # scripts/package.sh. Also: a second build elsewhere gives the same bytes
 # (--reproduce); SHA256SUMS, PE flags, time stamp and versions; the same of a
 # package signed with a throwaway CA's certificate.
@@ -87,8 +87,9 @@ check_exe() {  # file, expected object format, DllCharacteristics, its version b
             *) fail "$name imports $dll, which is no KnownDLL" ;;
         esac
     done
-    # The version block (RT_VERSION 16, resource 1); Tidewell64.exe also its
-    # application manifest (RT_MANIFEST 24, resource 1), nothing else.
+    # The version block (RT_VERSION 16, resource 1); Tidewell64.exe and
+    # TidewellDeploy.exe also their application manifest (RT_MANIFEST 24,
+    # resource 1), nothing else.
     local res types block
     res=$(resources "$info")
     types=$(awk '{ print $1 "/" $2 }' <<<"$res" | tr '\n' ' ')
@@ -99,7 +100,7 @@ check_exe() {  # file, expected object format, DllCharacteristics, its version b
     grep -qF "InternalName$4" <<<"$block" || fail "$name: its version block is not its own (InternalName $4)"
     [ "$2" != pei-i386 ] || ! grep -qiE 'install|setup|update' <<<"$block" ||
         fail "$name: its version block names an installer keyword"
-    if [ "$name" != Tidewell64.exe ]; then
+    if [ "$name" != Tidewell64.exe ] && [ "$name" != TidewellDeploy.exe ]; then
         [ "$types" = "0x000010/0x000001 " ] || fail "$name has resources other than its version block: $types"
         return
     fi
