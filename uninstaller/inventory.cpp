@@ -112,7 +112,7 @@ static void LookAtFound(INVENTORY *pInv, RUN *pRun)
         INF_FOUND *pFound = &pRun->pFound[i];
         const char *pName = FileNameOf(pFound->Path);
 
-        if (pFound->Gone || (!pFound->Published && pFound->Rule != INF_SWEEP_RULE))
+        if (pFound->Gone)
             continue;
         if (!pFound->Published) {
             AddLeft(pInv, TRUE, "%s%s", pName, "");

@@ -18,7 +18,7 @@ void FreeRun(RUN *pRun)
 // Keeps a file that names the product. One the list cannot hold leaves the
 // walk unfinished; a published INF among them, which the store work then
 // cannot take, is kept with the error, unless the run keeps it already.
-static void NoteFound(RUN *pRun, const char *pFullPath, int rule, int bPublished, int bGone)
+static void NoteFound(RUN *pRun, const char *pFullPath, int bPublished, int bGone)
 {
     const char *pName = FileNameOf(pFullPath);
     INF_FOUND *pList;
@@ -38,7 +38,6 @@ static void NoteFound(RUN *pRun, const char *pFullPath, int rule, int bPublished
     pRun->pFound = pList;
     pFound = &pList[pRun->FoundCount++];
     FormatText(pFound->Path, sizeof(pFound->Path), "%s", pFullPath);
-    pFound->Rule = rule;
     pFound->Published = bPublished;
     pFound->Gone = bGone;
 }
@@ -80,7 +79,7 @@ static void LookAtEntry(RUN *pRun, const char *pFullPath, DWORD dwAttributes, in
     }
     LocalFree(pLine);
     if (rule != INF_NAMES_NOTHING)
-        NoteFound(pRun, pFullPath, rule, bPublished, gone);
+        NoteFound(pRun, pFullPath, bPublished, gone);
     SetupCloseInfFile(hInf);
 }
 

@@ -9,10 +9,10 @@
 
 #include "oeminf.h"
 
-// An INF file of the inf folder that names the product, as the walk found it.
+// An INF file of the inf folder that names the product, as the walk found it:
+// a published INF by any models section, another by the sweep's rule.
 typedef struct _INF_FOUND {
     char Path[MAX_PATH];  // its full path
-    int Rule;             // INF_SWEEP_RULE or INF_WIDER_RULE
     int Published;        // an oem<N>.inf, a driver package's published name
     int Gone;             // taken out in this run
     int Printed;          // Print holds its bytes' print (the run record's)
